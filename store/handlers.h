@@ -1,0 +1,21 @@
+// Record handlers of the scan driver, one per table kind. A handler gets the record (null
+// when it could not be fetched) and returns kOk or kFailed; a failure ends the table's walk.
+#pragma once
+
+#include "store/session.h"
+
+namespace store {
+
+int ReadMailboxRecord(StoreSession& session, const ese::Record* record, int keyIndex,
+                      int nameIndex);
+int ReadFolderRecord(StoreSession& session, const ese::Record* record, int idIndex,
+                     int parentIdIndex, int mailboxKeyIndex, int nameIndex, int classIndex);
+int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int recordIndex,
+                           int idIndex, int attachmentKeysIndex);
+int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int recordIndex,
+                         int idIndex, int nameIndex);
+int ReadItemRecord(StoreSession& session, const ese::Record* record);
+// Reads one item's "Msg" record in full.
+int ReadMsgRecord(StoreSession& session, const ese::Record& record);
+
+}  // namespace store

@@ -1,0 +1,108 @@
+// The store model: what a scan keeps of a database, in record order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace store {
+
+// Handle of a node in the folder tree; the tree's owner decides what the number means.
+using TreeItem = std::intptr_t;
+inline constexpr TreeItem kNoTreeItem = 0;
+
+struct TableEntry {
+    std::int32_t catalogIndex = 0;
+    std::u16string name;
+};
+
+struct MailboxEntry {
+    std::u16string key;
+    std::u16string displayName;
+    TreeItem treeItem = kNoTreeItem;
+};
+
+struct FolderEntry {
+    std::u16string id;
+    std::u16string parentId;
+    std::u16string mailboxKey;
+    std::u16string displayName;
+    TreeItem treeItem = kNoTreeItem;
+    std::u16string messageTableName;
+    std::u16string folderClass;
+    std::u16string mailboxDisplayName;
+};
+
+struct MessageEntry {
+    std::u16string messageId;
+    std::int32_t recordIndex = 0;
+    std::u16string attachmentKeys;  // the "N67b3" text
+};
+
+struct ItemEntry {
+    std::int32_t sequence = 0;
+    std::u16string messageId;
+    std::u16string from;
+    std::u16string subject;
+    std::u16string date;
+    std::u16string hasAttachment;
+};
+
+struct ContactEntry {
+    std::u16string messageId;
+    std::u16string messageClass;
+};
+
+struct AttachmentEntry {
+    std::u16string key;
+    std::u16string name;
+    std::int32_t recordIndex = 0;
+};
+
+struct StoreModel {
+    std::vector<TableEntry> tables;
+    std::vector<MailboxEntry> mailboxes;
+    std::vector<FolderEntry> folders;
+    std::vector<MessageEntry> messages;
+    std::vector<ItemEntry> items;
+    std::vector<ContactEntry> contacts;
+    std::vector<AttachmentEntry> attachments;
+
+    void clear() { *this = StoreModel{}; }
+};
+
+// The item being read in full and exported.
+struct CurrentItem {
+    std::u16string from;
+    std::u16string subject;
+    std::u16string date;
+    std::u16string messageId;
+};
+
+struct ScanState {
+    std::u16string currentFolderClass;
+    int exportMode = 0;
+    std::int32_t sequence = 0;
+    CurrentItem currentItem;
+};
+
+// Column positions (= value indexes) of the columns each table kind reads; -1 = not found.
+struct ColumnIndexes {
+    // "Mailbox": when a column is missing its value is read at these fixed positions.
+    int mailboxKey = 20;   // "Q6764"
+    int mailboxName = 29;  // "S3001"
+    // "Folders"
+    int folderId = -1;           // "Q6748"
+    int folderParentId = -1;     // "Q6749"
+    int folderMailboxKey = -1;   // "Q6764"
+    int folderName = -1;         // "S3001"
+    int folderClass = -1;        // "S3613"
+    // "Msg"
+    int messageId = -1;          // "N67b0"
+    int messageAttachments = -1; // "N67b3"
+    // "1-23"
+    int attachmentId = -1;       // "Q3f88"
+    int attachmentName = -1;     // "S3001"
+};
+
+}  // namespace store

@@ -1,0 +1,253 @@
+#include <system_error>
+
+#include "platform/codepage.h"
+#include "store/handlers.h"
+#include "store/session.h"
+
+namespace store {
+namespace {
+
+bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+enum class TableKind { kMailbox, kFolders, kMsg, kAttachments, kOther };
+
+TableKind KindForColumns(std::u16string_view name) {
+    if (StartsWith(name, u"Mailbox")) {
+        return TableKind::kMailbox;
+    }
+    if (StartsWith(name, u"Folders")) {
+        return TableKind::kFolders;
+    }
+    if (StartsWith(name, u"Msg")) {
+        return TableKind::kMsg;
+    }
+    if (StartsWith(name, u"1-23")) {
+        return TableKind::kAttachments;
+    }
+    return TableKind::kOther;
+}
+
+// Finds the columns of the table's kind by exact name and records their positions.
+void DiscoverColumns(ColumnIndexes& columns, const ese::Table& table, TableKind kind) {
+    struct Wanted {
+        std::u16string_view name;
+        int* slot;
+    };
+    std::vector<Wanted> wanted;
+    switch (kind) {
+        case TableKind::kMailbox:
+            columns.mailboxKey = ColumnIndexes{}.mailboxKey;
+            columns.mailboxName = ColumnIndexes{}.mailboxName;
+            wanted = {{u"Q6764", &columns.mailboxKey}, {u"S3001", &columns.mailboxName}};
+            break;
+        case TableKind::kFolders:
+            wanted = {{u"Q6748", &columns.folderId},
+                      {u"Q6749", &columns.folderParentId},
+                      {u"Q6764", &columns.folderMailboxKey},
+                      {u"S3001", &columns.folderName},
+                      {u"S3613", &columns.folderClass}};
+            break;
+        case TableKind::kMsg:
+            wanted = {{u"N67b0", &columns.messageId}, {u"N67b3", &columns.messageAttachments}};
+            break;
+        case TableKind::kAttachments:
+            wanted = {{u"Q3f88", &columns.attachmentId}, {u"S3001", &columns.attachmentName}};
+            break;
+        case TableKind::kOther:
+            break;
+    }
+    if (kind != TableKind::kMailbox) {
+        for (const Wanted& w : wanted) {
+            *w.slot = -1;
+        }
+    }
+    const int count = table.columnCount();
+    for (int position = 0; position < count; ++position) {
+        const std::u16string name = table.column(position).name();
+        for (const Wanted& w : wanted) {
+            if (name == w.name) {
+                *w.slot = position;
+            }
+        }
+    }
+}
+
+// Hands one record to the handler for the table's name; skipped tables count as handled.
+int Dispatch(StoreSession& session, std::u16string_view name, std::size_t nameLength,
+             const ese::Record* record, int recordIndex) {
+    const ColumnIndexes& c = session.columns;
+    if (StartsWith(name, u"1-")) {
+        if (StartsWith(name, u"1-23") && name.size() == 4) {
+            return ReadAttachmentRecord(session, record, recordIndex, c.attachmentId,
+                                        c.attachmentName);
+        }
+        return ReadItemRecord(session, record);
+    }
+    switch (nameLength) {
+        case 3:
+            if (name == u"Msg") {
+                return ReadMessageIndexRecord(session, record, recordIndex, c.messageId,
+                                              c.messageAttachments);
+            }
+            return kOk;
+        case 6:
+        case 12:
+        case 14:
+        case 16:
+            return kOk;
+        case 7:
+            if (name == u"Folders") {
+                return ReadFolderRecord(session, record, c.folderId, c.folderParentId,
+                                        c.folderMailboxKey, c.folderName, c.folderClass);
+            }
+            if (name == u"Mailbox") {
+                return ReadMailboxRecord(session, record, c.mailboxKey, c.mailboxName);
+            }
+            return kOk;
+        default:
+            return ReadItemRecord(session, record);
+    }
+}
+
+std::string Narrow(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
+
+}  // namespace
+
+int OpenStore(StoreSession& session, const std::filesystem::path& path) {
+    session.lastError.clear();
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    std::string reason;
+    if (!std::filesystem::exists(status)) {
+        reason = "the file does not exist";
+    } else if (std::filesystem::is_directory(status)) {
+        reason = "it is a folder, not a database file";
+    } else if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+        reason = "the file is empty";
+    }
+    if (reason.empty()) {
+        try {
+            if (!session.database) {
+                session.database.emplace();
+            }
+            session.database->open(path);
+            return kOk;
+        } catch (const ese::Error& e) {
+            reason = std::string("not a readable ESE database (") + e.what() + ")";
+        }
+    }
+    session.lastError = "cannot open \"" + path.string() + "\": " + reason;
+    return kFailed;
+}
+
+int CloseStore(StoreSession& session) {
+    if (!session.database) {
+        return kFailed;
+    }
+    try {
+        session.database->close();
+        return kOk;
+    } catch (const ese::Error& e) {
+        session.lastError = e.what();
+        return kFailed;
+    }
+}
+
+int FreeStore(StoreSession& session) {
+    if (!session.database) {
+        return kFailed;
+    }
+    session.database.reset();
+    return kOk;
+}
+
+int ListTables(StoreSession& session) {
+    if (!session.database || !session.database->isOpen()) {
+        session.lastError = "no database is open";
+        return kFailed;
+    }
+    try {
+        const int count = session.database->tableCount();
+        for (int i = 0; i < count; ++i) {
+            session.model.tables.push_back({i, session.database->table(i).name()});
+        }
+        return kOk;
+    } catch (const ese::Error& e) {
+        session.lastError = e.what();
+        return kFailed;
+    }
+}
+
+int ScanTableByName(StoreSession& session, std::u16string_view name) {
+    for (const TableEntry& entry : session.model.tables) {
+        if (entry.name != name) {
+            continue;
+        }
+        if (!session.database || !session.database->isOpen()) {
+            session.lastError = "no database is open";
+            return kFailed;
+        }
+        try {
+            const ese::Table table = session.database->table(entry.catalogIndex);
+            const std::u16string tableName = table.name();
+            return ScanTable(session, &table, tableName, tableName.size());
+        } catch (const ese::Error& e) {
+            session.lastError = "table \"" + Narrow(name) + "\": " + e.what();
+            return kFailed;
+        }
+    }
+    return kOk;
+}
+
+int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_view name,
+              std::size_t nameLength) {
+    if (table == nullptr || name.empty()) {
+        return kFailed;
+    }
+    try {
+        DiscoverColumns(session.columns, *table, KindForColumns(name));
+        const int count = table->recordCount();
+        int step = 0;
+        for (int i = 0; i < count; ++i) {
+            session.host->SetProgress(step);
+            if (step == 100) {
+                session.host->SetProgress(0);
+                step = 0;
+            }
+            ++step;
+            std::optional<ese::Record> record;
+            std::string fetchError = "could not be read";
+            try {
+                record.emplace(table->record(i));
+            } catch (const ese::Error& e) {
+                fetchError = e.what();
+            }
+            if (Dispatch(session, name, nameLength, record ? &*record : nullptr, i) != kOk) {
+                session.lastError = "table \"" + Narrow(name) + "\", record " +
+                                    std::to_string(i) + ": " + fetchError;
+                return kFailed;
+            }
+        }
+        return kOk;
+    } catch (const ese::Error& e) {
+        session.lastError = "table \"" + Narrow(name) + "\": " + e.what();
+        return kFailed;
+    }
+}
+
+int FetchMsgRecord(StoreSession& session, const ese::Table& table, std::u16string_view name,
+                   std::size_t nameLength, int recordIndex) {
+    try {
+        const ese::Record record = table.record(recordIndex);
+        if (nameLength == 3 && name == u"Msg") {
+            ReadMsgRecord(session, record);
+        }
+    } catch (const ese::Error& e) {
+        session.lastError = "Msg record " + std::to_string(recordIndex) + ": " + e.what();
+    }
+    return kOk;
+}
+
+}  // namespace store

@@ -1,0 +1,406 @@
+#include "store/values.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+#include "platform/codepage.h"
+#include "platform/datetime.h"
+
+namespace store {
+namespace {
+
+std::u16string Widen(std::string_view s) { return std::u16string(s.begin(), s.end()); }
+
+bool IsPlainValue(std::uint8_t flags) { return flags <= ese::kVariableSize; }
+
+bool IsMultiValue(std::uint8_t flags) {
+    return (flags & ese::kMultiValue) != 0 && (flags & ese::kMultiValueOffsets) == 0;
+}
+
+// Single-byte text up to the first NUL or the end of the bytes.
+std::u16string AnsiUpToNul(std::span<const std::uint8_t> bytes) {
+    const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+    return platform::Cp1252ToUtf16(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), end - bytes.begin()));
+}
+
+// Assembles bytes into an unsigned integer in the given byte order ('b' or 'l').
+std::uint64_t Assemble(std::span<const std::uint8_t> bytes, ByteOrder order) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t b = order == 'b' ? bytes[i] : bytes[bytes.size() - 1 - i];
+        value = (value << 8) | b;
+    }
+    return value;
+}
+
+bool ValidOrder(ByteOrder order) { return order == 'b' || order == 'l'; }
+
+struct RawValue {
+    std::uint32_t type;
+    std::uint8_t flags;
+    ese::Bytes bytes;
+};
+
+RawValue ReadRaw(const ese::Record& record, int index) {
+    if (index < 0 || index >= record.valueCount()) {
+        throw ese::Error("value index out of range");
+    }
+    return {record.columnType(index), record.valueFlags(index), record.valueData(index)};
+}
+
+// The shared head of the fixed-size name-driven decoders: allowed column types, then flags
+// above 1 give the stored bytes as single-byte text and a wrong size gives no text.
+std::optional<ese::Bytes> SizedBinary(const ese::Record& record, int index,
+                                      std::initializer_list<std::uint32_t> types, std::size_t size,
+                                      Text& early) {
+    RawValue raw = ReadRaw(record, index);
+    if (std::find(types.begin(), types.end(), raw.type) == types.end()) {
+        return std::nullopt;
+    }
+    if (!IsPlainValue(raw.flags)) {
+        early = AnsiUpToNul(raw.bytes);
+        return std::nullopt;
+    }
+    if (raw.bytes.size() != size) {
+        return std::nullopt;
+    }
+    return std::move(raw.bytes);
+}
+
+Text MultiValueToText(const ese::Record& record, int index, const Text& defaultText) {
+    auto multi = record.multiValue(index);
+    if (!multi) {
+        return defaultText;
+    }
+    const std::uint32_t type = multi->columnType();
+    Text result;
+    const int count = multi->count();
+    for (int i = 0; i < count; ++i) {
+        const ese::Bytes bytes = multi->valueData(i);
+        if (bytes.empty()) {
+            continue;
+        }
+        if (type == ese::kText || type == ese::kLargeText) {
+            auto text = multi->valueUtf16(i);
+            if (!text) {
+                continue;
+            }
+            result = CleanText(*text);
+        } else {
+            result = BytesToHexText(defaultText, bytes);
+        }
+    }
+    return result ? result : defaultText;
+}
+
+// Little-endian fixed-size number from the stored bytes.
+template <class T>
+T FromLittleEndian(const ese::Bytes& bytes) {
+    std::uint64_t raw = Assemble(bytes, 'l');
+    if constexpr (std::is_floating_point_v<T>) {
+        using Bits = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+        const auto bits = static_cast<Bits>(raw);
+        T value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    } else {
+        return static_cast<T>(raw);
+    }
+}
+
+// Fixed-size columns are decoded from their stored little-endian bytes. (libesedb's own
+// single-precision getter returns 0 for every value, so numbers are not taken from it.)
+Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
+                      const ese::Bytes& bytes, const Text& defaultText) {
+    if (type == ese::kText || type == ese::kLargeText) {
+        auto text = record.valueUtf16(index);
+        if (!text) {
+            return defaultText;
+        }
+        if (text->empty()) {
+            return std::nullopt;
+        }
+        return CleanText(*text);
+    }
+    if (bytes.empty()) {
+        return defaultText;
+    }
+    auto sized = [&](std::size_t size, auto&& format) -> Text {
+        if (bytes.size() != size) {
+            return BytesToHexText(defaultText, bytes);
+        }
+        return Widen(format());
+    };
+    switch (type) {
+        case ese::kBoolean:
+            return sized(1, [&] { return std::string(bytes[0] != 0 ? "true" : "false"); });
+        case ese::kInteger8Unsigned:
+            return sized(1, [&] { return fmt::format("{}", unsigned{bytes[0]}); });
+        case ese::kInteger16Signed:
+            return sized(2, [&] { return fmt::format("{}", FromLittleEndian<std::int16_t>(bytes)); });
+        case ese::kInteger16Unsigned:
+            return sized(2,
+                         [&] { return fmt::format("{}", FromLittleEndian<std::uint16_t>(bytes)); });
+        case ese::kInteger32Signed:
+        case ese::kInteger32Unsigned:
+            return sized(4,
+                         [&] { return fmt::format("{}", FromLittleEndian<std::uint32_t>(bytes)); });
+        case ese::kCurrency:
+        case ese::kInteger64Signed:
+            return sized(8, [&] { return fmt::format("{}", FromLittleEndian<std::int64_t>(bytes)); });
+        case ese::kFloat32:
+            return sized(4, [&] {
+                return fmt::format("{:f}", static_cast<double>(FromLittleEndian<float>(bytes)));
+            });
+        case ese::kFloat64:
+            return sized(8, [&] { return fmt::format("{:f}", FromLittleEndian<double>(bytes)); });
+        case ese::kDateTime: {
+            // ESE date-time columns hold an automation date (a double), not a FILETIME.
+            std::uint64_t filetime = 0;
+            if (bytes.size() != 8 ||
+                !platform::OleDateToFiletime(FromLittleEndian<double>(bytes), filetime)) {
+                return BytesToHexText(defaultText, bytes);
+            }
+            return platform::FiletimeToText(filetime);
+        }
+        default:
+            return BytesToHexText(defaultText, bytes);
+    }
+}
+
+}  // namespace
+
+Text RecordValueToText(const ese::Record& record, int index, const Text& defaultText) {
+    try {
+        const RawValue raw = ReadRaw(record, index);
+        if (IsPlainValue(raw.flags)) {
+            return PlainValueToText(record, index, raw.type, raw.bytes, defaultText);
+        }
+        if ((raw.flags & ese::kCompressed) != 0) {
+            if (raw.type != ese::kLargeText) {
+                return BytesToHexText(defaultText, raw.bytes);
+            }
+            if (raw.bytes.empty()) {
+                return defaultText;
+            }
+            const std::string plain = DecompressSevenBitText(raw.bytes);
+            return platform::Cp1252ToUtf16(std::string_view(plain).substr(1));
+        }
+        if ((raw.flags & ese::kLongValue) != 0) {
+            // Long values are read through to prove they are whole; no caller shows them.
+            if (auto longValue = record.longValue(index)) {
+                const int segments = longValue->segmentCount();
+                for (int i = 0; i < segments; ++i) {
+                    longValue->segment(i);
+                }
+            }
+            return defaultText;
+        }
+        if (!IsMultiValue(raw.flags)) {
+            return BytesToHexText(defaultText, raw.bytes);
+        }
+        return MultiValueToText(record, index, defaultText);
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+Text IdentifierToText(const ese::Record& record, int index, ByteOrder order,
+                      const Text& defaultText) {
+    if (!ValidOrder(order)) {
+        return std::nullopt;
+    }
+    try {
+        const RawValue raw = ReadRaw(record, index);
+        if (raw.type != ese::kBinary && raw.type != ese::kCurrency) {
+            return std::nullopt;
+        }
+        if (!IsPlainValue(raw.flags)) {
+            return BytesToHexText(defaultText, raw.bytes);
+        }
+        if (raw.bytes.empty()) {
+            return defaultText;
+        }
+        if (raw.bytes.size() != 8) {
+            return std::nullopt;
+        }
+        return Widen(fmt::format("{:x}", Assemble(raw.bytes, order)));
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+Text Integer32ToText(const ese::Record& record, int index, ByteOrder order) {
+    if (!ValidOrder(order)) {
+        return std::nullopt;
+    }
+    try {
+        Text early;
+        auto bytes = SizedBinary(record, index, {ese::kBinary}, 4, early);
+        if (!bytes) {
+            return early;
+        }
+        return Widen(fmt::format("{}", Assemble(*bytes, order)));
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+Text FiletimeBytesToText(const ese::Record& record, int index, ByteOrder order) {
+    if (!ValidOrder(order)) {
+        return std::nullopt;
+    }
+    try {
+        Text early;
+        auto bytes = SizedBinary(record, index, {ese::kBinary, ese::kCurrency}, 8, early);
+        if (!bytes) {
+            return early;
+        }
+        return platform::FiletimeToText(Assemble(*bytes, order));
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+Text GuidToText(const ese::Record& record, int index, ByteOrder order) {
+    if (!ValidOrder(order)) {
+        return std::nullopt;
+    }
+    try {
+        Text early;
+        auto bytes = SizedBinary(record, index, {ese::kBinary}, 16, early);
+        if (!bytes) {
+            return early;
+        }
+        return platform::GuidToText(std::span<const std::uint8_t, 16>(bytes->data(), 16),
+                                    order == 'l');
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+Text AnsiValueToText(const ese::Record& record, int index) {
+    try {
+        const RawValue raw = ReadRaw(record, index);
+        if (!IsMultiValue(raw.flags)) {
+            if (raw.bytes.empty()) {
+                return std::nullopt;
+            }
+            return AnsiUpToNul(raw.bytes);
+        }
+        auto multi = record.multiValue(index);
+        if (!multi) {
+            return std::nullopt;
+        }
+        const int count = multi->count();
+        for (int i = 0; i < count; ++i) {
+            const ese::Bytes bytes = multi->valueData(i);
+            if (!bytes.empty()) {
+                return AnsiUpToNul(bytes);
+            }
+        }
+        return std::nullopt;
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+Text BytesToAnsiText(const ese::Record& record, int index) {
+    auto bytes = RawBinaryValue(record, index);
+    if (!bytes || bytes->empty()) {
+        return std::nullopt;
+    }
+    return AnsiUpToNul(*bytes);
+}
+
+std::optional<ese::Bytes> RawBinaryValue(const ese::Record& record, int index) {
+    try {
+        RawValue raw = ReadRaw(record, index);
+        if (raw.type != ese::kBinary && raw.type != ese::kLargeBinary) {
+            return std::nullopt;
+        }
+        return std::move(raw.bytes);
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+Text BytesToHexText(const Text& defaultText, std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) {
+        return defaultText;
+    }
+    static constexpr char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        text.push_back(kDigits[b >> 4]);
+        text.push_back(kDigits[b & 0x0F]);
+    }
+    return text;
+}
+
+std::string DecompressSevenBitText(std::span<const std::uint8_t> packed) {
+    if (packed.empty()) {
+        return {};
+    }
+    const std::size_t count = (packed.size() * 8 - 8) / 7;
+    std::string out;
+    out.reserve(count + 1);
+    out.push_back(static_cast<char>(packed[0]));
+    std::uint32_t accumulator = 0;
+    unsigned shift = 0;
+    for (std::size_t i = 1; i < packed.size(); ++i) {
+        accumulator |= static_cast<std::uint32_t>(packed[i]) << shift;
+        ++shift;
+        out.push_back(static_cast<char>(accumulator & 0x7F));
+        accumulator >>= 7;
+        if (shift == 7) {
+            out.push_back(static_cast<char>(accumulator & 0x7F));
+            accumulator >>= 7;
+            shift = 0;
+        }
+    }
+    // Bits left over after the last whole character are padding.
+    out.resize(count + 1);
+    return out;
+}
+
+std::u16string CleanText(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        if (c != u'\0' && c != u'\t' && c != u'\n' && c != u'\r' && c != u'\\') {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::u16string CleanAnsiText(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (char b : bytes) {
+        const auto u = static_cast<unsigned char>(b);
+        if (u >= 1 && u <= 125) {
+            out.push_back(static_cast<char16_t>(u));
+        }
+    }
+    return out;
+}
+
+void WriteCleanText(std::ostream& out, std::u16string_view text) {
+    std::u16string kept;
+    kept.reserve(text.size());
+    for (char16_t c : text) {
+        if (c != u'\0' && c != u'\t' && c != u'\r' && c != u'\\') {
+            kept.push_back(c);
+        }
+    }
+    out << platform::Utf16ToUtf8(kept);
+}
+
+}  // namespace store
