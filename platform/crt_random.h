@@ -7,7 +7,7 @@
 namespace platform {
 
 class CrtRandom {
-public:
+  public:
     static constexpr int kMax = 0x7FFF;
 
     int next() {
@@ -15,7 +15,7 @@ public:
         return static_cast<int>((state_ >> 16) & 0x7FFFu);
     }
 
-private:
+  private:
     std::uint32_t state_ = 1;
 };
 

@@ -35,7 +35,9 @@ CivilDate CivilFromDays(std::int64_t z) {
     return {y, m, d};
 }
 
-std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Widen(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
 
 }  // namespace
 
@@ -49,8 +51,8 @@ std::u16string FiletimeToText(std::uint64_t filetime) {
     if (date.year >= 10000) {
         return Widen(fmt::format("(0x{:08x} 0x{:08x})", filetime >> 32, filetime & 0xFFFFFFFFu));
     }
-    return Widen(fmt::format("{} {:02}, {:04} {:02}:{:02}:{:02}", kMonths[date.month - 1],
-                             date.day, date.year, secondOfDay / 3600, secondOfDay / 60 % 60,
+    return Widen(fmt::format("{} {:02}, {:04} {:02}:{:02}:{:02}", kMonths[date.month - 1], date.day,
+                             date.year, secondOfDay / 3600, secondOfDay / 60 % 60,
                              secondOfDay % 60));
 }
 
@@ -74,14 +76,14 @@ std::u16string GuidToText(std::span<const std::uint8_t, 16> b, bool littleEndian
     std::array<std::uint8_t, 16> o{};
     std::copy(b.begin(), b.end(), o.begin());
     if (littleEndian) {
-        o = {b[3], b[2], b[1], b[0], b[5], b[4], b[7], b[6],
+        o = {b[3], b[2], b[1],  b[0],  b[5],  b[4],  b[7],  b[6],
              b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]};
     }
-    return Widen(fmt::format(
-        "{:02x}{:02x}{:02x}{:02x}-{:02x}{:02x}-{:02x}{:02x}-{:02x}{:02x}-"
-        "{:02x}{:02x}{:02x}{:02x}{:02x}{:02x}",
-        o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7], o[8], o[9], o[10], o[11], o[12], o[13],
-        o[14], o[15]));
+    return Widen(
+        fmt::format("{:02x}{:02x}{:02x}{:02x}-{:02x}{:02x}-{:02x}{:02x}-{:02x}{:02x}-"
+                    "{:02x}{:02x}{:02x}{:02x}{:02x}{:02x}",
+                    o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7], o[8], o[9], o[10], o[11], o[12],
+                    o[13], o[14], o[15]));
 }
 
 }  // namespace platform

@@ -7,7 +7,7 @@ namespace {
 
 // Owns a libesedb error while a call is checked.
 class ErrorSlot {
-public:
+  public:
     ErrorSlot() = default;
     ErrorSlot(const ErrorSlot&) = delete;
     ErrorSlot& operator=(const ErrorSlot&) = delete;
@@ -39,7 +39,7 @@ public:
         return s;
     }
 
-private:
+  private:
     libesedb_error_t* error_ = nullptr;
 };
 
@@ -106,8 +106,7 @@ Bytes LongValue::segment(int index) const {
     Bytes data(size);
     if (size > 0) {
         Check("cannot read a long-value segment", [&](libesedb_error_t** e) {
-            return libesedb_long_value_get_data_segment(handle_.get(), index, data.data(), size,
-                                                        e);
+            return libesedb_long_value_get_data_segment(handle_.get(), index, data.data(), size, e);
         });
     }
     return data;
@@ -172,10 +171,11 @@ Bytes MultiValue::valueData(int index) const {
 
 std::optional<std::u16string> MultiValue::valueUtf16(int index) const {
     std::size_t size = 0;
-    if (!Check("cannot read the text size of a multi-value element", [&](libesedb_error_t** e) {
-            return libesedb_multi_value_get_value_utf16_string_size(handle_.get(), index, &size,
-                                                                     e);
-        }) ||
+    if (!Check("cannot read the text size of a multi-value element",
+               [&](libesedb_error_t** e) {
+                   return libesedb_multi_value_get_value_utf16_string_size(handle_.get(), index,
+                                                                           &size, e);
+               }) ||
         size == 0) {
         return std::nullopt;
     }
@@ -315,8 +315,7 @@ std::optional<std::u16string> Record::valueUtf16(int index) const {
     }
     std::vector<std::uint16_t> buffer(size);
     Check("cannot read the text of a value", [&](libesedb_error_t** e) {
-        return libesedb_record_get_value_utf16_string(handle_.get(), index, buffer.data(), size,
-                                                      e);
+        return libesedb_record_get_value_utf16_string(handle_.get(), index, buffer.data(), size, e);
     });
     return FromUtf16Buffer(buffer);
 }
@@ -340,7 +339,7 @@ std::optional<LongValue> Record::longValue(int index) const {
         })) {
         return std::nullopt;
     }
-    return LongValue(handle);
+    return LongValue(handle, handle_);
 }
 
 std::optional<MultiValue> Record::multiValue(int index) const {
@@ -350,7 +349,7 @@ std::optional<MultiValue> Record::multiValue(int index) const {
         })) {
         return std::nullopt;
     }
-    return MultiValue(handle);
+    return MultiValue(handle, handle_);
 }
 
 // --- Column, Table ---------------------------------------------------------------------
@@ -368,9 +367,8 @@ std::u16string Column::name() const {
 
 std::uint32_t Column::type() const {
     std::uint32_t type = 0;
-    Check("cannot read a column type", [&](libesedb_error_t** e) {
-        return libesedb_column_get_type(handle_.get(), &type, e);
-    });
+    Check("cannot read a column type",
+          [&](libesedb_error_t** e) { return libesedb_column_get_type(handle_.get(), &type, e); });
     return type;
 }
 
@@ -406,7 +404,7 @@ Column Table::column(int index) const {
     Check("cannot read a column", [&](libesedb_error_t** e) {
         return libesedb_table_get_column(handle_.get(), index, &handle, 0, e);
     });
-    return Column(handle);
+    return Column(handle, handle_);
 }
 
 int Table::recordCount() const {
@@ -422,7 +420,7 @@ Record Table::record(int index) const {
     Check("cannot read a record", [&](libesedb_error_t** e) {
         return libesedb_table_get_record(handle_.get(), index, &handle, e);
     });
-    return Record(handle);
+    return Record(handle, handle_);
 }
 
 // --- File ------------------------------------------------------------------------------
@@ -431,14 +429,14 @@ File::File() {
     libesedb_file_t* handle = nullptr;
     Check("cannot create a database file object",
           [&](libesedb_error_t** e) { return libesedb_file_initialize(&handle, e); });
-    handle_.reset(handle);
+    // The last holder closes (when still open) and frees the file object.
+    handle_ = std::shared_ptr<libesedb_file_t>(handle, [](libesedb_file_t* p) {
+        libesedb_file_close(p, nullptr);
+        libesedb_file_free(&p, nullptr);
+    });
 }
 
-File::~File() {
-    if (open_ && handle_) {
-        libesedb_file_close(handle_.get(), nullptr);
-    }
-}
+File::~File() = default;
 
 void File::open(const std::filesystem::path& path) {
     close();
@@ -470,7 +468,7 @@ Table File::table(int index) const {
     Check("cannot read a table of the catalogue", [&](libesedb_error_t** e) {
         return libesedb_file_get_table(handle_.get(), index, &handle, e);
     });
-    return Table(handle);
+    return Table(handle, handle_);
 }
 
 }  // namespace ese

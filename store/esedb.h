@@ -15,7 +15,7 @@
 namespace ese {
 
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -53,21 +53,25 @@ enum ValueFlags : std::uint8_t {
 };
 
 namespace detail {
+// A libesedb object kept alive by everything derived from it: a record keeps its table, a
+// table its file, so no object outlives what libesedb reads it through.
+using Owner = std::shared_ptr<const void>;
+
 template <class T, int (*Free)(T**, libesedb_error_t**)>
-struct Deleter {
-    void operator()(T* p) const noexcept {
+std::shared_ptr<T> Adopt(T* handle, Owner owner) {
+    return std::shared_ptr<T>(handle, [owner = std::move(owner)](T* p) {
         if (p != nullptr) {
             Free(&p, nullptr);
         }
-    }
-};
-template <class T, int (*Free)(T**, libesedb_error_t**)>
-using Handle = std::unique_ptr<T, Deleter<T, Free>>;
+    });
+}
 }  // namespace detail
 
 class LongValue {
-public:
-    explicit LongValue(libesedb_long_value_t* handle) : handle_(handle) {}
+  public:
+    LongValue(libesedb_long_value_t* handle, detail::Owner owner)
+        : handle_(detail::Adopt<libesedb_long_value_t, libesedb_long_value_free>(
+              handle, std::move(owner))) {}
     int segmentCount() const;
     Bytes segment(int index) const;
     // All segments concatenated, as stored (compressed values stay compressed).
@@ -75,13 +79,15 @@ public:
     // The value as text, decompressed; for text columns only (code page of the column).
     std::u16string text() const;
 
-private:
-    detail::Handle<libesedb_long_value_t, libesedb_long_value_free> handle_;
+  private:
+    std::shared_ptr<libesedb_long_value_t> handle_;
 };
 
 class MultiValue {
-public:
-    explicit MultiValue(libesedb_multi_value_t* handle) : handle_(handle) {}
+  public:
+    MultiValue(libesedb_multi_value_t* handle, detail::Owner owner)
+        : handle_(detail::Adopt<libesedb_multi_value_t, libesedb_multi_value_free>(
+              handle, std::move(owner))) {}
     int count() const;
     std::uint32_t columnType() const;
     // Raw bytes of one element; an empty vector when the element holds no data.
@@ -89,13 +95,15 @@ public:
     // One element as UTF-16 text, without the terminating NUL; nullopt when it has no text.
     std::optional<std::u16string> valueUtf16(int index) const;
 
-private:
-    detail::Handle<libesedb_multi_value_t, libesedb_multi_value_free> handle_;
+  private:
+    std::shared_ptr<libesedb_multi_value_t> handle_;
 };
 
 class Record {
-public:
-    explicit Record(libesedb_record_t* handle) : handle_(handle) {}
+  public:
+    Record(libesedb_record_t* handle, detail::Owner owner)
+        : handle_(
+              detail::Adopt<libesedb_record_t, libesedb_record_free>(handle, std::move(owner))) {}
     int valueCount() const;
     std::uint32_t columnType(int index) const;
     std::u16string columnName(int index) const;
@@ -123,24 +131,27 @@ public:
 
     libesedb_record_t* get() const { return handle_.get(); }
 
-private:
-    detail::Handle<libesedb_record_t, libesedb_record_free> handle_;
+  private:
+    std::shared_ptr<libesedb_record_t> handle_;
 };
 
 class Column {
-public:
-    explicit Column(libesedb_column_t* handle) : handle_(handle) {}
+  public:
+    Column(libesedb_column_t* handle, detail::Owner owner)
+        : handle_(
+              detail::Adopt<libesedb_column_t, libesedb_column_free>(handle, std::move(owner))) {}
     std::u16string name() const;
     std::uint32_t type() const;
     std::uint32_t identifier() const;
 
-private:
-    detail::Handle<libesedb_column_t, libesedb_column_free> handle_;
+  private:
+    std::shared_ptr<libesedb_column_t> handle_;
 };
 
 class Table {
-public:
-    explicit Table(libesedb_table_t* handle) : handle_(handle) {}
+  public:
+    Table(libesedb_table_t* handle, detail::Owner owner)
+        : handle_(detail::Adopt<libesedb_table_t, libesedb_table_free>(handle, std::move(owner))) {}
     std::u16string name() const;
     int columnCount() const;
     Column column(int index) const;
@@ -149,28 +160,31 @@ public:
 
     libesedb_table_t* get() const { return handle_.get(); }
 
-private:
-    detail::Handle<libesedb_table_t, libesedb_table_free> handle_;
+  private:
+    std::shared_ptr<libesedb_table_t> handle_;
 };
 
 // An ESE database opened read-only. Single-byte names and texts use Windows-1252.
 class File {
-public:
+  public:
     File();
     explicit File(const std::filesystem::path& path) : File() { open(path); }
     ~File();
     File(File&&) noexcept = default;
     File& operator=(File&&) noexcept = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
 
     void open(const std::filesystem::path& path);
+    // Tables and records still held keep the file object, but must not be read after close.
     void close();
     bool isOpen() const { return open_; }
 
     int tableCount() const;
     Table table(int index) const;
 
-private:
-    detail::Handle<libesedb_file_t, libesedb_file_free> handle_;
+  private:
+    std::shared_ptr<libesedb_file_t> handle_;
     bool open_ = false;
 };
 

@@ -111,7 +111,9 @@ int Dispatch(StoreSession& session, std::u16string_view name, std::size_t nameLe
     }
 }
 
-std::string Narrow(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
+std::string Narrow(std::u16string_view text) {
+    return platform::Utf16ToUtf8(text);
+}
 
 }  // namespace
 
@@ -225,8 +227,8 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                 fetchError = e.what();
             }
             if (Dispatch(session, name, nameLength, record ? &*record : nullptr, i) != kOk) {
-                session.lastError = "table \"" + Narrow(name) + "\", record " +
-                                    std::to_string(i) + ": " + fetchError;
+                session.lastError = "table \"" + Narrow(name) + "\", record " + std::to_string(i) +
+                                    ": " + fetchError;
                 return kFailed;
             }
         }

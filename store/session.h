@@ -18,7 +18,7 @@ inline constexpr int kFailed = -1;
 
 // Where a scan reports to: the progress bar position and the status line.
 class ScanHost {
-public:
+  public:
     virtual ~ScanHost() = default;
     virtual void SetProgress(int position) = 0;
     virtual void SetStatus(std::u16string_view text) = 0;
@@ -26,7 +26,7 @@ public:
 
 // A host that shows nothing.
 class NullScanHost final : public ScanHost {
-public:
+  public:
     void SetProgress(int) override {}
     void SetStatus(std::u16string_view) override {}
 };

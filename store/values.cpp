@@ -12,9 +12,13 @@
 namespace store {
 namespace {
 
-std::u16string Widen(std::string_view s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Widen(std::string_view s) {
+    return std::u16string(s.begin(), s.end());
+}
 
-bool IsPlainValue(std::uint8_t flags) { return flags <= ese::kVariableSize; }
+bool IsPlainValue(std::uint8_t flags) {
+    return flags <= ese::kVariableSize;
+}
 
 bool IsMultiValue(std::uint8_t flags) {
     return (flags & ese::kMultiValue) != 0 && (flags & ese::kMultiValueOffsets) == 0;
@@ -37,7 +41,9 @@ std::uint64_t Assemble(std::span<const std::uint8_t> bytes, ByteOrder order) {
     return value;
 }
 
-bool ValidOrder(ByteOrder order) { return order == 'b' || order == 'l'; }
+bool ValidOrder(ByteOrder order) {
+    return order == 'b' || order == 'l';
+}
 
 struct RawValue {
     std::uint32_t type;
@@ -141,7 +147,8 @@ Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
         case ese::kInteger8Unsigned:
             return sized(1, [&] { return fmt::format("{}", unsigned{bytes[0]}); });
         case ese::kInteger16Signed:
-            return sized(2, [&] { return fmt::format("{}", FromLittleEndian<std::int16_t>(bytes)); });
+            return sized(2,
+                         [&] { return fmt::format("{}", FromLittleEndian<std::int16_t>(bytes)); });
         case ese::kInteger16Unsigned:
             return sized(2,
                          [&] { return fmt::format("{}", FromLittleEndian<std::uint16_t>(bytes)); });
@@ -151,7 +158,8 @@ Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
                          [&] { return fmt::format("{}", FromLittleEndian<std::uint32_t>(bytes)); });
         case ese::kCurrency:
         case ese::kInteger64Signed:
-            return sized(8, [&] { return fmt::format("{}", FromLittleEndian<std::int64_t>(bytes)); });
+            return sized(8,
+                         [&] { return fmt::format("{}", FromLittleEndian<std::int64_t>(bytes)); });
         case ese::kFloat32:
             return sized(4, [&] {
                 return fmt::format("{:f}", static_cast<double>(FromLittleEndian<float>(bytes)));

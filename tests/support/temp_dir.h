@@ -9,7 +9,7 @@
 namespace testing_support {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,7 +17,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -31,10 +31,10 @@ std::filesystem::path DecompressRealDatabase(const std::string& name,
 }  // namespace testing_support
 
 // Skips the current test when the Windows-written databases are not there.
-#define REQUIRE_REAL_DATABASES()                                                        \
-    do {                                                                                \
-        if (!testing_support::RealDatabaseFolder()) {                                   \
-            GTEST_SKIP() << "Windows-written test databases not found in "              \
-                         << EDB2MSG_TESTDATA_DIR << "; skipping";                       \
-        }                                                                               \
+#define REQUIRE_REAL_DATABASES()                                                                   \
+    do {                                                                                           \
+        if (!testing_support::RealDatabaseFolder()) {                                              \
+            GTEST_SKIP() << "Windows-written test databases not found in " << EDB2MSG_TESTDATA_DIR \
+                         << "; skipping";                                                          \
+        }                                                                                          \
     } while (false)
