@@ -15,7 +15,5 @@ int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int
 int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int recordIndex,
                          int idIndex, int nameIndex);
 int ReadItemRecord(StoreSession& session, const ese::Record* record);
-// Reads one item's "Msg" record in full.
-int ReadMsgRecord(StoreSession& session, const ese::Record& record);
 
 }  // namespace store

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace store {
@@ -59,16 +60,26 @@ struct AttachmentEntry {
     std::int32_t recordIndex = 0;
 };
 
-struct StoreModel {
+class StoreModel {
+  public:
     std::vector<TableEntry> tables;
     std::vector<MailboxEntry> mailboxes;
     std::vector<FolderEntry> folders;
-    std::vector<MessageEntry> messages;
     std::vector<ItemEntry> items;
     std::vector<ContactEntry> contacts;
     std::vector<AttachmentEntry> attachments;
 
+    // The message index, in record order, with a lookup by message id.
+    const std::vector<MessageEntry>& messages() const { return messages_; }
+    void AddMessage(MessageEntry entry);
+    // Positions in messages() of every entry with this id, in index order.
+    const std::vector<std::size_t>& MessagesWithId(const std::u16string& messageId) const;
+
     void clear() { *this = StoreModel{}; }
+
+  private:
+    std::vector<MessageEntry> messages_;
+    std::unordered_map<std::u16string, std::vector<std::size_t>> messagesById_;
 };
 
 // The item being read in full and exported.

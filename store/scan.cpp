@@ -1,3 +1,4 @@
+#include <atomic>
 #include <system_error>
 
 #include "platform/codepage.h"
@@ -115,7 +116,50 @@ std::string Narrow(std::u16string_view text) {
     return platform::Utf16ToUtf8(text);
 }
 
+// Stand-ins for a session without a tree, a list or item reading.
+class NoTree final : public FolderTreeSink {
+  public:
+    // Distinct handles, so that mailboxes and folders still tell their nodes apart.
+    TreeItem InsertItem(TreeItem, std::u16string_view, int) override { return ++last_; }
+    void ExpandRoot() override {}
+
+  private:
+    std::atomic<TreeItem> last_ = kNoTreeItem;
+};
+
+class NoList final : public ItemListSink {
+  public:
+    void AppendRow(std::vector<std::u16string>) override {}
+};
+
+class NoContent final : public ItemContentHandler {
+  public:
+    int ReadMsgRecord(StoreSession&, const ese::Record&) override { return kOk; }
+    int SaveLongValueToFile(StoreSession&, const ese::Record&, int, std::u16string_view) override {
+        return kOk;
+    }
+    int ExportPendingItems(StoreSession&) override { return kOk; }
+    int WriteContactPages(StoreSession&) override { return kOk; }
+};
+
 }  // namespace
+
+StoreSession::StoreSession(ScanHost& scanHost, FolderTreeSink* treeSink, ItemListSink* listSink,
+                           ItemContentHandler* contentHandler)
+    : host(&scanHost), tree(treeSink), list(listSink), content(contentHandler) {
+    static NoTree noTree;
+    static NoList noList;
+    static NoContent noContent;
+    if (tree == nullptr) {
+        tree = &noTree;
+    }
+    if (list == nullptr) {
+        list = &noList;
+    }
+    if (content == nullptr) {
+        content = &noContent;
+    }
+}
 
 int OpenStore(StoreSession& session, const std::filesystem::path& path) {
     session.lastError.clear();
@@ -244,7 +288,7 @@ int FetchMsgRecord(StoreSession& session, const ese::Table& table, std::u16strin
     try {
         const ese::Record record = table.record(recordIndex);
         if (nameLength == 3 && name == u"Msg") {
-            ReadMsgRecord(session, record);
+            session.content->ReadMsgRecord(session, record);
         }
     } catch (const ese::Error& e) {
         session.lastError = "Msg record " + std::to_string(recordIndex) + ": " + e.what();

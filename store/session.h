@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/esedb.h"
 #include "store/model.h"
@@ -31,15 +32,55 @@ class NullScanHost final : public ScanHost {
     void SetStatus(std::u16string_view) override {}
 };
 
+// The folder tree: one node per database, mailbox and folder.
+class FolderTreeSink {
+  public:
+    virtual ~FolderTreeSink() = default;
+    // Appends a node under parent (kNoTreeItem: a top-level node) and returns its handle,
+    // never kNoTreeItem.
+    virtual TreeItem InsertItem(TreeItem parent, std::u16string_view text, int image) = 0;
+    virtual void ExpandRoot() = 0;
+};
+
+// The item list: rows of column texts, appended at the end.
+class ItemListSink {
+  public:
+    virtual ~ItemListSink() = default;
+    virtual void AppendRow(std::vector<std::u16string> cells) = 0;
+};
+
+struct StoreSession;
+
+// Reading items in full, saving attachments and exporting: the item loader's calls out.
+class ItemContentHandler {
+  public:
+    virtual ~ItemContentHandler() = default;
+    // One "Msg" record read in full; its result is not acted upon.
+    virtual int ReadMsgRecord(StoreSession& session, const ese::Record& record) = 0;
+    // A long value written to the work folder under the file name.
+    virtual int SaveLongValueToFile(StoreSession& session, const ese::Record& record,
+                                    int valueIndex, std::u16string_view fileName) = 0;
+    // Called after each mail item was read while saving.
+    virtual int ExportPendingItems(StoreSession& session) = 0;
+    // Called after each contact was read while saving.
+    virtual int WriteContactPages(StoreSession& session) = 0;
+};
+
 struct StoreSession {
-    explicit StoreSession(ScanHost& scanHost) : host(&scanHost) {}
+    explicit StoreSession(ScanHost& scanHost, FolderTreeSink* treeSink = nullptr,
+                          ItemListSink* listSink = nullptr,
+                          ItemContentHandler* contentHandler = nullptr);
 
     std::optional<ese::File> database;  // created by OpenStore, released by FreeStore
     StoreModel model;
     ScanState state;
     ColumnIndexes columns;
     ScanHost* host;
-    std::string lastError;  // why the last failing operation failed, in words
+    FolderTreeSink* tree;
+    ItemListSink* list;
+    ItemContentHandler* content;
+    TreeItem databaseNode = kNoTreeItem;  // the tree's root node, the database file
+    std::string lastError;                // why the last failing operation failed, in words
 };
 
 // Creates the database object when there is none and opens the file read-only.

@@ -1,0 +1,348 @@
+#include "store/messages.h"
+
+#include <array>
+
+#include "store/address.h"
+#include "store/handlers.h"
+#include "store/values.h"
+
+namespace store {
+namespace {
+
+constexpr int kAttachmentDataIndex = 39;
+constexpr int kAttachmentNameIndex = 42;
+constexpr std::size_t kMaxColumnNameSize = 256;  // characters, NUL included
+
+bool HasRecordValues(const ese::Record* record) {
+    try {
+        return record != nullptr && record->valueCount() > 0;
+    } catch (const ese::Error&) {
+        return false;
+    }
+}
+
+bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+// The values of an item record that its row and entries are built from.
+enum Kept : std::size_t {
+    kMessageId,
+    kSenderName,
+    kSenderAddress,
+    kSubjectPrefix,
+    kNormalizedSubject,
+    kMessageClass,
+    kDate,
+    kSecondDate,
+    kHasAttachment,
+    kBodyText,
+    kAppointmentText,
+    kHomePhone,
+    kBusinessPhone,
+    kMobilePhone,
+    kPostalAddress,
+    kEmailAddress,
+    kKeptCount,
+    kNotKept = kKeptCount,
+};
+
+constexpr std::array<std::u16string_view, kKeptCount> kKeptNames = {
+    u"N67b0", u"S42",   u"N67be", u"S3d",   u"Se1d",  u"S1a",   u"T39",   u"Te06",
+    u"Be1b",  u"S1000", u"S80fd", u"S3a09", u"S3a08", u"S3a1c", u"S3a15", u"S81b0"};
+
+std::size_t KeptSlot(std::u16string_view name) {
+    for (std::size_t i = 0; i < kKeptNames.size(); ++i) {
+        if (name == kKeptNames[i]) {
+            return i;
+        }
+    }
+    return kNotKept;
+}
+
+// The decoder a per-folder table applies to one value, by column type and name.
+// Switches the record's byte order to big-endian at the first identifier column.
+Text DecodeByName(const ese::Record& record, int index, std::uint32_t type,
+                  std::u16string_view name, ByteOrder& order) {
+    const bool shortName = name.size() <= 6;
+    const char16_t first = name.empty() ? u'\0' : name[0];
+    if (type == ese::kCurrency && shortName) {
+        if (first == u'T') {
+            return FiletimeBytesToText(record, index, order);
+        }
+        if (first == u'Q') {
+            return IdentifierToText(record, index, order, std::nullopt);
+        }
+    }
+    if (type == ese::kBinary || type == ese::kLargeBinary) {
+        if (shortName && first == u'L') {
+            return Integer32ToText(record, index, order);
+        }
+        if (shortName && first == u'T') {
+            return FiletimeBytesToText(record, index, order);
+        }
+        if ((shortName && first == u'Q') || StartsWith(name, u"N67b0") ||
+            StartsWith(name, u"Q3f88")) {
+            order = 'b';
+            return IdentifierToText(record, index, order, std::nullopt);
+        }
+        if (name == u"N6762" || name == u"N676a") {
+            return GuidToText(record, index, order);
+        }
+        if (name == u"N6768") {
+            return BytesToAnsiText(record, index);
+        }
+        if (name == u"N677f") {
+            // Raw bytes, not text: nothing of it is shown.
+            return std::nullopt;
+        }
+        if (name == u"MN667f") {
+            return AnsiValueToText(record, index);
+        }
+    }
+    return RecordValueToText(record, index, std::nullopt);
+}
+
+// True when the value's decoding changes the byte order of the rest of the record.
+bool SwitchesByteOrder(std::uint32_t type, std::u16string_view name) {
+    return (type == ese::kBinary || type == ese::kLargeBinary) &&
+           ((name.size() <= 6 && !name.empty() && name[0] == u'Q') || StartsWith(name, u"N67b0") ||
+            StartsWith(name, u"Q3f88"));
+}
+
+std::u16string Or(const Text& text, std::u16string_view fallback) {
+    return text && !text->empty() ? *text : std::u16string(fallback);
+}
+
+bool IsOneOf(std::u16string_view value, std::initializer_list<std::u16string_view> set) {
+    for (std::u16string_view s : set) {
+        if (value == s) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Writes the list row of the current folder class.
+void WriteRow(StoreSession& session, const std::array<Text, kKeptCount>& kept,
+              const std::u16string& sequence, const std::u16string& from,
+              const std::u16string& subject) {
+    const std::u16string& folderClass = session.state.currentFolderClass;
+    const bool saving = session.state.exportMode == 1;
+    auto text = [&](Kept k) { return kept[k].value_or(u""); };
+    const std::u16string messageClass = text(kMessageClass);
+    std::vector<std::u16string> head = {text(kMessageId), messageClass, sequence, from,
+                                        subject,          text(kDate)};
+    auto row = [&](std::initializer_list<std::u16string> more) {
+        head.insert(head.end(), more);
+        session.list->AppendRow(std::move(head));
+    };
+    if (folderClass == u"Folder" || folderClass.empty()) {
+        if (!saving && (messageClass.empty() || messageClass == u"IPF.Note")) {
+            row({text(kHasAttachment)});
+        }
+    } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
+        if (!saving) {
+            head[3] = subject;
+            head[5] = subject;
+            row({text(kHomePhone), text(kBusinessPhone), text(kMobilePhone), text(kPostalAddress),
+                 text(kEmailAddress), text(kDate)});
+        }
+    } else if (IsOneOf(folderClass, {u"IPM.Appointment", u"IPM.SchedulePlus.ExpansionData",
+                                     u"IPF.Appointment", u"IPF.SchedulePlus.ExpansionData"})) {
+        if (!saving) {
+            row({text(kSecondDate), text(kAppointmentText)});
+        }
+    } else if (IsOneOf(folderClass,
+                       {u"IPM.StickyNote", u"IPF.StickyNote", u"IPM.Activity", u"IPF.Activity"})) {
+        if (!saving) {
+            row({text(kSecondDate), text(kSecondDate)});
+        }
+    } else if (IsOneOf(folderClass, {u"IPM.Task", u"IPF.Task"})) {
+        if (!saving) {
+            row({text(kSecondDate), text(kBodyText)});
+        }
+    } else if (IsOneOf(folderClass, {u"IPM.Journal", u"IPF.Journal"})) {
+        row({text(kHasAttachment)});
+    }
+}
+
+}  // namespace
+
+void StoreModel::AddMessage(MessageEntry entry) {
+    messagesById_[entry.messageId].push_back(messages_.size());
+    messages_.push_back(std::move(entry));
+}
+
+const std::vector<std::size_t>& StoreModel::MessagesWithId(const std::u16string& messageId) const {
+    static const std::vector<std::size_t> kNone;
+    const auto found = messagesById_.find(messageId);
+    return found == messagesById_.end() ? kNone : found->second;
+}
+
+int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int recordIndex,
+                           int idIndex, int attachmentKeysIndex) {
+    if (!HasRecordValues(record)) {
+        return kFailed;
+    }
+    session.model.AddMessage(
+        {IdentifierToText(*record, idIndex, 'b', std::nullopt).value_or(u""), recordIndex,
+         RecordValueToText(*record, attachmentKeysIndex, std::nullopt).value_or(u"")});
+    return kOk;
+}
+
+int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int recordIndex,
+                         int idIndex, int nameIndex) {
+    ++session.state.sequence;
+    if (!HasRecordValues(record)) {
+        return kFailed;
+    }
+    const Text id = IdentifierToText(*record, idIndex, 'b', std::nullopt);
+    const std::u16string key = u"0" + id.value_or(u"");
+    const Text name = RecordValueToText(*record, nameIndex, id);
+    session.model.attachments.push_back({key, name.value_or(u""), recordIndex});
+    return kOk;
+}
+
+int ReadItemRecord(StoreSession& session, const ese::Record* record) {
+    ++session.state.sequence;
+    if (!HasRecordValues(record)) {
+        return kFailed;
+    }
+    std::array<Text, kKeptCount> kept;
+    try {
+        ByteOrder order = 'l';
+        const int count = record->valueCount();
+        for (int index = 0; index < count; ++index) {
+            const std::u16string name = record->columnName(index);
+            if (name.size() + 1 > kMaxColumnNameSize) {
+                return kFailed;
+            }
+            const std::uint32_t type = record->columnType(index);
+            const std::size_t slot = KeptSlot(name);
+            Text decoded;
+            if (slot != kNotKept || index == kAttachmentDataIndex) {
+                decoded = DecodeByName(*record, index, type, name, order);
+            } else if (SwitchesByteOrder(type, name)) {
+                // Not kept: only its effect on the byte order matters.
+                order = 'b';
+            }
+            if (index == kAttachmentDataIndex) {
+                decoded = RecordValueToText(*record, kAttachmentNameIndex, decoded);
+                if (decoded && !decoded->empty() &&
+                    session.content->SaveLongValueToFile(session, *record, kAttachmentDataIndex,
+                                                         *decoded) != kOk) {
+                    return kFailed;
+                }
+            }
+            if (slot != kNotKept) {
+                kept[slot] = std::move(decoded);
+            }
+        }
+    } catch (const ese::Error& e) {
+        session.lastError = e.what();
+        return kFailed;
+    }
+
+    const std::u16string subject =
+        kept[kSubjectPrefix].value_or(u"") + kept[kNormalizedSubject].value_or(u"");
+    const std::string digits = std::to_string(session.state.sequence);
+    const std::u16string sequence(digits.begin(), digits.end());
+    std::u16string from;
+    if (kept[kSenderName]) {
+        from = *kept[kSenderName] + u";";
+    }
+    if (kept[kSenderAddress]) {
+        from += ResolveSenderAddress(*kept[kSenderAddress]);
+    }
+    if (session.state.currentFolderClass == u"IPF.Note") {
+        session.state.currentFolderClass = u"Folder";
+    }
+    WriteRow(session, kept, sequence, from, subject);
+
+    const std::u16string& folderClass = session.state.currentFolderClass;
+    const std::u16string messageClass = kept[kMessageClass].value_or(u"");
+    if (folderClass == u"Folder" || folderClass.empty()) {
+        if (messageClass.empty() || messageClass == u"IPF.Note") {
+            session.model.items.push_back({session.state.sequence, kept[kMessageId].value_or(u""),
+                                           Or(from, u"Unknown"), Or(subject, u"Unknown"),
+                                           Or(kept[kDate], u"Unknown"),
+                                           kept[kHasAttachment].value_or(u"")});
+        }
+    } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
+        session.model.contacts.push_back({kept[kMessageId].value_or(u""), messageClass});
+    }
+    return kOk;
+}
+
+int LoadFolderItems(StoreSession& session) {
+    if (!session.database || !session.database->isOpen()) {
+        session.lastError = "no database is open";
+        return kFailed;
+    }
+    const TableEntry* msg = nullptr;
+    for (const TableEntry& entry : session.model.tables) {
+        if (entry.name == u"Msg") {
+            msg = &entry;
+            break;
+        }
+    }
+    if (msg == nullptr) {
+        return kOk;
+    }
+    std::optional<ese::Table> table;
+    std::u16string tableName;
+    try {
+        table.emplace(session.database->table(msg->catalogIndex));
+        tableName = table->name();
+    } catch (const ese::Error& e) {
+        session.lastError = std::string("table \"Msg\": ") + e.what();
+        return kFailed;
+    }
+    const std::u16string& folderClass = session.state.currentFolderClass;
+    const bool saving = session.state.exportMode == 1;
+    const auto& messages = session.model.messages();
+    if (folderClass == u"Folder") {
+        session.host->SetProgress(0);
+        int step = 0;
+        for (const ItemEntry& item : session.model.items) {
+            CurrentItem& current = session.state.currentItem;
+            current.from = item.from;
+            current.subject = item.subject;
+            current.date = item.date;
+            for (std::size_t position : session.model.MessagesWithId(item.messageId)) {
+                current.messageId = messages[position].messageId;
+                session.host->SetProgress(step + 1);
+                FetchMsgRecord(session, *table, tableName, tableName.size(),
+                               messages[position].recordIndex);
+                if (saving) {
+                    session.content->ExportPendingItems(session);
+                }
+                if (step == 99) {
+                    session.host->SetProgress(0);
+                    step = 0;
+                } else {
+                    ++step;
+                }
+            }
+        }
+        if (saving) {
+            session.model.items.clear();
+        }
+        session.host->SetProgress(0);
+    } else if (folderClass == u"IPF.Contact" || folderClass == u"IPM.Contact") {
+        for (const ContactEntry& contact : session.model.contacts) {
+            for (std::size_t position : session.model.MessagesWithId(contact.messageId)) {
+                session.state.currentItem.messageId = messages[position].messageId;
+                FetchMsgRecord(session, *table, tableName, tableName.size(),
+                               messages[position].recordIndex);
+                if (saving) {
+                    session.content->WriteContactPages(session);
+                }
+            }
+        }
+    }
+    return kOk;
+}
+
+}  // namespace store
