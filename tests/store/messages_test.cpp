@@ -1,0 +1,341 @@
+// Message index, attachments, per-folder item rows and the item loader.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/codepage.h"
+#include "store/folders.h"
+#include "store/messages.h"
+#include "store_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace store_fixture;
+using Row = std::vector<std::u16string>;
+
+// FILETIME of 2009-03-05 14:07:09 UTC.
+constexpr std::uint64_t kMarch5 = 128807356290000000ULL;
+
+class RecordingContent : public store::ItemContentHandler {
+  public:
+    int ReadMsgRecord(store::StoreSession& session, const ese::Record&) override {
+        read.push_back(session.state.currentItem.messageId);
+        return store::kOk;
+    }
+    int SaveLongValueToFile(store::StoreSession&, const ese::Record& record, int index,
+                            std::u16string_view name) override {
+        saved.push_back(std::u16string(name));
+        savedSizes.push_back(record.longValue(index) ? record.longValue(index)->data().size() : 0);
+        return failSave ? store::kFailed : store::kOk;
+    }
+    int ExportPendingItems(store::StoreSession& session) override {
+        exported.push_back(session.state.currentItem.subject);
+        return store::kOk;
+    }
+    int WriteContactPages(store::StoreSession& session) override {
+        pages.push_back(session.state.currentItem.messageId);
+        return store::kOk;
+    }
+    std::vector<std::u16string> read, saved, exported, pages;
+    std::vector<std::size_t> savedSizes;
+    bool failSave = false;
+};
+
+std::vector<ef::ColumnDef> ItemColumns() {
+    return {{"N67b0", ef::ColumnType::Binary}, {"S1a", ef::ColumnType::Text},
+            {"S42", ef::ColumnType::Text},     {"N67be", ef::ColumnType::Binary},
+            {"S3d", ef::ColumnType::Text},     {"Se1d", ef::ColumnType::Text},
+            {"T39", ef::ColumnType::Binary},   {"Te06", ef::ColumnType::Binary},
+            {"Be1b", ef::ColumnType::Text},    {"S1000", ef::ColumnType::Text},
+            {"S80fd", ef::ColumnType::Text},   {"S3a09", ef::ColumnType::Text},
+            {"S3a08", ef::ColumnType::Text},   {"S3a1c", ef::ColumnType::Text},
+            {"S3a15", ef::ColumnType::Text},   {"S81b0", ef::ColumnType::Text}};
+}
+
+std::map<std::string, ef::Bytes> Item(std::uint64_t id, std::u16string_view cls,
+                                      std::u16string_view subject) {
+    std::map<std::string, ef::Bytes> r = {
+        {"N67b0", Id(id)},
+        {"S42", Utf16(u"Ann Lee")},
+        {"S3d", Utf16(u"RE: ")},
+        {"Se1d", Utf16(subject)},
+        {"T39", ef::encode::u64BigEndian(kMarch5)},
+        {"Te06", ef::encode::u64BigEndian(kMarch5 + 36000000000ULL)},
+        {"Be1b", Utf16(u"yes")}};
+    if (!cls.empty()) {
+        r["S1a"] = Utf16(cls);
+    }
+    return r;
+}
+
+Table MsgTable(const std::vector<std::uint64_t>& ids) {
+    Table t{"Msg", {{"N67b0", ef::ColumnType::Binary}, {"N67b3", ef::ColumnType::Binary}}, {}};
+    for (std::uint64_t id : ids) {
+        t.records.push_back({{"N67b0", Id(id)}, {"N67b3", {'0', 'a', 'b'}}});
+    }
+    return t;
+}
+
+class Messages : public ::testing::Test {
+  protected:
+    void Open(const std::vector<Table>& tables) {
+        Write(dir_ / "store.edb", tables);
+        ASSERT_EQ(store::OpenStore(session_, dir_ / "store.edb"), store::kOk) << session_.lastError;
+        ASSERT_EQ(store::ListTables(session_), store::kOk);
+        ASSERT_EQ(store::ScanTableByName(session_, u"Msg"), store::kOk) << session_.lastError;
+    }
+
+    // Lists one folder's table the way the window does, then loads its items.
+    int List(std::u16string_view table, std::u16string_view folderClass) {
+        session_.model.items.clear();
+        session_.state.sequence = 0;
+        session_.state.currentFolderClass = std::u16string(folderClass);
+        const int scanned = store::ScanTableByName(session_, table);
+        const int loaded = store::LoadFolderItems(session_);
+        return scanned == store::kOk ? loaded : scanned;
+    }
+
+    testing_support::TempDir dir_;
+    RecordingHost host_;
+    RecordingList list_;
+    RecordingContent content_;
+    store::StoreSession session_{host_, nullptr, &list_, &content_};
+};
+
+TEST_F(Messages, MailFolderListsMailOnlyAndReadsEachItem) {
+    Open({MsgTable({0x11, 0x22, 0x33}),
+          {"1-91C1",
+           ItemColumns(),
+           {Item(0x11, u"", u"first"), Item(0x22, u"IPF.Note", u"second"),
+            Item(0x33, u"IPM.Note", u"third")}}});
+    ASSERT_EQ(List(u"1-91C1", u"IPF.Note"), store::kOk);
+    EXPECT_EQ(session_.state.currentFolderClass, u"Folder");
+    ASSERT_EQ(list_.rows.size(), 2u);
+    EXPECT_EQ(list_.rows[0],
+              (Row{u"11", u"", u"1", u"Ann Lee;", u"RE: first", u"Mar 05, 2009 14:07:09", u"yes"}));
+    EXPECT_EQ(list_.rows[1][1], u"IPF.Note");
+    EXPECT_EQ(list_.rows[1][2], u"2");
+    ASSERT_EQ(session_.model.items.size(), 2u);
+    EXPECT_EQ(session_.model.items[1].subject, u"RE: second");
+    EXPECT_EQ(content_.read, (std::vector<std::u16string>{u"11", u"22"}));
+}
+
+TEST_F(Messages, SenderAddressIsResolvedIntoTheFromText) {
+    auto item = Item(0x11, u"", u"hello");
+    const std::string blob("Ann Lee\0SMTP\0ann.lee@example.com\0", 33);
+    item["N67be"] = ef::Bytes(blob.begin(), blob.end());
+    Open({MsgTable({0x11}), {"1-A", ItemColumns(), {item}}});
+    ASSERT_EQ(List(u"1-A", u"Folder"), store::kOk);
+    ASSERT_EQ(list_.rows.size(), 1u);
+    EXPECT_EQ(list_.rows[0][3], u"Ann Lee;Ann Lee<ann.lee@example.com>");
+    EXPECT_EQ(session_.state.currentItem.from, u"Ann Lee;Ann Lee<ann.lee@example.com>");
+}
+
+TEST_F(Messages, MissingPartsAreUnknownInTheItemList) {
+    Open({MsgTable({0x11}), {"1-A", ItemColumns(), {{{"N67b0", Id(0x11)}}}}});
+    ASSERT_EQ(List(u"1-A", u""), store::kOk);
+    ASSERT_EQ(session_.model.items.size(), 1u);
+    EXPECT_EQ(session_.model.items[0].from, u"Unknown");
+    EXPECT_EQ(session_.model.items[0].subject, u"Unknown");
+    EXPECT_EQ(session_.model.items[0].date, u"Unknown");
+    EXPECT_EQ(list_.rows[0], (Row{u"11", u"", u"1", u"", u"", u"", u""}));
+}
+
+TEST_F(Messages, RowsOfEachFolderClass) {
+    auto contact = Item(0x11, u"IPM.Contact", u"Ann Lee");
+    contact["S3a09"] = Utf16(u"555-0100");
+    contact["S3a08"] = Utf16(u"555-0101");
+    contact["S3a1c"] = Utf16(u"555-0102");
+    contact["S3a15"] = Utf16(u"1 Main St");
+    contact["S81b0"] = Utf16(u"ann@example.com");
+    auto appointment = Item(0x22, u"IPM.Appointment", u"Review");
+    appointment["S80fd"] = Utf16(u"Room 4");
+    auto task = Item(0x33, u"IPM.Task", u"Report");
+    task["S1000"] = Utf16(u"Write it");
+    Open({MsgTable({0x11, 0x22, 0x33}),
+          {"1-C", ItemColumns(), {contact}},
+          {"1-D", ItemColumns(), {appointment}},
+          {"1-E", ItemColumns(), {task}},
+          {"1-F", ItemColumns(), {task}}});
+    const std::u16string date = u"Mar 05, 2009 14:07:09";
+    const std::u16string later = u"Mar 05, 2009 15:07:09";
+
+    ASSERT_EQ(List(u"1-C", u"IPF.Contact"), store::kOk);
+    EXPECT_EQ(list_.rows.back(),
+              (Row{u"11", u"IPM.Contact", u"1", u"RE: Ann Lee", u"RE: Ann Lee", u"RE: Ann Lee",
+                   u"555-0100", u"555-0101", u"555-0102", u"1 Main St", u"ann@example.com", date}));
+    EXPECT_EQ(session_.model.contacts.size(), 1u);
+    EXPECT_EQ(content_.read, (std::vector<std::u16string>{u"11"}));
+
+    ASSERT_EQ(List(u"1-D", u"IPF.Appointment"), store::kOk);
+    EXPECT_EQ(list_.rows.back(), (Row{u"22", u"IPM.Appointment", u"1", u"Ann Lee;", u"RE: Review",
+                                      date, later, u"Room 4"}));
+    ASSERT_EQ(List(u"1-E", u"IPM.Task"), store::kOk);
+    EXPECT_EQ(list_.rows.back()[7], u"Write it");
+    ASSERT_EQ(List(u"1-F", u"IPF.StickyNote"), store::kOk);
+    EXPECT_EQ(list_.rows.back()[7], later);
+    const std::size_t rows = list_.rows.size();
+    ASSERT_EQ(List(u"1-F", u"IPF.Unheard"), store::kOk);
+    EXPECT_EQ(list_.rows.size(), rows);
+    EXPECT_TRUE(session_.model.items.empty());
+}
+
+TEST_F(Messages, WhileSavingOnlyJournalsWriteRows) {
+    Open({MsgTable({0x11, 0x22}),
+          {"1-A", ItemColumns(), {Item(0x11, u"", u"mail")}},
+          {"1-B", ItemColumns(), {Item(0x22, u"IPM.Activity", u"call")}}});
+    session_.state.exportMode = 1;
+    ASSERT_EQ(List(u"1-A", u"Folder"), store::kOk);
+    EXPECT_TRUE(list_.rows.empty());
+    EXPECT_EQ(content_.exported, (std::vector<std::u16string>{u"RE: mail"}));
+    EXPECT_TRUE(session_.model.items.empty());  // emptied after exporting
+    ASSERT_EQ(List(u"1-B", u"IPF.Journal"), store::kOk);
+    ASSERT_EQ(list_.rows.size(), 1u);
+    EXPECT_EQ(list_.rows[0], (Row{u"22", u"IPM.Activity", u"1", u"Ann Lee;", u"RE: call",
+                                  u"Mar 05, 2009 14:07:09", u"yes"}));
+}
+
+TEST_F(Messages, ByteOrderTurnsBigEndianAtTheFirstIdentifier) {
+    // "T39" ahead of every identifier column is read little-endian.
+    std::vector<ef::ColumnDef> dateFirst = {{"T39", ef::ColumnType::Binary},
+                                            {"N67b0", ef::ColumnType::Binary},
+                                            {"Te06", ef::ColumnType::Binary}};
+    Open({MsgTable({}),
+          {"1-A",
+           dateFirst,
+           {{{"T39", ef::encode::u64LittleEndian(kMarch5)},
+             {"N67b0", Id(0x11)},
+             {"Te06", ef::encode::u64BigEndian(kMarch5)}}}}});
+    ASSERT_EQ(List(u"1-A", u"IPF.Appointment"), store::kOk);
+    ASSERT_EQ(list_.rows.size(), 1u);
+    EXPECT_EQ(list_.rows[0][5], u"Mar 05, 2009 14:07:09");
+    EXPECT_EQ(list_.rows[0][6], u"Mar 05, 2009 14:07:09");
+}
+
+TEST_F(Messages, JoinReadsEveryIndexEntryOfAnIdAndStepsTheProgressBar) {
+    std::vector<std::uint64_t> ids;
+    std::vector<std::map<std::string, ef::Bytes>> items;
+    for (std::uint64_t i = 1; i <= 149; ++i) {
+        ids.push_back(i);
+        items.push_back(Item(i, u"", u"item"));
+    }
+    ids.push_back(7);  // a second index entry for item 7
+    Open({MsgTable(ids), {"1-A", ItemColumns(), items}});
+    host_.positions.clear();
+    ASSERT_EQ(List(u"1-A", u"Folder"), store::kOk);
+    EXPECT_EQ(content_.read.size(), 150u);
+    EXPECT_EQ(std::count(content_.read.begin(), content_.read.end(), u"7"), 2);
+    // The table scan steps the bar once per record (0..100, 0, 1..48), then the loader
+    // starts at 0 and runs 1..100, 0, 1..50, and ends at 0.
+    std::vector<int> loader(host_.positions.begin() + 150, host_.positions.end());
+    std::vector<int> expected = {0};
+    for (int i = 1; i <= 100; ++i)
+        expected.push_back(i);
+    expected.push_back(0);
+    for (int i = 1; i <= 50; ++i)
+        expected.push_back(i);
+    expected.push_back(0);
+    EXPECT_EQ(loader, expected);
+}
+
+TEST_F(Messages, AttachmentColumnsFromPosition39AreSaved) {
+    // All tagged, so that value positions follow the declaration.
+    std::vector<ef::ColumnDef> columns;
+    for (int i = 0; i < 43; ++i) {
+        columns.push_back({"X" + std::to_string(i),
+                           i == 39 ? ef::ColumnType::LongBinary : ef::ColumnType::Text,
+                           ef::Storage::Tagged});
+    }
+    columns[0].name = "N67b0";
+    columns[0].type = ef::ColumnType::Binary;
+    const std::string content(3000, 'z');
+    Open({MsgTable({1, 2}),
+          {"1-A",
+           columns,
+           {{{"N67b0", Id(1)},
+             {"X39", ef::Bytes(content.begin(), content.end())},
+             {"X42", Utf16(u"report.pdf")}},
+            {{"N67b0", Id(2)}}}},
+          {"1-B",
+           std::vector<ef::ColumnDef>(columns.begin(), columns.begin() + 40),
+           {{{"N67b0", Id(1)}, {"X39", ef::Bytes(content.begin(), content.end())}}}}});
+    ASSERT_EQ(List(u"1-A", u"Folder"), store::kOk);
+    EXPECT_EQ(content_.saved, (std::vector<std::u16string>{u"report.pdf"}));
+    EXPECT_EQ(content_.savedSizes, (std::vector<std::size_t>{3000}));
+    // Fewer than 43 values: no name at 42, nothing saved.
+    ASSERT_EQ(List(u"1-B", u"Folder"), store::kOk);
+    EXPECT_EQ(content_.saved.size(), 1u);
+    // A failed save ends the table's walk.
+    content_.failSave = true;
+    EXPECT_EQ(store::ScanTableByName(session_, u"1-A"), store::kFailed);
+}
+
+TEST_F(Messages, IndexAndAttachmentTables) {
+    Open({MsgTable({0x1000000000091c1}),
+          {"1-23",
+           {{"Q3f88", ef::ColumnType::Binary}, {"S3001", ef::ColumnType::Text}},
+           {{{"Q3f88", Id(0xabc)}, {"S3001", Utf16(u"a.doc")}}, {{"Q3f88", Id(0xdef)}}}}});
+    ASSERT_EQ(store::ScanTableByName(session_, u"1-23"), store::kOk);
+    ASSERT_EQ(session_.model.messages().size(), 1u);
+    EXPECT_EQ(session_.model.messages()[0].messageId, u"1000000000091c1");
+    EXPECT_EQ(session_.model.messages()[0].attachmentKeys, u"306162");
+    ASSERT_EQ(session_.model.attachments.size(), 2u);
+    EXPECT_EQ(session_.model.attachments[0].key, u"0abc");
+    EXPECT_EQ(session_.model.attachments[0].name, u"a.doc");
+    EXPECT_EQ(session_.model.attachments[1].name, u"def");  // the id stands in for the name
+    EXPECT_EQ(session_.model.attachments[1].recordIndex, 1);
+    EXPECT_EQ(session_.state.sequence, 2);
+}
+
+TEST_F(Messages, AbsentFolderTableListsNothing) {
+    Open({MsgTable({1})});
+    EXPECT_EQ(List(u"1-FFFF", u"Folder"), store::kOk);
+    EXPECT_TRUE(list_.rows.empty());
+    EXPECT_TRUE(content_.read.empty());
+}
+
+TEST(DamagedStore, ScanFailsInWordsWithoutCrashing) {
+    testing_support::TempDir dir;
+    std::vector<std::map<std::string, ef::Bytes>> items;
+    for (std::uint64_t i = 1; i <= 400; ++i) {
+        items.push_back(Item(i, u"", u"item number " + std::u16string(40, u'x')));
+    }
+    const auto good = Write(dir / "good.edb", {MsgTable({1, 2, 3}), {"1-A", ItemColumns(), items}});
+    const auto size = std::filesystem::file_size(good);
+    int failures = 0;
+    for (double cut : {0.3, 0.5, 0.7, 0.9}) {
+        for (bool overwrite : {false, true}) {
+            const auto bad = dir / "bad.edb";
+            std::filesystem::copy_file(good, bad,
+                                       std::filesystem::copy_options::overwrite_existing);
+            const auto at = static_cast<std::uintmax_t>(static_cast<double>(size) * cut);
+            if (overwrite) {
+                std::fstream f(bad, std::ios::in | std::ios::out | std::ios::binary);
+                f.seekp(static_cast<std::streamoff>(at));
+                const std::string junk(8192, '\x5a');
+                f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+            } else {
+                std::filesystem::resize_file(bad, at);
+            }
+            RecordingHost host;
+            store::StoreSession session(host);
+            int result = store::OpenStore(session, bad);
+            if (result == store::kOk) {
+                result = store::ListTables(session);
+            }
+            if (result == store::kOk) {
+                session.state.currentFolderClass = u"Folder";
+                result = std::min(store::ScanTableByName(session, u"Msg"),
+                                  store::ScanTableByName(session, u"1-A"));
+            }
+            if (result != store::kOk) {
+                ++failures;
+                EXPECT_FALSE(session.lastError.empty()) << cut << " " << overwrite;
+            }
+        }
+    }
+    EXPECT_GT(failures, 0);
+}
+
+}  // namespace
