@@ -1,0 +1,538 @@
+#include "tools/edbforge/store_builder.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <map>
+#include <set>
+#include <stdexcept>
+
+#include "tools/edbforge/compressed_rtf.h"
+
+namespace edbforge {
+
+namespace {
+
+using T = ColumnType;
+
+constexpr std::uint64_t kFirstMessageId = 0x0100000000200001ULL;
+constexpr std::uint64_t kFirstAttachmentId = 0x0100000000a00001ULL;
+
+// Contact columns of "Msg" (the columns the item reader captures).
+const std::vector<std::string> kMsgContactColumns = {
+    "S82a0", "S3a11", "S3a44", "S3a06", "S81b0", "S3a17", "S3a1c", "S3a24", "S3a09",
+    "S3a51", "S8241", "S3a16", "S3a15", "S829f", "S81c2", "S81af", "S3a28", "S3a27",
+    "S3a26", "S80a6", "S808d", "S3a08", "S3a1b", "S80a5", "S3a2a", "S809e", "S8097",
+    "S3a0a", "S80a7", "S8095", "S3a5d", "S3a5c", "S3a59", "S3a5b", "S3a5a", "S3a29"};
+
+ColumnDef tagged(const char* name, ColumnType type, bool multi = false) {
+    return ColumnDef{name, type, Storage::Tagged, multi, 0};
+}
+ColumnDef fixed(const char* name, ColumnType type) {
+    return ColumnDef{name, type, Storage::Fixed, false, 0};
+}
+
+TableDef mailboxTable() {
+    return {"Mailbox",
+            {fixed("L3fde", T::Long), tagged("Q6764", T::Binary), tagged("S3001", T::Text),
+             tagged("T3007", T::Binary), tagged("N6771", T::Binary)}};
+}
+
+TableDef foldersTable() {
+    return {"Folders",
+            {fixed("L3602", T::Long), fixed("L3603", T::Long), tagged("Q6748", T::Binary),
+             tagged("Q6749", T::Binary), tagged("Q6764", T::Binary), tagged("S3001", T::Text),
+             tagged("S3613", T::Text), tagged("T3007", T::Binary)}};
+}
+
+TableDef msgTable() {
+    TableDef d{
+        "Msg",
+        {fixed("L0e07", T::Long), fixed("L0e08", T::Long), tagged("N67b0", T::Binary),
+         tagged("Q6748", T::Binary), tagged("S1a", T::Text), tagged("S37", T::Text),
+         tagged("T39", T::Binary), tagged("N67b3", T::LongBinary), tagged("N67b4", T::LongBinary)}};
+    for (const std::string& c : kMsgContactColumns) {
+        d.columns.push_back(tagged(c.c_str(), T::Text));
+    }
+    d.columns.push_back(tagged("S1000", T::LongText));
+    d.columns.push_back(tagged("N1009", T::LongBinary));
+    d.columns.push_back(tagged("N1013", T::LongBinary));
+    return d;
+}
+
+TableDef attachmentTable() {
+    return {"1-23",
+            {fixed("L0e20", T::Long), tagged("Q3f88", T::Binary), tagged("N67b0", T::Binary),
+             tagged("S3001", T::Text), tagged("S370e", T::Text), tagged("J3701", T::LongBinary)}};
+}
+
+// Per-folder message table. The first two columns are fixed, so the position of every column
+// is its index here; the attachment content must sit at 39 and its file name at 42.
+TableDef folderTable(const std::string& name) {
+    TableDef d{name,
+               {
+                   fixed("L0e07", T::Long),                // 0
+                   fixed("L0e08", T::Long),                // 1
+                   tagged("N67b0", T::Binary),             // 2
+                   tagged("Q6748", T::Binary),             // 3
+                   tagged("S1a", T::Text),                 // 4
+                   tagged("S42", T::Text),                 // 5
+                   tagged("N67be", T::LongBinary),         // 6
+                   tagged("S3d", T::Text),                 // 7
+                   tagged("Se1d", T::Text),                // 8
+                   tagged("T39", T::Binary),               // 9
+                   tagged("Te06", T::Binary),              // 10
+                   tagged("Be1b", T::Boolean),             // 11
+                   tagged("S1000", T::LongText),           // 12
+                   tagged("S80fd", T::Text),               // 13
+                   tagged("S3a09", T::Text),               // 14
+                   tagged("S3a08", T::Text),               // 15
+                   tagged("S3a1c", T::Text),               // 16
+                   tagged("S3a15", T::Text),               // 17
+                   tagged("S81b0", T::Text),               // 18
+                   tagged("N6762", T::Binary),             // 19
+                   tagged("N676a", T::Binary),             // 20
+                   tagged("N6768", T::Binary),             // 21
+                   tagged("N677f", T::Binary),             // 22
+                   tagged("MN667f", T::LongBinary, true),  // 23
+                   tagged("L0e17", T::Binary),             // 24
+                   tagged("Q674a", T::Binary),             // 25
+                   tagged("T3008", T::Binary),             // 26
+                   tagged("T3007", T::Currency),           // 27
+                   tagged("Q67a4", T::Currency),           // 28
+                   tagged("S3001", T::Text),               // 29
+                   tagged("S0e04", T::Text),               // 30
+                   tagged("S0e03", T::Text),               // 31
+                   tagged("S1035", T::Text),               // 32
+                   tagged("S1039", T::Text),               // 33
+                   tagged("N300b", T::Binary),             // 34
+                   tagged("N6720", T::Binary),             // 35
+                   tagged("L0e79", T::Binary),             // 36
+                   tagged("S3704", T::Text),               // 37
+                   tagged("L3705", T::Binary),             // 38
+                   tagged("J3701", T::LongBinary),         // 39
+                   tagged("L0e20", T::Binary),             // 40
+                   tagged("S370e", T::Text),               // 41
+                   tagged("S3707", T::Text),               // 42
+                   tagged("S3712", T::Text),               // 43
+                   tagged("L3fde", T::Long),               // 44
+               }};
+    return d;
+}
+
+// System-like tables: the reader walks them by name length and keeps nothing.
+std::vector<TableDef> systemTables() {
+    return {
+        {"Global", {fixed("L6700", T::Long), tagged("N6701", T::Binary)}},
+        {"SmTblSection", {fixed("L6702", T::Long), tagged("S6703", T::Text)}},
+        {"SmTblVersion", {fixed("L6704", T::Long)}},
+        {"SystemIndex_0A", {tagged("N6705", T::Binary)}},
+        {"SystemIndex_Gthr", {tagged("N6706", T::Binary), tagged("T6707", T::Binary)}},
+    };
+}
+
+Bytes u32be(std::uint32_t v) {
+    return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+}
+
+// Single-byte entry-id-like blob: for each address a non-printable header, then the display
+// name, "SMTP" and the address, each followed by a zero byte.
+Bytes addressBlob(const std::vector<Address>& addresses) {
+    Bytes b;
+    for (const Address& a : addresses) {
+        for (int h : {0x01, 0x9f, 0x7f, 0x01}) {
+            b.push_back(static_cast<std::uint8_t>(h));
+        }
+        for (const std::string& part :
+             {utf8ToWindows1252(a.displayName), std::string("SMTP"), utf8ToWindows1252(a.email)}) {
+            b.insert(b.end(), part.begin(), part.end());
+            b.push_back(0);
+        }
+    }
+    return b;
+}
+
+std::u16string truncated(const std::u16string& s, std::size_t n) {
+    return s.size() <= n ? s : s.substr(0, n);
+}
+
+}  // namespace
+
+std::string folderTableName(std::uint64_t folderId) {
+    std::string text = fmt::format("{:x}", folderId);
+    std::string rest = text.size() > 1 ? text.substr(1, 14) : std::string();
+    std::size_t firstNonZero = rest.find_first_not_of('0');
+    rest = firstNonZero == std::string::npos ? std::string() : rest.substr(firstNonZero);
+    for (char& c : rest) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return "1-" + rest;
+}
+
+std::string attachmentKey(std::uint64_t attachmentId) {
+    return fmt::format("0{:x}", attachmentId);
+}
+
+const std::vector<std::string>& itemPropertyColumns() {
+    return kMsgContactColumns;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct StoreBuilder::Impl {
+    DatabaseWriter db;
+    TableWriter* mailboxes = nullptr;
+    TableWriter* folders = nullptr;
+    TableWriter* msg = nullptr;
+    TableWriter* attachments = nullptr;
+    std::map<std::uint64_t, TableWriter*> folderTables;
+    std::set<std::string> tableNames;
+    std::uint64_t nextMessageId = kFirstMessageId;
+    std::uint64_t nextAttachmentId = kFirstAttachmentId;
+
+    Impl(const std::filesystem::path& path, WriterOptions options) : db(path, options) {
+        mailboxes = &db.addTable(mailboxTable());
+        folders = &db.addTable(foldersTable());
+        msg = &db.addTable(msgTable());
+        attachments = &db.addTable(attachmentTable());
+        for (TableDef& d : systemTables()) {
+            TableWriter& t = db.addTable(std::move(d));
+            for (std::uint32_t i = 0; i < 3; ++i) {
+                Record r = t.newRecord();
+                for (std::size_t c = 0; c < t.definition().columns.size(); ++c) {
+                    switch (t.definition().columns[c].type) {
+                        case T::Long:
+                            r.set(c, encode::i32(static_cast<std::int32_t>(i + 1)));
+                            break;
+                        case T::Text:
+                            r.set(c, encode::utf16(utf8ToUtf16(fmt::format("section {}", i))));
+                            break;
+                        default:
+                            r.set(c, encode::u64BigEndian(0x0100000000000100ULL + i));
+                            break;
+                    }
+                }
+                t.append(r);
+            }
+        }
+    }
+
+    static void setText(Record& r, const TableWriter& t, const char* column,
+                        const std::optional<std::u16string>& text) {
+        if (text) {
+            r.set(static_cast<std::size_t>(t.columnIndex(column)), encode::utf16(*text));
+        }
+    }
+    static void setId(Record& r, const TableWriter& t, const char* column, std::uint64_t id) {
+        r.set(static_cast<std::size_t>(t.columnIndex(column)), encode::u64BigEndian(id));
+    }
+};
+
+StoreBuilder::StoreBuilder(const std::filesystem::path& path, WriterOptions options)
+    : impl_(std::make_unique<Impl>(path, options)) {}
+
+StoreBuilder::~StoreBuilder() = default;
+
+DatabaseWriter& StoreBuilder::database() {
+    return impl_->db;
+}
+
+void StoreBuilder::addMailbox(const Mailbox& mailbox) {
+    TableWriter& t = *impl_->mailboxes;
+    Record r = t.newRecord();
+    r.set(0, encode::i32(1252));
+    Impl::setId(r, t, "Q6764", mailbox.id);
+    Impl::setText(r, t, "S3001", mailbox.displayName);
+    r.set(3, encode::u64BigEndian(impl_->db.options().creationTime));
+    r.set(4, encode::u64BigEndian(mailbox.id ^ 0x5a5a5a5a5a5a5a5aULL));
+    t.append(r);
+}
+
+void StoreBuilder::addFolder(std::uint64_t mailboxId, const Folder& folder) {
+    std::string name = folderTableName(folder.id);
+    if (impl_->folderTables.count(folder.id) != 0 || !impl_->tableNames.insert(name).second) {
+        throw std::invalid_argument("folder table " + name + " exists already");
+    }
+    TableWriter& t = *impl_->folders;
+    Record r = t.newRecord();
+    r.set(0, encode::i32(static_cast<std::int32_t>(folder.items.size())));
+    r.set(1, encode::i32(0));
+    Impl::setId(r, t, "Q6748", folder.id);
+    if (folder.parentId != 0) {
+        Impl::setId(r, t, "Q6749", folder.parentId);
+    }
+    Impl::setId(r, t, "Q6764", mailboxId);
+    Impl::setText(r, t, "S3001", folder.name);
+    if (!folder.folderClass.empty()) {
+        Impl::setText(r, t, "S3613", folder.folderClass);
+    }
+    r.set(7, encode::u64BigEndian(impl_->db.options().creationTime));
+    t.append(r);
+    impl_->folderTables[folder.id] = &impl_->db.addTable(folderTable(name));
+}
+
+std::uint64_t StoreBuilder::addItem(std::uint64_t folderId, const Item& item) {
+    auto found = impl_->folderTables.find(folderId);
+    if (found == impl_->folderTables.end()) {
+        throw std::invalid_argument(fmt::format("no folder {:x}", folderId));
+    }
+    const std::uint64_t id = item.id != 0 ? item.id : impl_->nextMessageId++;
+    std::vector<std::uint64_t> attachmentIds;
+    for (const Attachment& a : item.attachments) {
+        attachmentIds.push_back(a.id != 0 ? a.id : impl_->nextAttachmentId++);
+    }
+    std::uint32_t size = 0;
+    if (item.plainBody) {
+        size += static_cast<std::uint32_t>(item.plainBody->size() * 2);
+    }
+    for (const Attachment& a : item.attachments) {
+        size += static_cast<std::uint32_t>(a.content.size());
+    }
+
+    // Attachments: one "1-23" record each.
+    for (std::size_t i = 0; i < item.attachments.size(); ++i) {
+        const Attachment& a = item.attachments[i];
+        TableWriter& t = *impl_->attachments;
+        Record r = t.newRecord();
+        r.set(0, encode::i32(static_cast<std::int32_t>(a.content.size())));
+        Impl::setId(r, t, "Q3f88", attachmentIds[i]);
+        Impl::setId(r, t, "N67b0", id);
+        Impl::setText(r, t, "S3001", a.fileName);
+        Impl::setText(r, t, "S370e", u"application/octet-stream");
+        if (!a.content.empty()) {
+            r.set(5, a.content, Placement::Separated);
+        }
+        t.append(r);
+    }
+
+    // The item's full record in "Msg".
+    {
+        TableWriter& t = *impl_->msg;
+        Record r = t.newRecord();
+        r.set(0, encode::i32(item.attachments.empty() ? 0x1 : 0x11));
+        r.set(1, encode::i32(static_cast<std::int32_t>(size)));
+        Impl::setId(r, t, "N67b0", id);
+        Impl::setId(r, t, "Q6748", folderId);
+        Impl::setText(r, t, "S1a", item.messageClass);
+        if (item.subject || item.subjectPrefix) {
+            Impl::setText(r, t, "S37",
+                          item.subjectPrefix.value_or(u"") + item.subject.value_or(u""));
+        }
+        if (item.date) {
+            r.set(static_cast<std::size_t>(t.columnIndex("T39")), encode::u64BigEndian(*item.date));
+        }
+        if (!attachmentIds.empty()) {
+            Bytes keys = encode::u32(static_cast<std::uint32_t>(attachmentIds.size()));
+            for (std::uint64_t a : attachmentIds) {
+                Bytes b = encode::u64BigEndian(a);
+                keys.insert(keys.end(), b.begin(), b.end());
+            }
+            r.set(static_cast<std::size_t>(t.columnIndex("N67b3")), keys, Placement::Inline);
+        }
+        if (!item.recipients.empty()) {
+            r.set(static_cast<std::size_t>(t.columnIndex("N67b4")), addressBlob(item.recipients),
+                  Placement::Inline);
+        }
+        for (const auto& [column, value] : item.properties) {
+            int c = t.columnIndex(column);
+            if (c < 0) {
+                throw std::invalid_argument("unknown item property " + column);
+            }
+            r.set(static_cast<std::size_t>(c), encode::utf16(value));
+        }
+        if (item.plainBody) {
+            r.set(static_cast<std::size_t>(t.columnIndex("S1000")), encode::utf16(*item.plainBody),
+                  Placement::Separated);
+        }
+        if (item.rawCompressedRtf) {
+            r.set(static_cast<std::size_t>(t.columnIndex("N1009")), *item.rawCompressedRtf,
+                  Placement::Separated);
+        } else if (item.rtfBody) {
+            r.set(static_cast<std::size_t>(t.columnIndex("N1009")), compressRtf(*item.rtfBody),
+                  Placement::Separated);
+        }
+        if (item.htmlBody) {
+            r.set(static_cast<std::size_t>(t.columnIndex("N1013")),
+                  Bytes(item.htmlBody->begin(), item.htmlBody->end()), Placement::Separated);
+        }
+        t.append(r);
+    }
+
+    // The item's row in its folder's table.
+    {
+        TableWriter& t = *found->second;
+        Record r = t.newRecord();
+        r.set(0, encode::i32(item.attachments.empty() ? 0x1 : 0x11));
+        r.set(1, encode::i32(static_cast<std::int32_t>(size)));
+        Impl::setId(r, t, "N67b0", id);
+        Impl::setId(r, t, "Q6748", folderId);
+        Impl::setText(r, t, "S1a", item.messageClass);
+        Impl::setText(r, t, "S42", item.senderName);
+        if (item.sender) {
+            r.set(6, addressBlob({*item.sender}), Placement::Inline);
+        }
+        Impl::setText(r, t, "S3d", item.subjectPrefix);
+        Impl::setText(r, t, "Se1d", item.subject);
+        if (item.date) {
+            r.set(9, encode::u64BigEndian(*item.date));
+            r.set(26, encode::u64BigEndian(*item.date + 600000000ULL));
+            r.set(27, encode::u64BigEndian(*item.date));
+        }
+        if (item.secondDate) {
+            r.set(10, encode::u64BigEndian(*item.secondDate));
+        }
+        r.set(11, encode::boolean(!item.attachments.empty()));
+        if (item.plainBody) {
+            r.set(12, encode::utf16(truncated(*item.plainBody, 120)), Placement::Inline);
+        }
+        Impl::setText(r, t, "S80fd", item.appointmentText);
+        for (const auto& [column, value] : item.properties) {
+            int c = t.columnIndex(column);
+            if (c >= 0) {
+                r.set(static_cast<std::size_t>(c), encode::utf16(value));
+            }
+        }
+        std::array<std::uint8_t, 16> guid{};
+        for (std::size_t i = 0; i < guid.size(); ++i) {
+            guid[i] = static_cast<std::uint8_t>((id >> (8 * (i % 8))) ^ (i * 37));
+        }
+        r.set(19, Bytes(guid.begin(), guid.end()));
+        r.set(21, encode::ascii(std::string("EX:/O=CONTOSO") + '\0'));
+        r.set(24, u32be(size));
+        r.set(28, encode::u64BigEndian(id + 0x1000));
+        if (item.subject) {
+            r.set(29, encode::utf16(*item.subject));
+        }
+        if (!item.recipients.empty()) {
+            r.set(30, encode::utf16(utf8ToUtf16(item.recipients.front().displayName)));
+        }
+        r.set(32, encode::utf16(utf8ToUtf16(fmt::format("<{:x}@contoso.example>", id))));
+        if (!item.attachments.empty()) {
+            const Attachment& a = item.attachments.front();
+            r.set(37, encode::utf16(truncated(a.fileName, 12)));
+            r.set(38, u32be(1));
+            if (!a.content.empty()) {
+                r.set(kFolderAttachmentDataPosition, a.content, Placement::Separated);
+            }
+            r.set(40, u32be(static_cast<std::uint32_t>(a.content.size())));
+            r.set(41, encode::utf16(u"application/octet-stream"));
+            r.set(kFolderAttachmentNamePosition, encode::utf16(a.fileName));
+        }
+        r.set(44, encode::i32(1252));
+        t.append(r);
+    }
+    return id;
+}
+
+void StoreBuilder::finish() {
+    impl_->db.finish();
+}
+
+void StoreBuilder::build(const Scenario& scenario, const std::filesystem::path& path) {
+    StoreBuilder b(path, scenario.options);
+    for (const Mailbox& m : scenario.mailboxes) {
+        b.addMailbox(m);
+    }
+    for (const Mailbox& m : scenario.mailboxes) {
+        for (const Folder& f : m.folders) {
+            b.addFolder(m.id, f);
+        }
+    }
+    for (const Mailbox& m : scenario.mailboxes) {
+        for (const Folder& f : m.folders) {
+            for (const Item& i : f.items) {
+                b.addItem(f.id, i);
+            }
+        }
+    }
+    b.finish();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text
+
+std::u16string utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        auto c = static_cast<unsigned char>(text[i]);
+        std::uint32_t cp = 0xfffd;
+        std::size_t n = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c >> 5) == 0x6 && i + 1 < text.size()) {
+            cp = (c & 0x1fU) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3fU);
+            n = 2;
+        } else if ((c >> 4) == 0xe && i + 2 < text.size()) {
+            cp = (c & 0x0fU) << 12 | (static_cast<unsigned char>(text[i + 1]) & 0x3fU) << 6 |
+                 (static_cast<unsigned char>(text[i + 2]) & 0x3fU);
+            n = 3;
+        } else if ((c >> 3) == 0x1e && i + 3 < text.size()) {
+            cp = (c & 0x07U) << 18 | (static_cast<unsigned char>(text[i + 1]) & 0x3fU) << 12 |
+                 (static_cast<unsigned char>(text[i + 2]) & 0x3fU) << 6 |
+                 (static_cast<unsigned char>(text[i + 3]) & 0x3fU);
+            n = 4;
+        }
+        i += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xd800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xdc00 + (cp & 0x3ff)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::string utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t cp = text[i];
+        if (cp >= 0xd800 && cp < 0xdc00 && i + 1 < text.size() && text[i + 1] >= 0xdc00 &&
+            text[i + 1] < 0xe000) {
+            cp = 0x10000 + ((cp - 0xd800) << 10) + (text[i + 1] - 0xdc00U);
+            ++i;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xc0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xe0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+        } else {
+            out.push_back(static_cast<char>(0xf0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+        }
+    }
+    return out;
+}
+
+std::string utf8ToWindows1252(std::string_view text) {
+    // Windows-1252 code points 0x80..0x9f.
+    static const std::array<char16_t, 32> kHigh = {
+        0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
+        0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
+    std::string out;
+    for (char16_t c : utf8ToUtf16(text)) {
+        if (c < 0x80 || (c >= 0xa0 && c <= 0xff)) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        auto it = std::find(kHigh.begin(), kHigh.end(), c);
+        out.push_back(c != 0 && it != kHigh.end() ? static_cast<char>(0x80 + (it - kHigh.begin()))
+                                                  : '?');
+    }
+    return out;
+}
+
+}  // namespace edbforge
