@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "store/session.h"
 #include "store/values.h"
+#include "store_fixture.h"
 #include "support/temp_dir.h"
 #include "tools/edbforge/database_writer.h"
 
@@ -16,12 +17,7 @@ namespace {
 namespace ef = edbforge;
 using store::Text;
 
-class RecordingHost : public store::ScanHost {
-  public:
-    void SetProgress(int position) override { positions.push_back(position); }
-    void SetStatus(std::u16string_view) override {}
-    std::vector<int> positions;
-};
+using store_fixture::RecordingHost;
 
 // One table "Values" with one record holding the crafted values below.
 class Decoders : public ::testing::Test {

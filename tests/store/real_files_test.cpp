@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "store/session.h"
 #include "store/values.h"
+#include "store_fixture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -17,12 +18,7 @@ using store::Text;
 
 const std::vector<std::string> kFiles = {"basic", "binary", "text", "multi", "default", "index"};
 
-class RecordingHost : public store::ScanHost {
-  public:
-    void SetProgress(int position) override { positions.push_back(position); }
-    void SetStatus(std::u16string_view) override {}
-    std::vector<int> positions;
-};
+using store_fixture::RecordingHost;
 
 class RealFiles : public ::testing::Test {
   protected:
