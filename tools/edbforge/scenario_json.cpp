@@ -79,7 +79,8 @@ Item parseItem(const json& j, std::uint64_t seed) {
     if (j.contains("senderName")) {
         item.senderName = text(j["senderName"]);
     }
-    for (const json& r : j.value("to", json::array())) {
+    const json to = j.value("to", json::array());
+    for (const json& r : to) {
         item.recipients.push_back(address(r));
     }
     if (j.contains("date")) {
@@ -104,7 +105,8 @@ Item parseItem(const json& j, std::uint64_t seed) {
         item.appointmentText = text(j["appointment"]);
     }
     std::uint64_t n = 0;
-    for (const json& a : j.value("attachments", json::array())) {
+    const json attachments = j.value("attachments", json::array());
+    for (const json& a : attachments) {
         Attachment att;
         att.fileName = text(a.at("name"));
         if (a.contains("id")) {
@@ -120,7 +122,8 @@ Item parseItem(const json& j, std::uint64_t seed) {
         }
         item.attachments.push_back(std::move(att));
     }
-    for (const auto& [name, value] : j.value("properties", json::object()).items()) {
+    const json properties = j.value("properties", json::object());
+    for (const auto& [name, value] : properties.items()) {
         item.properties.emplace_back(name, text(value));
     }
     return item;
@@ -166,7 +169,8 @@ Scenario scenarioFromJson(std::string_view jsonText) {
         Mailbox mb;
         mb.id = parseId(m.at("id"));
         mb.displayName = text(m.at("name"));
-        for (const json& f : m.value("folders", json::array())) {
+        const json folders = m.value("folders", json::array());
+        for (const json& f : folders) {
             Folder folder;
             folder.id = parseId(f.at("id"));
             if (f.contains("parent")) {
@@ -174,7 +178,8 @@ Scenario scenarioFromJson(std::string_view jsonText) {
             }
             folder.name = text(f.at("name"));
             folder.folderClass = utf8ToUtf16(f.value("class", std::string()));
-            for (const json& i : f.value("items", json::array())) {
+            const json items = f.value("items", json::array());
+            for (const json& i : items) {
                 folder.items.push_back(parseItem(i, ++seed));
             }
             mb.folders.push_back(std::move(folder));
