@@ -1,0 +1,405 @@
+#include "content/body_extraction.h"
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <system_error>
+
+#include "content/compressed_rtf.h"
+#include "content/rtf_text.h"
+#include "content/work_files.h"
+#include "platform/codepage.h"
+#include "store/values.h"
+
+namespace content {
+namespace {
+
+bool IsTextType(std::uint32_t type) {
+    return type == ese::kText || type == ese::kLargeText;
+}
+
+// UTF-16 little-endian units of the bytes; an odd last byte is left out.
+std::u16string Utf16LeToText(std::span<const std::uint8_t> bytes) {
+    std::u16string text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    }
+    return text;
+}
+
+std::u16string UpToNul(std::u16string text) {
+    const auto end = text.find(u'\0');
+    if (end != std::u16string::npos) {
+        text.resize(end);
+    }
+    return text;
+}
+
+std::string_view AsChars(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// The segments of a body value: one per long-value segment, or the value kept in the record
+// as segment 0. `complete` is false when a segment could not be fetched; the segments before
+// it are kept.
+struct Segments {
+    std::vector<ese::Bytes> bytes;
+    std::optional<ese::LongValue> longValue;
+    bool complete = true;
+};
+
+std::optional<Segments> ReadSegments(const ese::Record& record, int index) {
+    Segments segments;
+    const std::uint8_t flags = record.valueFlags(index);
+    if ((flags & ese::kLongValue) != 0) {
+        segments.longValue = record.longValue(index);
+        if (!segments.longValue) {
+            return std::nullopt;
+        }
+        const int count = segments.longValue->segmentCount();
+        for (int i = 0; i < count; ++i) {
+            try {
+                segments.bytes.push_back(segments.longValue->segment(i));
+            } catch (const ese::Error&) {
+                segments.complete = false;
+                break;
+            }
+        }
+        return segments;
+    }
+    if ((flags & ese::kMultiValue) != 0) {
+        return std::nullopt;
+    }
+    // A short body kept in the record itself.
+    segments.bytes.push_back(record.valueData(index));
+    return segments;
+}
+
+ese::Bytes Joined(const std::vector<ese::Bytes>& segments) {
+    ese::Bytes all;
+    for (const ese::Bytes& s : segments) {
+        all.insert(all.end(), s.begin(), s.end());
+    }
+    return all;
+}
+
+// One text per segment (empty for a segment without bytes) of a byte body.
+std::vector<std::u16string> ByteBodyTexts(const std::vector<ese::Bytes>& segments) {
+    const ese::Bytes all = Joined(segments);
+    std::vector<std::u16string> texts;
+    if (!platform::IsValidUtf8(AsChars(all))) {
+        for (const ese::Bytes& s : segments) {
+            texts.push_back(DropControlCharacters(platform::Cp1252ToUtf16(AsChars(s))));
+        }
+        return texts;
+    }
+    // A character split between two segments belongs to the segment it starts in.
+    auto boundary = [&](std::size_t at) {
+        while (at < all.size() && (all[at] & 0xC0) == 0x80) {
+            ++at;
+        }
+        return at;
+    };
+    std::size_t start = 0;
+    for (const ese::Bytes& s : segments) {
+        const std::size_t from = boundary(start);
+        const std::size_t to = std::max(from, boundary(start + s.size()));
+        texts.push_back(DropControlCharacters(
+            platform::Utf8ToUtf16(AsChars(std::span(all).subspan(from, to - from)))));
+        start += s.size();
+    }
+    return texts;
+}
+
+// One text per segment of a text column, read in the column's code page. libesedb knows the
+// code page; its whole text tells which reading of the segment bytes is the right one.
+std::vector<std::u16string> TextBodyTexts(const ese::Record& record, int index,
+                                          const Segments& segments) {
+    std::optional<std::u16string> whole;
+    if (segments.complete) {
+        try {
+            whole = segments.longValue ? segments.longValue->text()
+                                       : store::RecordValueToText(record, index, std::nullopt);
+        } catch (const ese::Error&) {
+            whole.reset();
+        }
+    }
+    const ese::Bytes all = Joined(segments.bytes);
+    const std::u16string asUtf16 = Utf16LeToText(all);
+    const std::u16string as1252 = platform::Cp1252ToUtf16(AsChars(all));
+    bool utf16 = false;
+    if (whole) {
+        utf16 = UpToNul(asUtf16) == UpToNul(*whole);
+        if (!utf16 && UpToNul(as1252) != UpToNul(*whole)) {
+            // Stored in some other form (compressed): the whole text goes into the first part.
+            std::vector<std::u16string> texts(segments.bytes.size());
+            if (!texts.empty()) {
+                texts[0] = DropControlCharacters(*whole);
+            }
+            return texts;
+        }
+    } else {
+        // Unreadable as a whole: Unicode columns hold mostly zero high bytes.
+        std::size_t zeros = 0;
+        for (std::size_t i = 1; i < all.size(); i += 2) {
+            zeros += all[i] == 0 ? 1 : 0;
+        }
+        utf16 = all.size() % 2 == 0 && zeros * 4 >= all.size();
+    }
+    std::vector<std::u16string> texts;
+    if (!utf16) {
+        for (const ese::Bytes& s : segments.bytes) {
+            texts.push_back(DropControlCharacters(platform::Cp1252ToUtf16(AsChars(s))));
+        }
+        return texts;
+    }
+    ese::Bytes carry;
+    for (const ese::Bytes& s : segments.bytes) {
+        ese::Bytes units = carry;
+        units.insert(units.end(), s.begin(), s.end());
+        carry.clear();
+        if (units.size() % 2 != 0) {
+            carry.push_back(units.back());
+            units.pop_back();
+        }
+        texts.push_back(DropControlCharacters(Utf16LeToText(units)));
+    }
+    return texts;
+}
+
+std::optional<ese::Bytes> ReadWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    ese::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// The compressed RTF body: its bytes go to one work file, the RTF made of them to another,
+// and the text read back from that becomes the body part. Both files are removed.
+void ConvertCompressedRtf(const Segments& segments, const std::u16string& messageKey,
+                          const std::filesystem::path& workFolder,
+                          std::vector<BodyPartEntry>& bodyParts, std::u16string_view& bodyKind) {
+    const std::filesystem::path compressedFile =
+        workFolder / SafeWorkFileName(messageKey + u"_lzfu.txt");
+    const std::filesystem::path rtfFile =
+        workFolder / SafeWorkFileName(messageKey + u"rtfbody.rtf");
+    {
+        std::ofstream out(compressedFile, std::ios::binary | std::ios::trunc);
+        for (const ese::Bytes& s : segments.bytes) {
+            if (s.empty()) {
+                continue;
+            }
+            bodyKind = kKindText;
+            if (out) {
+                out.write(reinterpret_cast<const char*>(s.data()),
+                          static_cast<std::streamsize>(s.size()));
+                out.clear();
+            }
+        }
+    }
+    if (!segments.complete) {
+        return;
+    }
+    std::u16string text;
+    if (const auto compressed = ReadWholeFile(compressedFile)) {
+        std::vector<std::uint8_t> rtf;
+        if (!compressed->empty()) {
+            rtf = DecompressRtf(*compressed).value_or(std::vector<std::uint8_t>{});
+        }
+        bool written = false;
+        {
+            std::ofstream out(rtfFile, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(rtf.data()),
+                      static_cast<std::streamsize>(rtf.size()));
+            written = static_cast<bool>(out);
+        }
+        if (written) {
+            if (const auto converted = RtfToText(rtfFile)) {
+                text = DropControlCharacters(converted->text);
+            }
+        }
+    }
+    bodyParts.push_back({messageKey, std::move(text), kKindText, 0});
+    std::error_code ec;
+    std::filesystem::remove(rtfFile, ec);
+    std::filesystem::remove(compressedFile, ec);
+}
+
+bool CheckRecordValue(const ese::Record& record, int index, std::uint32_t type) {
+    switch (type) {
+        case ese::kBoolean:
+            record.valueBoolean(index);
+            return true;
+        case ese::kInteger8Unsigned:
+            record.value8(index);
+            return true;
+        case ese::kInteger16Signed:
+        case ese::kInteger16Unsigned:
+            record.value16(index);
+            return true;
+        case ese::kInteger32Signed:
+        case ese::kInteger32Unsigned:
+            record.value32(index);
+            return true;
+        case ese::kCurrency:
+        case ese::kInteger64Signed:
+            record.value64(index);
+            return true;
+        case ese::kFloat32:
+            record.valueFloat32(index);
+            return true;
+        case ese::kFloat64:
+            record.valueFloat64(index);
+            return true;
+        case ese::kDateTime:
+            return store::RecordValueToText(record, index, std::nullopt).has_value();
+        case ese::kText:
+        case ese::kLargeText: {
+            const auto text = record.valueUtf16(index);
+            return text.has_value() && !record.valueData(index).empty();
+        }
+        default:
+            return true;
+    }
+}
+
+}  // namespace
+
+std::u16string DropControlCharacters(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        if ((c >= 0x20 && c != 0x7F) || c == u'\t' || c == u'\n' || c == u'\r') {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::u16string BodyBytesToText(std::span<const std::uint8_t> bytes) {
+    const std::string_view chars = AsChars(bytes);
+    return DropControlCharacters(platform::IsValidUtf8(chars) ? platform::Utf8ToUtf16(chars)
+                                                              : platform::Cp1252ToUtf16(chars));
+}
+
+void ExtractBodyColumn(const ese::Record& record, int index, std::u16string_view columnName,
+                       const std::u16string& messageKey, const std::filesystem::path& workFolder,
+                       std::vector<BodyPartEntry>& bodyParts, std::u16string_view& bodyKind) {
+    const bool plain = columnName == u"S1000";
+    const bool rtf = columnName == u"N1009";
+    const bool html = columnName == u"N1013";
+    if (!plain && !rtf && !html) {
+        return;
+    }
+    std::optional<Segments> segments;
+    std::uint32_t type = 0;
+    try {
+        type = record.columnType(index);
+        segments = ReadSegments(record, index);
+    } catch (const ese::Error&) {
+        return;
+    }
+    if (!segments) {
+        return;
+    }
+    if (rtf) {
+        ConvertCompressedRtf(*segments, messageKey, workFolder, bodyParts, bodyKind);
+        return;
+    }
+    const std::vector<std::u16string> texts =
+        IsTextType(type) ? TextBodyTexts(record, index, *segments) : ByteBodyTexts(segments->bytes);
+    const std::u16string_view kind = plain ? kKindText : kKindHtml;
+    for (std::size_t i = 0; i < segments->bytes.size(); ++i) {
+        if (segments->bytes[i].empty()) {
+            continue;
+        }
+        bodyKind = kind;
+        bodyParts.push_back({messageKey, texts[i], kind, static_cast<int>(i)});
+    }
+}
+
+int SaveLongValueToFile(store::ScanHost& host, const ese::Record& record, int index,
+                        std::u16string_view fileName, const std::filesystem::path& workFolder) {
+    std::uint8_t flags = 0;
+    std::uint32_t type = 0;
+    try {
+        if (index < 0 || index >= record.valueCount()) {
+            return store::kFailed;
+        }
+        type = record.columnType(index);
+        flags = record.valueFlags(index);
+        if (flags == 0 || flags == ese::kVariableSize) {
+            return CheckRecordValue(record, index, type) ? store::kOk : store::kFailed;
+        }
+        if ((flags & ese::kCompressed) != 0) {
+            const ese::Bytes bytes = record.valueData(index);
+            if (type == ese::kLargeText && !bytes.empty()) {
+                store::DecompressSevenBitText(bytes);
+            }
+            return store::kOk;
+        }
+        if ((flags & ese::kMultiValue) != 0 && (flags & ese::kLongValue) == 0) {
+            if ((flags & ese::kMultiValueOffsets) != 0) {
+                return store::kOk;
+            }
+            const auto values = record.multiValue(index);
+            if (!values) {
+                return store::kFailed;
+            }
+            const int count = values->count();
+            for (int i = 0; i < count; ++i) {
+                if (IsTextType(values->columnType())) {
+                    values->valueUtf16(i);
+                } else {
+                    values->valueData(i);
+                }
+            }
+            return store::kOk;
+        }
+        if ((flags & ese::kLongValue) == 0) {
+            return store::kOk;
+        }
+    } catch (const ese::Error&) {
+        return store::kFailed;
+    }
+
+    std::optional<ese::LongValue> longValue;
+    int count = 0;
+    try {
+        longValue = record.longValue(index);
+        if (!longValue) {
+            return store::kFailed;
+        }
+        count = longValue->segmentCount();
+    } catch (const ese::Error&) {
+        return store::kFailed;
+    }
+    std::ofstream out(workFolder / SafeWorkFileName(fileName), std::ios::binary | std::ios::trunc);
+    int counter = 0;
+    for (int i = 0; i < count; ++i) {
+        host.SetProgress(counter);
+        if (counter == 100) {
+            host.SetProgress(0);
+            counter = 0;
+        }
+        ++counter;
+        try {
+            const ese::Bytes segment = longValue->segment(i);
+            if (out) {
+                out.write(reinterpret_cast<const char*>(segment.data()),
+                          static_cast<std::streamsize>(segment.size()));
+            }
+        } catch (const ese::Error&) {
+            // An unreadable segment is left out; the rest of the value still lands.
+        }
+    }
+    return store::kOk;
+}
+
+}  // namespace content

@@ -1,0 +1,313 @@
+#include "content/item_content.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "content/work_files.h"
+#include "store/address.h"
+#include "store/values.h"
+
+namespace content {
+namespace {
+
+constexpr std::size_t kMaxColumnNameSize = 256;  // UTF-16 units, NUL included
+constexpr std::size_t kMinAttachmentKeysLength = 16;
+
+struct ContactColumn {
+    std::u16string_view name;
+    ContactField field;
+};
+
+constexpr ContactColumn kContactColumns[] = {
+    {u"S82a0", kFullName},
+    {u"S3a11", kFirstName},
+    {u"S3a44", kMiddleName},
+    {u"S3a06", kLastName},
+    {u"S81b0", kEmail},
+    {u"S3a17", kJobTitle},
+    {u"S3a1c", kMobileNumber},
+    {u"S3a24", kBusinessFax},
+    {u"S3a09", kHomePage},
+    {u"S3a51", kPersonalHomePage},
+    {u"S8241", kBusinessHomePage},
+    {u"S3a16", kCompany},
+    {u"S3a15", kBusinessAddress},
+    {u"S829f", kDisplayAs},
+    {u"S81c2", kFileAs2},
+    {u"S81af", kDisplayAs2},
+    {u"S3a28", kState},
+    {u"S3a27", kCity},
+    {u"S3a26", kCountry},
+    {u"S80a6", kBusinessStreet},
+    {u"S808d", kBusinessCountry},
+    {u"S3a08", kBusinessPhone},
+    {u"S3a1b", kBusinessPhone2},
+    {u"S80a5", kBusinessState},
+    {u"S3a2a", kBusinessPostalCode},
+    {u"S809e", kBusinessPostalCode},
+    {u"S8097", kBusinessCity},
+    {u"S3a0a", kInitials},
+    {u"S80a7", kHomeAddress},
+    {u"S8095", kHomeAddress},
+    {u"S3a5d", kHomeStreet},
+    {u"S3a5c", kHomeState},
+    {u"S3a59", kHomeCity},
+    {u"S3a5b", kHomePostalCode},
+    {u"S3a5a", kHomeCountry},
+    {u"S3a29", kStreet},
+};
+
+// Page labels by field, in page order; the street has none.
+constexpr std::u16string_view kLabels[kStreet] = {
+    u"<b>Full Name: </b>",
+    u"<b>First Name: </b>",
+    u"<b>Middle Name: </b>",
+    u"<b>Last Name: </b>",
+    u"<b>E-Mail: </b>",
+    u"<b>Job Title: </b>",
+    u"<b>Mobile No: </b>",
+    u"<b>Business Fax No: </b>",
+    u"<b>Home Page: </b>",
+    u"<b>Personal Home Page: </b>",
+    u"<b>Business Homepage: </b>",
+    u"<b>Company Name: </b>",
+    u"<b>Business Address: </b>",
+    u"<b>Display_as: </b>",
+    u"<b>File_as2: </b>",
+    u"<b>Display_as2: </b>",
+    u"<b>State: </b>",
+    u"<b>City: </b>",
+    u"<b>Country: </b>",
+    u"<b>Business Street: </b>",
+    u"<b>Business Country: </b>",
+    u"<b>Business Phone: </b>",
+    u"<b>Business Phone 2: </b>",
+    u"<b>Business State: </b>",
+    u"<b>Business Postal Code: </b>",
+    u"<b>Business City: </b>",
+    u"<b>Initials: </b>",
+    u"<b>Home Address: </b>",
+    u"<b>Home Address Street: </b>",
+    u"<b>Home Address State </b>",
+    u"<b>Home Address City: </b>",
+    u"<b>Home Address Postal Code: </b>",
+    u"<b>Home Address Country: </b>",
+};
+
+bool IsBinaryType(std::uint32_t type) {
+    return type == ese::kBinary || type == ese::kLargeBinary;
+}
+
+std::u16string Decimal(int value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Creates a new file; fails with EEXIST when the path is taken.
+FileHandle CreateNewFile(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return FileHandle(_wfopen(path.c_str(), L"wbx"));
+#else
+    return FileHandle(std::fopen(path.c_str(), "wbx"));
+#endif
+}
+
+}  // namespace
+
+std::u16string EscapeHtml(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        switch (c) {
+            case u'&':
+                out += u"&amp;";
+                break;
+            case u'<':
+                out += u"&lt;";
+                break;
+            case u'>':
+                out += u"&gt;";
+                break;
+            case u'"':
+                out += u"&quot;";
+                break;
+            default:
+                out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::u16string RenderContactPage(const ContactValues& values) {
+    std::u16string page = u"<br>";
+    for (std::size_t field = 0; field < kStreet; ++field) {
+        if (values[field]) {
+            page += kLabels[field];
+            page += EscapeHtml(*values[field]);
+            page += u"<br>";
+        }
+    }
+    return page;
+}
+
+int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& record) {
+    ContactValues captured;
+    Text messageId;
+    Text attachmentKeys;
+    Text recipientData;
+    std::u16string_view bodyKind;
+    const std::u16string& messageKey = session.state.currentItem.messageId;
+
+    int count = 0;
+    try {
+        count = record.valueCount();
+    } catch (const ese::Error& e) {
+        session.lastError = e.what();
+        return store::kFailed;
+    }
+    for (int i = 0; i < count; ++i) {
+        std::u16string name;
+        std::uint32_t type = 0;
+        try {
+            name = record.columnName(i);
+            if (name.size() + 1 > kMaxColumnNameSize) {
+                session.lastError = "column name too long";
+                return store::kFailed;
+            }
+            type = record.columnType(i);
+        } catch (const ese::Error& e) {
+            session.lastError = e.what();
+            return store::kFailed;
+        }
+        const bool shortName = !name.empty() && name.size() <= 6;
+        if (IsBinaryType(type) && shortName) {
+            if (name.starts_with(u"N67b0")) {
+                messageId = store::IdentifierToText(record, i, 'b', std::nullopt);
+                continue;
+            }
+            if (name[0] == u'Q' || name[0] == u'S' || name[0] == u'T' || name == u"N300b" ||
+                name == u"N6720") {
+                continue;
+            }
+        }
+        if (type == ese::kCurrency && shortName && (name[0] == u'T' || name[0] == u'Q')) {
+            continue;
+        }
+        const std::u16string_view head = std::u16string_view(name).substr(0, 5);
+        bool isContactColumn = false;
+        for (const ContactColumn& column : kContactColumns) {
+            if (head == column.name) {
+                captured[column.field] = store::RecordValueToText(record, i, std::nullopt);
+                isContactColumn = true;
+                break;
+            }
+        }
+        if (isContactColumn) {
+            continue;
+        }
+        if (head == u"N67b3") {
+            Text keys = store::RecordValueToText(record, i, std::nullopt);
+            if (keys && keys->size() >= kMinAttachmentKeysLength) {
+                attachmentKeys = std::move(keys);
+            }
+        } else if (head == u"N67b4") {
+            recipientData = store::RecordValueToText(record, i, std::nullopt);
+        } else {
+            ExtractBodyColumn(record, i, name, messageKey, workFolder_, bodyParts, bodyKind);
+        }
+    }
+
+    const std::u16string& folderClass = session.state.currentFolderClass;
+    if (folderClass.starts_with(u"Folder")) {
+        MailDetailEntry entry;
+        entry.messageId = std::move(messageId);
+        entry.bodyKind = bodyKind.empty() ? kKindEmpty : bodyKind;
+        if (recipientData) {
+            try {
+                entry.recipients = store::ResolveRecipientAddresses(*recipientData);
+            } catch (const std::exception&) {
+                entry.recipients.reset();
+            }
+        }
+        if (attachmentKeys) {
+            std::u16string names;
+            for (const store::AttachmentEntry& attachment : session.model.attachments) {
+                if (attachmentKeys->find(attachment.key) != std::u16string::npos) {
+                    names += SafeWorkFileName(attachment.name);
+                    names += u";";
+                }
+            }
+            entry.attachmentNames = std::move(names);
+        }
+        const store::CurrentItem& item = session.state.currentItem;
+        entry.from = item.from;
+        entry.subject = item.subject;
+        entry.date = item.date;
+        mailDetails.push_back(std::move(entry));
+    } else if (folderClass == u"IPM.Contact" || folderClass == u"IPF.Contact") {
+        std::u16string page = RenderContactPage(captured);
+        contactCards.push_back({std::move(messageId), std::move(captured), std::move(page)});
+    }
+    return store::kOk;
+}
+
+int ItemContent::SaveLongValueToFile(store::StoreSession& session, const ese::Record& record,
+                                     int valueIndex, std::u16string_view fileName) {
+    return content::SaveLongValueToFile(*session.host, record, valueIndex, fileName, workFolder_);
+}
+
+int ItemContent::ExportPendingItems(store::StoreSession&) {
+    return store::kOk;
+}
+
+int ItemContent::WriteContactPages(store::StoreSession& session) {
+    if (saveFolder_.empty()) {
+        session.lastError = "no folder to save contact pages in";
+        return store::kFailed;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(saveFolder_, ec);
+    // Every number of the sequence is tried at most about twice before a page is given up.
+    constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
+    while (!contactCards.empty()) {
+        try {
+            const ContactCardEntry& card = contactCards.front();
+            const std::u16string base = ContactPageBaseName(card.values[kFullName].value_or(u"") +
+                                                            card.values[kLastName].value_or(u""));
+            FileHandle file;
+            for (int attempt = 0; attempt < kMaxAttempts && !file; ++attempt) {
+                const std::filesystem::path path =
+                    saveFolder_ / (base + Decimal(random_.next()) + u".html");
+                errno = 0;
+                file = CreateNewFile(path);
+                if (!file && errno != EEXIST) {
+                    break;
+                }
+            }
+            if (file) {
+                std::string bytes;
+                bytes.reserve(card.page.size() * 2);
+                for (char16_t c : card.page) {
+                    bytes.push_back(static_cast<char>(c & 0xFF));
+                    bytes.push_back(static_cast<char>(c >> 8));
+                }
+                std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+            }
+        } catch (const std::exception& e) {
+            session.lastError = e.what();
+            return store::kFailed;
+        }
+        contactCards.erase(contactCards.begin());
+    }
+    return store::kOk;
+}
+
+}  // namespace content

@@ -1,0 +1,118 @@
+// Reading listed items in full: recipients, attachment names, bodies and contact cards, and
+// saving contact pages. One ItemContent serves one store session.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "content/body_extraction.h"
+#include "platform/crt_random.h"
+#include "store/session.h"
+
+namespace content {
+
+using Text = std::optional<std::u16string>;
+
+// One item read in a mail folder.
+struct MailDetailEntry {
+    Text messageId;
+    std::u16string_view bodyKind;  // kKindText, kKindHtml or kKindEmpty
+    Text recipients;               // the "To" line
+    // Each attachment's file name in the work folder followed by ";"; absent when the item
+    // names no attachment keys.
+    Text attachmentNames;
+    std::u16string from;
+    std::u16string subject;
+    std::u16string date;
+};
+
+// The rows of a contact page, in page order.
+enum ContactField : std::size_t {
+    kFullName,
+    kFirstName,
+    kMiddleName,
+    kLastName,
+    kEmail,
+    kJobTitle,
+    kMobileNumber,
+    kBusinessFax,
+    kHomePage,
+    kPersonalHomePage,
+    kBusinessHomePage,
+    kCompany,
+    kBusinessAddress,
+    kDisplayAs,
+    kFileAs2,
+    kDisplayAs2,
+    kState,
+    kCity,
+    kCountry,
+    kBusinessStreet,
+    kBusinessCountry,
+    kBusinessPhone,
+    kBusinessPhone2,
+    kBusinessState,
+    kBusinessPostalCode,
+    kBusinessCity,
+    kInitials,
+    kHomeAddress,
+    kHomeStreet,
+    kHomeState,
+    kHomeCity,
+    kHomePostalCode,
+    kHomeCountry,
+    kStreet,  // captured, but without a page row
+    kContactFieldCount,
+};
+
+using ContactValues = std::array<Text, kContactFieldCount>;
+
+// One item read in a contact folder.
+struct ContactCardEntry {
+    Text messageId;
+    ContactValues values;
+    std::u16string page;
+};
+
+// The contact page: "<br>", then label, value and "<br>" for every captured row. Values are
+// escaped for HTML; labels are markup already.
+std::u16string RenderContactPage(const ContactValues& values);
+
+// "&", "<", ">" and '"' as HTML entities.
+std::u16string EscapeHtml(std::u16string_view text);
+
+class ItemContent final : public store::ItemContentHandler {
+  public:
+    explicit ItemContent(std::filesystem::path workFolder) : workFolder_(std::move(workFolder)) {}
+
+    // Walks one "Msg" record: captures its contact values, attachment keys and recipients,
+    // turns its bodies into body parts, and appends one MailDetailEntry (mail folder) or
+    // ContactCardEntry (contact folder). kFailed when a column name or type cannot be read
+    // or a name is longer than 255 characters.
+    int ReadMsgRecord(store::StoreSession& session, const ese::Record& record) override;
+    int SaveLongValueToFile(store::StoreSession& session, const ese::Record& record, int valueIndex,
+                            std::u16string_view fileName) override;
+    // Message files are written by the exporter; nothing to do here yet.
+    int ExportPendingItems(store::StoreSession& session) override;
+    // Saves every contact card as a page in the save folder and empties the card list.
+    int WriteContactPages(store::StoreSession& session) override;
+
+    const std::filesystem::path& workFolder() const { return workFolder_; }
+    void setSaveFolder(std::filesystem::path folder) { saveFolder_ = std::move(folder); }
+    const std::filesystem::path& saveFolder() const { return saveFolder_; }
+
+    std::vector<MailDetailEntry> mailDetails;
+    std::vector<ContactCardEntry> contactCards;
+    std::vector<BodyPartEntry> bodyParts;
+
+  private:
+    std::filesystem::path workFolder_;
+    std::filesystem::path saveFolder_;
+    platform::CrtRandom random_;
+};
+
+}  // namespace content
