@@ -71,8 +71,12 @@ std::optional<Segments> ReadSegments(const ese::Record& record, int index) {
     if ((flags & ese::kMultiValue) != 0) {
         return std::nullopt;
     }
-    // A short body kept in the record itself.
-    segments.bytes.push_back(record.valueData(index));
+    // A short body kept in the record itself; a column without data holds no body.
+    ese::Bytes bytes = record.valueData(index);
+    if (bytes.empty()) {
+        return std::nullopt;
+    }
+    segments.bytes.push_back(std::move(bytes));
     return segments;
 }
 
@@ -119,8 +123,7 @@ std::vector<std::u16string> TextBodyTexts(const ese::Record& record, int index,
     std::optional<std::u16string> whole;
     if (segments.complete) {
         try {
-            whole = segments.longValue ? segments.longValue->text()
-                                       : store::RecordValueToText(record, index, std::nullopt);
+            whole = segments.longValue ? segments.longValue->text() : record.valueUtf16(index);
         } catch (const ese::Error&) {
             whole.reset();
         }
@@ -335,6 +338,15 @@ int SaveLongValueToFile(store::ScanHost& host, const ese::Record& record, int in
         type = record.columnType(index);
         flags = record.valueFlags(index);
         if (flags == 0 || flags == ese::kVariableSize) {
+            if (type == ese::kBinary || type == ese::kLargeBinary) {
+                // Small contents are kept in the record itself: they are saved all the same.
+                const ese::Bytes bytes = record.valueData(index);
+                std::ofstream out(workFolder / SafeWorkFileName(fileName),
+                                  std::ios::binary | std::ios::trunc);
+                out.write(reinterpret_cast<const char*>(bytes.data()),
+                          static_cast<std::streamsize>(bytes.size()));
+                return store::kOk;
+            }
             return CheckRecordValue(record, index, type) ? store::kOk : store::kFailed;
         }
         if ((flags & ese::kCompressed) != 0) {
