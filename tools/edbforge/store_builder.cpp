@@ -1,5 +1,7 @@
 #include "tools/edbforge/store_builder.h"
 
+#include "platform/codepage.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -455,84 +457,15 @@ void StoreBuilder::build(const Scenario& scenario, const std::filesystem::path& 
 // Text
 
 std::u16string utf8ToUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        auto c = static_cast<unsigned char>(text[i]);
-        std::uint32_t cp = 0xfffd;
-        std::size_t n = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c >> 5) == 0x6 && i + 1 < text.size()) {
-            cp = (c & 0x1fU) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3fU);
-            n = 2;
-        } else if ((c >> 4) == 0xe && i + 2 < text.size()) {
-            cp = (c & 0x0fU) << 12 | (static_cast<unsigned char>(text[i + 1]) & 0x3fU) << 6 |
-                 (static_cast<unsigned char>(text[i + 2]) & 0x3fU);
-            n = 3;
-        } else if ((c >> 3) == 0x1e && i + 3 < text.size()) {
-            cp = (c & 0x07U) << 18 | (static_cast<unsigned char>(text[i + 1]) & 0x3fU) << 12 |
-                 (static_cast<unsigned char>(text[i + 2]) & 0x3fU) << 6 |
-                 (static_cast<unsigned char>(text[i + 3]) & 0x3fU);
-            n = 4;
-        }
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xd800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xdc00 + (cp & 0x3ff)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
+    return platform::Utf8ToUtf16(text);
 }
 
 std::string utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t cp = text[i];
-        if (cp >= 0xd800 && cp < 0xdc00 && i + 1 < text.size() && text[i + 1] >= 0xdc00 &&
-            text[i + 1] < 0xe000) {
-            cp = 0x10000 + ((cp - 0xd800) << 10) + (text[i + 1] - 0xdc00U);
-            ++i;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xc0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xe0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-        } else {
-            out.push_back(static_cast<char>(0xf0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-        }
-    }
-    return out;
+    return platform::Utf16ToUtf8(text);
 }
 
 std::string utf8ToWindows1252(std::string_view text) {
-    // Windows-1252 code points 0x80..0x9f.
-    static const std::array<char16_t, 32> kHigh = {
-        0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
-        0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178};
-    std::string out;
-    for (char16_t c : utf8ToUtf16(text)) {
-        if (c < 0x80 || (c >= 0xa0 && c <= 0xff)) {
-            out.push_back(static_cast<char>(c));
-            continue;
-        }
-        auto it = std::find(kHigh.begin(), kHigh.end(), c);
-        out.push_back(c != 0 && it != kHigh.end() ? static_cast<char>(0x80 + (it - kHigh.begin()))
-                                                  : '?');
-    }
-    return out;
+    return platform::Utf16ToCp1252(platform::Utf8ToUtf16(text));
 }
 
 }  // namespace edbforge
