@@ -292,6 +292,32 @@ TEST(edbforgeWriter, SameInputGivesTheSameBytes) {
     EXPECT_EQ(readFile(dir / "a.edb"), readFile(dir / "b.edb"));
 }
 
+TEST(edbforgeWriter, EmptyValuesKeepEveryOtherColumnInPlace) {
+    TempDir dir;
+    {
+        DatabaseWriter db(dir / "e.edb");
+        TableWriter& t = db.addTable({"T",
+                                      {{"A", ColumnType::Text, Storage::Tagged},
+                                       {"B", ColumnType::Text, Storage::Tagged},
+                                       {"V", ColumnType::Text, Storage::Variable},
+                                       {"W", ColumnType::Text, Storage::Variable}}});
+        Record r = t.newRecord();
+        r.set(0, {}).set(1, encode::utf16(u"bee")).set(2, {}).set(3, encode::utf16(u"w"));
+        t.append(r);
+        db.finish();
+    }
+    ese::File file(dir / "e.edb");
+    const ese::Record record = file.table(file.tableCount() - 1).record(0);
+    std::map<std::u16string, std::u16string> texts;
+    for (int i = 0; i < record.valueCount(); ++i) {
+        texts[record.columnName(i)] = record.valueUtf16(i).value_or(u"<none>");
+    }
+    EXPECT_EQ(texts[u"B"], u"bee");
+    EXPECT_EQ(texts[u"W"], u"w");
+    EXPECT_EQ(texts[u"A"], u"<none>");
+    EXPECT_EQ(texts[u"V"], u"<none>");
+}
+
 TEST(edbforgeWriter, RejectsValuesThatDoNotSuitTheirColumn) {
     TempDir dir;
     DatabaseWriter db(dir / "bad.edb");

@@ -683,7 +683,9 @@ Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& reco
             if (id <= lastVariable) {
                 varValues.push_back(&values[i]);
             }
-        } else if (values[i]) {
+        } else if (values[i] && (def.columns[i].multiValued || !values[i]->elements[0].empty())) {
+            // A tagged column with an empty value is stored like one without a value: a
+            // zero-length entry in the tag array is not readable.
             taggedColumns.push_back(i);
         }
     }
