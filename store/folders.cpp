@@ -61,18 +61,6 @@ std::u16string UpperCase(std::u16string_view text) {
     return out;
 }
 
-bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
-
-bool HasRecordValues(const ese::Record* record) {
-    try {
-        return record != nullptr && record->valueCount() > 0;
-    } catch (const ese::Error&) {
-        return false;
-    }
-}
-
 }  // namespace
 
 int ClassifyFolderImage(std::u16string_view displayName, std::u16string_view folderClass) {
@@ -111,7 +99,7 @@ TreeItem AddFolderToTree(StoreSession& session, std::u16string_view displayName,
 
 bool IsHiddenMailbox(std::u16string_view displayName) {
     for (std::u16string_view prefix : kHiddenMailboxPrefixes) {
-        if (StartsWith(displayName, prefix)) {
+        if (displayName.starts_with(prefix)) {
             return true;
         }
     }
@@ -128,7 +116,7 @@ bool IsHiddenFolder(std::u16string_view displayName) {
 }
 
 std::u16string FolderClass(std::u16string_view storedClass) {
-    if (StartsWith(storedClass, u"IPF.") || StartsWith(storedClass, u"IPM.")) {
+    if (storedClass.starts_with(u"IPF.") || storedClass.starts_with(u"IPM.")) {
         return std::u16string(storedClass);
     }
     return u"Folder";

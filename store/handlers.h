@@ -6,6 +6,9 @@
 
 namespace store {
 
+// True for a record that could be fetched and has a value list.
+bool HasRecordValues(const ese::Record* record);
+
 int ReadMailboxRecord(StoreSession& session, const ese::Record* record, int keyIndex,
                       int nameIndex);
 int ReadFolderRecord(StoreSession& session, const ese::Record* record, int idIndex,

@@ -13,18 +13,6 @@ constexpr int kAttachmentDataIndex = 39;
 constexpr int kAttachmentNameIndex = 42;
 constexpr std::size_t kMaxColumnNameSize = 256;  // characters, NUL included
 
-bool HasRecordValues(const ese::Record* record) {
-    try {
-        return record != nullptr && record->valueCount() > 0;
-    } catch (const ese::Error&) {
-        return false;
-    }
-}
-
-bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
-
 // The values of an item record that its row and entries are built from.
 enum Kept : std::size_t {
     kMessageId,
@@ -81,8 +69,8 @@ Text DecodeByName(const ese::Record& record, int index, std::uint32_t type,
         if (shortName && first == u'T') {
             return FiletimeBytesToText(record, index, order);
         }
-        if ((shortName && first == u'Q') || StartsWith(name, u"N67b0") ||
-            StartsWith(name, u"Q3f88")) {
+        if ((shortName && first == u'Q') || name.starts_with(u"N67b0") ||
+            name.starts_with(u"Q3f88")) {
             order = 'b';
             return IdentifierToText(record, index, order, std::nullopt);
         }
@@ -106,8 +94,8 @@ Text DecodeByName(const ese::Record& record, int index, std::uint32_t type,
 // True when the value's decoding changes the byte order of the rest of the record.
 bool SwitchesByteOrder(std::uint32_t type, std::u16string_view name) {
     return (type == ese::kBinary || type == ese::kLargeBinary) &&
-           ((name.size() <= 6 && !name.empty() && name[0] == u'Q') || StartsWith(name, u"N67b0") ||
-            StartsWith(name, u"Q3f88"));
+           ((name.size() <= 6 && !name.empty() && name[0] == u'Q') || name.starts_with(u"N67b0") ||
+            name.starts_with(u"Q3f88"));
 }
 
 std::u16string Or(const Text& text, std::u16string_view fallback) {

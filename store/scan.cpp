@@ -8,23 +8,19 @@
 namespace store {
 namespace {
 
-bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
-
 enum class TableKind { kMailbox, kFolders, kMsg, kAttachments, kOther };
 
 TableKind KindForColumns(std::u16string_view name) {
-    if (StartsWith(name, u"Mailbox")) {
+    if (name.starts_with(u"Mailbox")) {
         return TableKind::kMailbox;
     }
-    if (StartsWith(name, u"Folders")) {
+    if (name.starts_with(u"Folders")) {
         return TableKind::kFolders;
     }
-    if (StartsWith(name, u"Msg")) {
+    if (name.starts_with(u"Msg")) {
         return TableKind::kMsg;
     }
-    if (StartsWith(name, u"1-23")) {
+    if (name.starts_with(u"1-23")) {
         return TableKind::kAttachments;
     }
     return TableKind::kOther;
@@ -79,8 +75,8 @@ void DiscoverColumns(ColumnIndexes& columns, const ese::Table& table, TableKind 
 int Dispatch(StoreSession& session, std::u16string_view name, std::size_t nameLength,
              const ese::Record* record, int recordIndex) {
     const ColumnIndexes& c = session.columns;
-    if (StartsWith(name, u"1-")) {
-        if (StartsWith(name, u"1-23") && name.size() == 4) {
+    if (name.starts_with(u"1-")) {
+        if (name.starts_with(u"1-23") && name.size() == 4) {
             return ReadAttachmentRecord(session, record, recordIndex, c.attachmentId,
                                         c.attachmentName);
         }
@@ -158,6 +154,14 @@ StoreSession::StoreSession(ScanHost& scanHost, FolderTreeSink* treeSink, ItemLis
     }
     if (content == nullptr) {
         content = &noContent;
+    }
+}
+
+bool HasRecordValues(const ese::Record* record) {
+    try {
+        return record != nullptr && record->valueCount() > 0;
+    } catch (const ese::Error&) {
+        return false;
     }
 }
 
