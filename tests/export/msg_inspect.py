@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""Reads back message files for the tests and prints what it found as JSON.
+
+  msg_inspect.py eml FILE.eml [wide]
+                                the headers, bodies and attachments of a message that
+                                msgconvert wrote; "wide" when msgconvert warned that it
+                                printed wide characters
+  msg_inspect.py ole FILE.msg   every storage and stream of a compound file, with the
+                                stream bytes, and whether each storage's children form a
+                                correctly ordered tree
+"""
+import base64
+import email
+import email.header
+import email.utils
+import json
+import re
+import sys
+
+import olefile
+
+
+def b64(data):
+    return base64.b64encode(data).decode("ascii")
+
+
+def header_text(msg, name):
+    """The header as written, unfolded, with MIME encoded words decoded."""
+    raw = msg.get(name)
+    if raw is None:
+        return ""
+    raw = re.sub(r"\r?\n(?=[ \t])", "", str(raw))
+    return str(email.header.make_header(email.header.decode_header(raw)))
+
+
+def part_bytes(part):
+    """The decoded content of a leaf part. An 8-bit part was read as one character per
+    byte (see read_eml), so it turns back into its bytes as Latin-1."""
+    cte = part.get("Content-Transfer-Encoding", "").strip().lower()
+    if cte in ("base64", "quoted-printable"):
+        return part.get_payload(decode=True) or b""
+    return part.get_payload().encode("latin-1")
+
+
+def file_name(part):
+    """The RFC 2231 file name when there is one, else the plain one."""
+    plain = None
+    for key, value in part.get_params(header="content-disposition", failobj=[]):
+        if key.lower() != "filename":
+            continue
+        if isinstance(value, tuple):
+            return email.utils.collapse_rfc2231_value(value)
+        plain = plain or email.utils.unquote(value)
+    return plain or part.get_filename() or ""
+
+
+def read_eml(path, printed_wide):
+    # msgconvert prints the message as one Perl string. When a header holds a character
+    # above U+00FF, Perl writes the whole string as UTF-8 ("Wide character in print"), so
+    # the bytes of 8-bit bodies come out encoded a second time; otherwise every character
+    # is written as one byte. Reading the file back the same way undoes either.
+    with open(path, "rb") as f:
+        raw = f.read()
+    text = raw.decode("utf-8") if printed_wide else raw.decode("latin-1")
+    msg = email.message_from_string(text)
+    result = {name: header_text(msg, name) for name in ("From", "To", "Cc", "Subject", "Date")}
+    body = {"text/plain": None, "text/html": None}
+    attachments = []
+    for part in msg.walk():
+        if part.is_multipart():
+            continue
+        ctype = part.get_content_type()
+        data = part_bytes(part)
+        if part.get_content_disposition() == "attachment" or file_name(part):
+            attachments.append({"name": file_name(part), "mime": ctype, "data": b64(data)})
+        elif ctype in body and body[ctype] is None:
+            body[ctype] = data.decode(part.get_content_charset() or "us-ascii")
+    result["text"] = body["text/plain"]
+    result["html"] = body["text/html"]
+    result["attachments"] = attachments
+    return result
+
+
+def sort_key(name):
+    # Directory entries are ordered by name length first, then by the upper-cased name.
+    return (len(name), name.upper())
+
+
+def read_ole(path):
+    ole = olefile.OleFileIO(path)
+    entries = []
+    for parts in ole.listdir(streams=True, storages=True):
+        kind = ole.get_type(parts)
+        entry = {"path": "/".join(parts), "storage": kind == olefile.STGTY_STORAGE}
+        if kind == olefile.STGTY_STREAM:
+            entry["data"] = b64(ole.openstream(parts).read())
+        entries.append(entry)
+
+    problems = []
+
+    def in_order(sid, seen):
+        if sid == olefile.NOSTREAM:
+            return []
+        if sid in seen or sid >= len(ole.direntries) or ole.direntries[sid] is None:
+            problems.append("bad sibling link %d" % sid)
+            return []
+        seen.add(sid)
+        e = ole.direntries[sid]
+        return in_order(e.sid_left, seen) + [e.name] + in_order(e.sid_right, seen)
+
+    for e in ole.direntries:
+        if e is None or e.entry_type not in (olefile.STGTY_STORAGE, olefile.STGTY_ROOT):
+            continue
+        names = in_order(e.sid_child, set())
+        if names != sorted(names, key=sort_key):
+            problems.append("children of %r out of order: %r" % (e.name, names))
+    ole.close()
+    return {"entries": entries, "order_problems": problems}
+
+
+def main():
+    args = sys.argv[1:]
+    if len(args) == 2 and args[0] == "ole":
+        result = read_ole(args[1])
+    elif len(args) in (2, 3) and args[0] == "eml":
+        result = read_eml(args[1], len(args) == 3 and args[2] == "wide")
+    else:
+        sys.stderr.write(__doc__)
+        return 2
+    json.dump(result, sys.stdout)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
