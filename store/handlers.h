@@ -1,5 +1,6 @@
 // Record handlers of the scan driver, one per table kind. A handler gets the record (null
-// when it could not be fetched) and returns kOk or kFailed; a failure ends the table's walk.
+// when it could not be fetched) and returns kOk or kFailed; a failed record is left out, the
+// walk goes on with the next one and the table's scan then fails with the reason.
 #pragma once
 
 #include "store/session.h"

@@ -260,6 +260,9 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
         DiscoverColumns(session.columns, *table, KindForColumns(name));
         const int count = table->recordCount();
         int step = 0;
+        int failed = 0;
+        std::string firstFailure;
+        std::string earlierError = session.lastError;  // kept when every record is read
         for (int i = 0; i < count; ++i) {
             session.host->SetProgress(step);
             if (step == 100) {
@@ -274,12 +277,24 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
             } catch (const ese::Error& e) {
                 fetchError = e.what();
             }
+            session.lastError.clear();
             if (Dispatch(session, name, nameLength, record ? &*record : nullptr, i) != kOk) {
-                session.lastError = "table \"" + Narrow(name) + "\", record " + std::to_string(i) +
-                                    ": " + fetchError;
-                return kFailed;
+                // The record is left out and the walk goes on: one damaged record must not
+                // take the readable records after it along.
+                if (failed++ == 0) {
+                    firstFailure =
+                        "record " + std::to_string(i) + ": " +
+                        (record && !session.lastError.empty() ? session.lastError : fetchError);
+                }
             }
         }
+        if (failed > 0) {
+            session.lastError = "table \"" + Narrow(name) + "\", " + firstFailure + " (" +
+                                std::to_string(failed) + " of " + std::to_string(count) +
+                                " records could not be read)";
+            return kFailed;
+        }
+        session.lastError = std::move(earlierError);
         return kOk;
     } catch (const ese::Error& e) {
         session.lastError = "table \"" + Narrow(name) + "\": " + e.what();
