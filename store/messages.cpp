@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/codepage.h"
 #include "store/address.h"
 #include "store/handlers.h"
 #include "store/values.h"
@@ -198,6 +199,7 @@ int ReadItemRecord(StoreSession& session, const ese::Record* record) {
         return kFailed;
     }
     std::array<Text, kKeptCount> kept;
+    std::string attachmentError;
     try {
         ByteOrder order = 'l';
         const int count = record->valueCount();
@@ -220,7 +222,9 @@ int ReadItemRecord(StoreSession& session, const ese::Record* record) {
                 if (decoded && !decoded->empty() &&
                     session.content->SaveLongValueToFile(session, *record, kAttachmentDataIndex,
                                                          *decoded) != kOk) {
-                    return kFailed;
+                    // The item is still listed and read; only its attachment is lost.
+                    attachmentError = "the attachment \"" + platform::Utf16ToUtf8(*decoded) +
+                                      "\" could not be saved";
                 }
             }
             if (slot != kNotKept) {
@@ -259,6 +263,10 @@ int ReadItemRecord(StoreSession& session, const ese::Record* record) {
         }
     } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
         session.model.contacts.push_back({kept[kMessageId].value_or(u""), messageClass});
+    }
+    if (!attachmentError.empty()) {
+        session.lastError = attachmentError;
+        return kFailed;
     }
     return kOk;
 }
