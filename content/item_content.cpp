@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -99,11 +100,6 @@ constexpr std::u16string_view kLabels[kStreet] = {
 
 bool IsBinaryType(std::uint32_t type) {
     return type == ese::kBinary || type == ese::kLargeBinary;
-}
-
-std::u16string Decimal(int value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
 }
 
 struct FileCloser {
@@ -264,8 +260,8 @@ int ItemContent::SaveLongValueToFile(store::StoreSession& session, const ese::Re
     return content::SaveLongValueToFile(*session.host, record, valueIndex, fileName, workFolder_);
 }
 
-int ItemContent::ExportPendingItems(store::StoreSession&) {
-    return store::kOk;
+int ItemContent::ExportPendingItems(store::StoreSession& session) {
+    return mailSaver_ ? mailSaver_->ExportPendingItems(session, *this) : store::kOk;
 }
 
 int ItemContent::WriteContactPages(store::StoreSession& session) {
@@ -277,37 +273,58 @@ int ItemContent::WriteContactPages(store::StoreSession& session) {
     std::filesystem::create_directories(saveFolder_, ec);
     // Every number of the sequence is tried at most about twice before a page is given up.
     constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
+    int result = store::kOk;
+    if (contactCards.empty()) {
+        skipped.push_back({session.state.currentItem.messageId,
+                           "the contact's record in the message table could not be read"});
+    }
     while (!contactCards.empty()) {
+        const ContactCardEntry& card = contactCards.front();
+        const std::u16string item = card.messageId.value_or(u"");
         try {
-            const ContactCardEntry& card = contactCards.front();
-            const std::u16string base = ContactPageBaseName(card.values[kFullName].value_or(u"") +
-                                                            card.values[kLastName].value_or(u""));
+            const std::u16string base =
+                card.values[kFullName].value_or(u"") + card.values[kLastName].value_or(u"");
             FileHandle file;
+            std::filesystem::path path;
+            int error = 0;
             for (int attempt = 0; attempt < kMaxAttempts && !file; ++attempt) {
-                const std::filesystem::path path =
-                    saveFolder_ / (base + Decimal(random_.next()) + u".html");
+                path = saveFolder_ / SavedFileName(base, random_.next(), u".html");
                 errno = 0;
                 file = CreateNewFile(path);
-                if (!file && errno != EEXIST) {
+                error = errno;
+                if (!file && error != EEXIST) {
                     break;
                 }
             }
-            if (file) {
+            if (!file) {
+                skipped.push_back({item, "cannot create a contact page in " + saveFolder_.string() +
+                                             ": " + std::strerror(error)});
+                result = store::kFailed;
+            } else {
                 std::string bytes;
                 bytes.reserve(card.page.size() * 2);
                 for (char16_t c : card.page) {
                     bytes.push_back(static_cast<char>(c & 0xFF));
                     bytes.push_back(static_cast<char>(c >> 8));
                 }
-                std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+                const bool written =
+                    std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+                if (std::fclose(file.release()) != 0 || !written) {
+                    std::filesystem::remove(path, ec);
+                    skipped.push_back({item, "cannot write " + path.string()});
+                    result = store::kFailed;
+                } else {
+                    ++contactPagesWritten;
+                }
             }
         } catch (const std::exception& e) {
+            skipped.push_back({item, e.what()});
             session.lastError = e.what();
-            return store::kFailed;
+            result = store::kFailed;
         }
         contactCards.erase(contactCards.begin());
     }
-    return store::kOk;
+    return result;
 }
 
 }  // namespace content

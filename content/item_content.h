@@ -85,6 +85,21 @@ std::u16string RenderContactPage(const ContactValues& values);
 // "&", "<", ">" and '"' as HTML entities.
 std::u16string EscapeHtml(std::u16string_view text);
 
+class ItemContent;
+
+// An item that was found but not saved, and why.
+struct SkippedItem {
+    std::u16string item;  // the message id text
+    std::string reason;
+};
+
+// Saves the mail items read while saving; the message-file exporter implements it.
+class MailSaver {
+  public:
+    virtual ~MailSaver() = default;
+    virtual int ExportPendingItems(store::StoreSession& session, ItemContent& content) = 0;
+};
+
 class ItemContent final : public store::ItemContentHandler {
   public:
     explicit ItemContent(std::filesystem::path workFolder) : workFolder_(std::move(workFolder)) {}
@@ -96,23 +111,30 @@ class ItemContent final : public store::ItemContentHandler {
     int ReadMsgRecord(store::StoreSession& session, const ese::Record& record) override;
     int SaveLongValueToFile(store::StoreSession& session, const ese::Record& record, int valueIndex,
                             std::u16string_view fileName) override;
-    // Message files are written by the exporter; nothing to do here yet.
+    // Hands the mail details read so far to the mail saver, if one is set.
     int ExportPendingItems(store::StoreSession& session) override;
-    // Saves every contact card as a page in the save folder and empties the card list.
+    // Saves every contact card as a page in the save folder, never over an existing file,
+    // and empties the card list. Pages that cannot be written are listed in skipped.
     int WriteContactPages(store::StoreSession& session) override;
 
     const std::filesystem::path& workFolder() const { return workFolder_; }
     void setSaveFolder(std::filesystem::path folder) { saveFolder_ = std::move(folder); }
     const std::filesystem::path& saveFolder() const { return saveFolder_; }
+    void setMailSaver(MailSaver* saver) { mailSaver_ = saver; }
+    // The numbers of saved file names; contact pages and message files share the sequence.
+    platform::CrtRandom& random() { return random_; }
 
     std::vector<MailDetailEntry> mailDetails;
     std::vector<ContactCardEntry> contactCards;
     std::vector<BodyPartEntry> bodyParts;
+    int contactPagesWritten = 0;
+    std::vector<SkippedItem> skipped;  // contacts not saved, and why
 
   private:
     std::filesystem::path workFolder_;
     std::filesystem::path saveFolder_;
     platform::CrtRandom random_;
+    MailSaver* mailSaver_ = nullptr;
 };
 
 }  // namespace content

@@ -1,5 +1,7 @@
 #include "content/work_files.h"
 
+#include <string>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -147,12 +149,20 @@ std::u16string SafeWorkFileName(std::u16string_view name) {
     return out;
 }
 
-std::u16string ContactPageBaseName(std::u16string_view name) {
-    const std::u16string out = ReplaceUnsafe(name, u'-', [](char16_t c) {
+std::u16string SavedFileName(std::u16string_view base, int number, std::u16string_view extension) {
+    std::u16string tail;
+    for (const char c : std::to_string(number)) {
+        tail.push_back(static_cast<char16_t>(c));
+    }
+    tail += extension;
+    const std::u16string safe = ReplaceUnsafe(base, u'-', [](char16_t c) {
         return IsControl(c) ||
                std::u16string_view(u":/\\*?<>|\"").find(c) != std::u16string_view::npos;
     });
-    return std::u16string(CutToUtf8(out, kMaxStoredFileNameBytes));
+    const std::size_t tailBytes = Utf8Length(tail);
+    const std::size_t room =
+        tailBytes < kMaxStoredFileNameBytes ? kMaxStoredFileNameBytes - tailBytes : 0;
+    return std::u16string(CutToUtf8(safe, room)) + tail;
 }
 
 }  // namespace content

@@ -19,10 +19,11 @@ inline constexpr std::size_t kMaxStoredFileNameBytes = 200;
 // name or by this result finds it.
 std::u16string SafeWorkFileName(std::u16string_view name);
 
-// The base name of a saved contact page: ":", "/", "\", "*", "?", "<", ">", "|", '"', control
-// characters and unpaired surrogates become "-", and the name is cut to
-// kMaxStoredFileNameBytes of UTF-8 without splitting a character.
-std::u16string ContactPageBaseName(std::u16string_view name);
+// The name of a saved page or message file: the base name (a contact's name, a subject) with
+// ":", "/", "\\", "*", "?", "<", ">", "|", '"', control characters and unpaired surrogates
+// turned into "-", then the number in decimal and the extension. The base is cut, never
+// splitting a character, so that the whole name stays within kMaxStoredFileNameBytes of UTF-8.
+std::u16string SavedFileName(std::u16string_view base, int number, std::u16string_view extension);
 
 // Length of the text in UTF-8 (an unpaired surrogate counts 3 bytes).
 std::size_t Utf8Length(std::u16string_view text);

@@ -127,7 +127,9 @@ void WriteRow(StoreSession& session, const std::array<Text, kKeptCount>& kept,
         session.list->AppendRow(std::move(head));
     };
     if (folderClass == u"Folder" || folderClass.empty()) {
-        if (!saving && (messageClass.empty() || messageClass == u"IPF.Note")) {
+        // Every item of a mail folder is listed, whatever its message class: mail itself is
+        // "IPM.Note" (or "IPM.Note.SMIME", a report, a meeting request, ...).
+        if (!saving) {
             row({text(kHasAttachment)});
         }
     } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
@@ -255,12 +257,10 @@ int ReadItemRecord(StoreSession& session, const ese::Record* record) {
     const std::u16string& folderClass = session.state.currentFolderClass;
     const std::u16string messageClass = kept[kMessageClass].value_or(u"");
     if (folderClass == u"Folder" || folderClass.empty()) {
-        if (messageClass.empty() || messageClass == u"IPF.Note") {
-            session.model.items.push_back({session.state.sequence, kept[kMessageId].value_or(u""),
-                                           Or(from, u"Unknown"), Or(subject, u"Unknown"),
-                                           Or(kept[kDate], u"Unknown"),
-                                           kept[kHasAttachment].value_or(u"")});
-        }
+        session.model.items.push_back({session.state.sequence, kept[kMessageId].value_or(u""),
+                                       Or(from, u"Unknown"), Or(subject, u"Unknown"),
+                                       Or(kept[kDate], u"Unknown"),
+                                       kept[kHasAttachment].value_or(u"")});
     } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
         session.model.contacts.push_back({kept[kMessageId].value_or(u""), messageClass});
     }
@@ -307,6 +307,9 @@ int LoadFolderItems(StoreSession& session) {
             current.subject = item.subject;
             current.date = item.date;
             for (std::size_t position : session.model.MessagesWithId(item.messageId)) {
+                if (!session.KeepGoing()) {
+                    return kFailed;
+                }
                 current.messageId = messages[position].messageId;
                 session.host->SetProgress(step + 1);
                 FetchMsgRecord(session, *table, tableName, tableName.size(),
@@ -329,6 +332,9 @@ int LoadFolderItems(StoreSession& session) {
     } else if (folderClass == u"IPF.Contact" || folderClass == u"IPM.Contact") {
         for (const ContactEntry& contact : session.model.contacts) {
             for (std::size_t position : session.model.MessagesWithId(contact.messageId)) {
+                if (!session.KeepGoing()) {
+                    return kFailed;
+                }
                 session.state.currentItem.messageId = messages[position].messageId;
                 FetchMsgRecord(session, *table, tableName, tableName.size(),
                                messages[position].recordIndex);

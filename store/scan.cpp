@@ -264,6 +264,9 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
         std::string firstFailure;
         std::string earlierError = session.lastError;  // kept when every record is read
         for (int i = 0; i < count; ++i) {
+            if (!session.KeepGoing()) {
+                return kFailed;
+            }
             session.host->SetProgress(step);
             if (step == 100) {
                 session.host->SetProgress(0);

@@ -11,6 +11,7 @@
 
 #include "store/esedb.h"
 #include "store/model.h"
+#include "store/work_token.h"
 
 namespace store {
 
@@ -81,6 +82,17 @@ struct StoreSession {
     ItemContentHandler* content;
     TreeItem databaseNode = kNoTreeItem;  // the tree's root node, the database file
     std::string lastError;                // why the last failing operation failed, in words
+    // Checked between records and items; a cancelled walk ends with kFailed.
+    WorkToken* token = nullptr;
+
+    // False, with the reason in lastError, once the work has been stopped for good.
+    bool KeepGoing() {
+        if (token == nullptr || token->Checkpoint()) {
+            return true;
+        }
+        lastError = "stopped by the user";
+        return false;
+    }
 };
 
 // Creates the database object when there is none and opens the file read-only.

@@ -393,9 +393,10 @@ TEST_F(ItemContentTest, ContactPagesAreSavedWithoutOverwriting) {
     EXPECT_TRUE(quoted.ends_with("-Lee-26500.html")) << quoted;
     EXPECT_EQ(quoted.find_first_of("\"\t/\\*?"), std::string::npos) << quoted;
     EXPECT_EQ(saved.size(), 5u);
-    const std::string longBase = platform::Utf16ToUtf8(content::ContactPageBaseName(longName));
-    EXPECT_LE(longBase.size(), content::kMaxStoredFileNameBytes);
-    EXPECT_TRUE(fs::exists(out / (longBase + "19169.html")));
+    const std::string longSaved =
+        platform::Utf16ToUtf8(content::SavedFileName(longName, 19169, u".html"));
+    EXPECT_LE(longSaved.size(), content::kMaxStoredFileNameBytes);
+    EXPECT_TRUE(fs::exists(out / longSaved));
     EXPECT_TRUE(FilesUnder(work_).empty());
 }
 

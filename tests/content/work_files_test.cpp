@@ -62,17 +62,22 @@ TEST(SafeWorkFileName, LongNamesKeepTheirExtensionAndStayApart) {
     EXPECT_EQ(seen.size(), 3u);
 }
 
-TEST(ContactPageBaseName, ReplacesReservedCharactersAndNeverSplitsACharacter) {
-    EXPECT_EQ(content::ContactPageBaseName(u"A:B/C\\D*E?F<G>H|I\"J\tK"), u"A-B-C-D-E-F-G-H-I-J-K");
+TEST(SavedFileName, ReplacesReservedCharactersAndKeepsTheWholeNameWithinTheLimit) {
+    EXPECT_EQ(content::SavedFileName(u"A:B/C\\D*E?F<G>H|I\"J\tK", 41, u".msg"),
+              u"A-B-C-D-E-F-G-H-I-J-K41.msg");
+    EXPECT_EQ(content::SavedFileName(u"Re: a/b", 41, u".msg"), u"Re- a-b41.msg");
+    EXPECT_EQ(content::SavedFileName(u"", 7, u".html"), u"7.html");
     const std::u16string emoji = u"😀";
     std::u16string name;
     for (int i = 0; i < 60; ++i) {
         name += emoji;  // 4 bytes each
     }
     name = u"x" + name;
-    const std::u16string base = content::ContactPageBaseName(name);
-    EXPECT_EQ(content::Utf8Length(base), 197u);  // "x" and 49 whole characters
-    EXPECT_EQ(platform::Utf8ToUtf16(platform::Utf16ToUtf8(base)), base);
+    // 200 bytes less "18467.msg" leaves 191: "x" and 47 whole characters.
+    const std::u16string saved = content::SavedFileName(name, 18467, u".msg");
+    EXPECT_EQ(content::Utf8Length(saved), 1u + 47 * 4 + 9);
+    EXPECT_TRUE(saved.ends_with(u"18467.msg"));
+    EXPECT_EQ(platform::Utf8ToUtf16(platform::Utf16ToUtf8(saved)), saved);
 }
 
 TEST(WorkFolder, LivesInTheTemporaryDirectoryAndIsRemovedWhole) {

@@ -103,7 +103,7 @@ class Messages : public ::testing::Test {
     store::StoreSession session_{host_, nullptr, &list_, &content_};
 };
 
-TEST_F(Messages, MailFolderListsMailOnlyAndReadsEachItem) {
+TEST_F(Messages, MailFolderListsEveryItemAndReadsEachItem) {
     Open({MsgTable({0x11, 0x22, 0x33}),
           {"1-91C1",
            ItemColumns(),
@@ -111,14 +111,15 @@ TEST_F(Messages, MailFolderListsMailOnlyAndReadsEachItem) {
             Item(0x33, u"IPM.Note", u"third")}}});
     ASSERT_EQ(List(u"1-91C1", u"IPF.Note"), store::kOk);
     EXPECT_EQ(session_.state.currentFolderClass, u"Folder");
-    ASSERT_EQ(list_.rows.size(), 2u);
+    ASSERT_EQ(list_.rows.size(), 3u) << "real mail is of class IPM.Note and must not be lost";
     EXPECT_EQ(list_.rows[0],
               (Row{u"11", u"", u"1", u"Ann Lee;", u"RE: first", u"Mar 05, 2009 14:07:09", u"yes"}));
     EXPECT_EQ(list_.rows[1][1], u"IPF.Note");
     EXPECT_EQ(list_.rows[1][2], u"2");
-    ASSERT_EQ(session_.model.items.size(), 2u);
+    EXPECT_EQ(list_.rows[2][1], u"IPM.Note");
+    ASSERT_EQ(session_.model.items.size(), 3u);
     EXPECT_EQ(session_.model.items[1].subject, u"RE: second");
-    EXPECT_EQ(content_.read, (std::vector<std::u16string>{u"11", u"22"}));
+    EXPECT_EQ(content_.read, (std::vector<std::u16string>{u"11", u"22", u"33"}));
 }
 
 TEST_F(Messages, SenderAddressIsResolvedIntoTheFromText) {

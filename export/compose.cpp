@@ -1,0 +1,189 @@
+#include "export/compose.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "content/work_files.h"
+
+namespace msgexport {
+
+namespace {
+
+using dispatch::InvokeKind;
+using dispatch::Variant;
+
+void Put(dispatch::DispatchObject& object, std::int32_t dispid, Variant value) {
+    object.Invoke(dispid, InvokeKind::Put, std::span<const Variant>(&value, 1));
+}
+
+// Days from 1 January 1970 to the date, proleptic Gregorian.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// Reads digits at pos; nothing when there are none or more than maxDigits.
+std::optional<int> Number(std::u16string_view text, std::size_t& pos, std::size_t maxDigits) {
+    int value = 0;
+    std::size_t digits = 0;
+    while (pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9') {
+        if (++digits > maxDigits) {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[pos++] - u'0');
+    }
+    return digits == 0 ? std::nullopt : std::optional<int>(value);
+}
+
+bool Literal(std::u16string_view text, std::size_t& pos, std::u16string_view expected) {
+    if (text.substr(pos, expected.size()) != expected) {
+        return false;
+    }
+    pos += expected.size();
+    return true;
+}
+
+}  // namespace
+
+double DateTextToAutomationDate(std::u16string_view text) {
+    static constexpr std::array<std::u16string_view, 12> kMonths = {u"Jan", u"Feb", u"Mar", u"Apr",
+                                                                    u"May", u"Jun", u"Jul", u"Aug",
+                                                                    u"Sep", u"Oct", u"Nov", u"Dec"};
+    unsigned month = 0;
+    for (unsigned i = 0; i < kMonths.size(); ++i) {
+        if (text.starts_with(kMonths[i])) {
+            month = i + 1;
+        }
+    }
+    std::size_t pos = 3;
+    if (month == 0 || !Literal(text, pos, u" ")) {
+        return 0.0;
+    }
+    const auto day = Number(text, pos, 2);
+    if (!day || !Literal(text, pos, u", ")) {
+        return 0.0;
+    }
+    const auto year = Number(text, pos, 4);
+    if (!year || !Literal(text, pos, u" ")) {
+        return 0.0;
+    }
+    const auto hour = Number(text, pos, 2);
+    std::optional<int> minute;
+    std::optional<int> second;
+    if (hour && Literal(text, pos, u":")) {
+        minute = Number(text, pos, 2);
+        if (minute && Literal(text, pos, u":")) {
+            second = Number(text, pos, 2);
+        }
+    }
+    static constexpr std::array<unsigned, 12> kMonthDays = {31, 29, 31, 30, 31, 30,
+                                                            31, 31, 30, 31, 30, 31};
+    if (!second || pos != text.size() || *day < 1 ||
+        static_cast<unsigned>(*day) > kMonthDays[month - 1] || *hour > 23 || *minute > 59 ||
+        *second > 59) {
+        return 0.0;
+    }
+    const bool leap = (*year % 4 == 0 && *year % 100 != 0) || *year % 400 == 0;
+    if (month == 2 && *day == 29 && !leap) {
+        return 0.0;
+    }
+    const std::int64_t days =
+        DaysFromCivil(*year, month, static_cast<unsigned>(*day)) - DaysFromCivil(1899, 12, 30);
+    const double fraction = (*hour * 3600 + *minute * 60 + *second) / 86400.0;
+    // Before the epoch the time of day still counts forwards from the day's start.
+    return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+}
+
+std::u16string SenderText(std::u16string_view from) {
+    std::u16string sender;
+    const std::size_t at = from.find(u'@');
+    if (at != std::u16string_view::npos && at + 1 < from.size()) {
+        sender.append(from).append(u"<").append(from).append(u">");
+    } else {
+        for (char16_t c : from) {
+            if (c != u'/' && c != u'<' && c != u'>') {
+                sender.push_back(c);
+            }
+        }
+    }
+    for (char16_t& c : sender) {
+        if (c == u',') {
+            c = u' ';
+        }
+    }
+    return sender;
+}
+
+void ComposeMessage(dispatch::DispatchObject& message, const content::MailDetailEntry& entry,
+                    std::vector<content::BodyPartEntry>& bodyParts,
+                    const std::filesystem::path& workFolder) {
+    const std::u16string sender = SenderText(entry.from);
+    Put(message, member::kSentOnBehalfOfName, Variant::String(sender));
+    Put(message, member::kSenderName, Variant::String(sender));
+    Put(message, member::kSubject,
+        Variant::String(entry.subject.empty() ? u"Unknown <Unknown>" : entry.subject));
+    Put(message, member::kTo,
+        Variant::String(entry.recipients && !entry.recipients->empty() ? *entry.recipients
+                                                                       : u"None"));
+    const double date = DateTextToAutomationDate(entry.date);
+    Put(message, member::kReceivedTime, Variant::Date(date));
+    Put(message, member::kSentOn, Variant::Date(date));
+    Put(message, member::kRead, Variant::Bool(true));
+    Put(message, member::kSent, Variant::Bool(true));
+    if (entry.attachmentNames && !entry.attachmentNames->empty()) {
+        AddAttachmentFiles(message, *entry.attachmentNames, workFolder);
+    }
+
+    // This item's parts, in list order; every other part stays for its own item.
+    std::u16string body;
+    const std::u16string key = entry.messageId.value_or(u"");
+    std::erase_if(bodyParts, [&](content::BodyPartEntry& part) {
+        if (part.messageKey != key) {
+            return false;
+        }
+        body += part.text;
+        return true;
+    });
+    if (entry.bodyKind == content::kKindText) {
+        Put(message, member::kBody, Variant::String(std::move(body)));
+        Put(message, member::kBodyFormat, Variant::Int(kPlainTextFormat));
+    } else {
+        Put(message, member::kHtmlBody, Variant::String(std::move(body)));
+        Put(message, member::kBodyFormat, Variant::Int(kHtmlFormat));
+    }
+}
+
+void AddAttachmentFiles(dispatch::DispatchObject& message, std::u16string names,
+                        const std::filesystem::path& workFolder) {
+    const dispatch::DispatchPtr attachments = dispatch::ResultObject(
+        message.Invoke(member::kAttachments, InvokeKind::Get, {}), member::kAttachments);
+    std::size_t start = 0;
+    for (std::size_t end = names.find(u';'); end != std::u16string::npos;
+         start = end + 1, end = names.find(u';', start)) {
+        const std::u16string piece = names.substr(start, end - start);
+        if (piece.empty()) {
+            continue;
+        }
+        // Names in the text are work-folder names already; the mapping keeps them as they are
+        // and keeps anything else inside the work folder.
+        const std::filesystem::path path = workFolder / content::SafeWorkFileName(piece);
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            continue;
+        }
+        const std::array<Variant, 4> args = {Variant::String(path.u16string()), Variant::Missing(),
+                                             Variant::Missing(), Variant::Missing()};
+        try {
+            attachments->Invoke(member::kAddAttachment, InvokeKind::Method, args);
+        } catch (const dispatch::DispatchError&) {
+            // A file the component refuses is left out.
+        }
+    }
+}
+
+}  // namespace msgexport

@@ -1,0 +1,363 @@
+#include "export/export_run.h"
+
+#include <array>
+#include <map>
+#include <set>
+
+#include "content/work_files.h"
+#include "export/compose.h"
+#include "platform/codepage.h"
+#include "platform/crt_random.h"
+#include "store/messages.h"
+
+namespace msgexport {
+
+namespace {
+
+using dispatch::InvokeKind;
+using dispatch::Variant;
+
+dispatch::DispatchPtr Call(dispatch::DispatchObject& object, std::int32_t dispid, InvokeKind kind,
+                           std::span<const Variant> args = {}) {
+    return dispatch::ResultObject(object.Invoke(dispid, kind, args), dispid);
+}
+
+// Rows written while saving (journal rows) have no list to go to.
+class DiscardedRows final : public store::ItemListSink {
+  public:
+    void AppendRow(std::vector<std::u16string>) override {}
+};
+
+// Puts a session's content handler and list back when the run ends, however it ends.
+class SessionSwap {
+  public:
+    SessionSwap(store::StoreSession& session, store::ItemContentHandler* content,
+                store::ItemListSink* list)
+        : session_(session), content_(session.content), list_(session.list) {
+        session.content = content;
+        session.list = list;
+    }
+    ~SessionSwap() {
+        session_.state.exportMode = 0;
+        store::CloseStore(session_);
+        store::FreeStore(session_);
+        session_.content = content_;
+        session_.list = list_;
+    }
+    SessionSwap(const SessionSwap&) = delete;
+    SessionSwap& operator=(const SessionSwap&) = delete;
+
+  private:
+    store::StoreSession& session_;
+    store::ItemContentHandler* content_;
+    store::ItemListSink* list_;
+};
+
+int RecordCount(store::StoreSession& session, std::u16string_view tableName) {
+    for (const store::TableEntry& entry : session.model.tables) {
+        if (entry.name == tableName) {
+            try {
+                return session.database->table(entry.catalogIndex).recordCount();
+            } catch (const ese::Error&) {
+                return 0;
+            }
+        }
+    }
+    return 0;
+}
+
+// A subfolder of parent for the name that no other folder of this run uses.
+std::filesystem::path UniqueFolder(const std::filesystem::path& parent, std::u16string_view name,
+                                   std::set<std::filesystem::path>& used) {
+    const std::u16string base = content::SafeWorkFileName(name.empty() ? u"Unknown" : name);
+    std::filesystem::path path = parent / base;
+    for (int n = 2; used.count(path) != 0; ++n) {
+        path = parent / content::SafeWorkFileName(base + u" (" +
+                                                  platform::Utf8ToUtf16(std::to_string(n)) + u")");
+    }
+    used.insert(path);
+    return path;
+}
+
+template <typename Item>
+int CountWithoutRecord(const store::StoreModel& model, const std::vector<Item>& items,
+                       std::vector<content::SkippedItem>& skipped) {
+    int count = 0;
+    for (const Item& item : items) {
+        if (model.MessagesWithId(item.messageId).empty()) {
+            skipped.push_back({item.messageId, "the item has no record in the message table"});
+            ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+MessageExporter::MessageExporter(store::ScanHost& host, ExportUi* ui, ComponentFactory factory)
+    : host_(&host), ui_(ui), factory_(std::move(factory)) {}
+
+bool MessageExporter::SetUp() {
+    auto show = [this](std::u16string_view text) {
+        if (ui_ != nullptr) {
+            ui_->ShowMessage(text);
+        }
+    };
+    if (root_.empty()) {
+        dispatch::DispatchPtr root = factory_ ? factory_(kComponentProgId) : nullptr;
+        if (!root) {
+            setUpError_ = "the message-file component could not be created";
+            return false;
+        }
+        root_ = std::move(root);
+    }
+    try {
+        const std::array<Variant, 6> none{};
+        root_->Invoke(member::kLogon, InvokeKind::Method, none);
+        stores_ = Call(*root_.get(), member::kStores, InvokeKind::Get);
+        loggedOnOnce_ = true;
+    } catch (const dispatch::DispatchError& e) {
+        if (!loggedOnOnce_) {
+            show(kNoProfileMessage);
+            root_.Release();
+            setUpError_ = std::string("the message-file component could not log on: ") + e.what();
+            return false;
+        }
+    }
+    try {
+        const Variant kind = Variant::Int(member::kOutboxFolderKind);
+        targetFolder_ = Call(*root_.get(), member::kDefaultFolder, InvokeKind::Method,
+                             std::span<const Variant>(&kind, 1));
+    } catch (const dispatch::DispatchError& e) {
+        show(kNoAccountMessage);
+        root_.Release();
+        setUpError_ =
+            std::string("the message-file component has no folder to work in: ") + e.what();
+        return false;
+    }
+    try {
+        items_ = Call(*targetFolder_.get(), member::kItems, InvokeKind::Get);
+    } catch (const dispatch::DispatchError& e) {
+        root_.Release();
+        setUpError_ = std::string("the message-file component has no item collection: ") + e.what();
+        return false;
+    }
+    return true;
+}
+
+void MessageExporter::SaveEntry(content::ItemContent& content,
+                                const content::MailDetailEntry& entry) {
+    const std::u16string id = entry.messageId.value_or(u"");
+    std::filesystem::path path;
+    try {
+        const Variant kind = Variant::Int(0);
+        message_ = Call(*items_.get(), member::kAddItem, InvokeKind::Method,
+                        std::span<const Variant>(&kind, 1));
+        ComposeMessage(*message_.get(), entry, content.bodyParts, content.workFolder());
+
+        // Never over an existing file: a name that is taken draws the next number.
+        const std::u16string base = entry.subject.empty() ? u"Unknown <Unknown>" : entry.subject;
+        constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
+        std::u16string name;
+        std::error_code ec;
+        for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+            name = content::SavedFileName(base, content.random().next(), u".msg");
+            path = destination_ / name;
+            if (!std::filesystem::exists(path, ec) && !ec) {
+                break;
+            }
+            path.clear();
+        }
+        if (path.empty()) {
+            skipped.push_back({id, "no free file name in " + destination_.string()});
+            return;
+        }
+        host_->SetStatus(statusText_ + u"\\ " + name + u"]");
+        const std::array<Variant, 2> args = {Variant::String(path.u16string()),
+                                             Variant::Int(member::kSaveAsMsgFormat)};
+        message_->Invoke(member::kSaveAs, InvokeKind::Method, args);
+        ++mailsWritten;
+        written.push_back(path);
+    } catch (const std::exception& e) {
+        skipped.push_back({id, path.empty() ? std::string(e.what())
+                                            : "cannot save " + path.string() + ": " + e.what()});
+    }
+}
+
+int MessageExporter::ExportPendingItems(store::StoreSession& session,
+                                        content::ItemContent& content) {
+    if (content.mailDetails.empty()) {
+        skipped.push_back({session.state.currentItem.messageId,
+                           "the item's record in the message table could not be read"});
+    }
+    setUpError_.clear();
+    if (SetUp()) {
+        while (!content.mailDetails.empty()) {
+            SaveEntry(content, content.mailDetails.front());
+            content.mailDetails.erase(content.mailDetails.begin());
+        }
+    }
+    root_.Release();
+    for (const content::MailDetailEntry& entry : content.mailDetails) {
+        skipped.push_back({entry.messageId.value_or(u""), setUpError_});
+    }
+    content.mailDetails.clear();
+    // Parts of items that were not composed must not reach the next message.
+    content.bodyParts.clear();
+    return store::kOk;
+}
+
+ExportList BuildExportList(const store::StoreModel& model,
+                           const std::function<bool(store::TreeItem)>& isChecked) {
+    auto orUnknown = [](const std::u16string& text) {
+        return text.empty() ? std::u16string(u"Unknown") : text;
+    };
+    ExportList list;
+    for (const store::MailboxEntry& mailbox : model.mailboxes) {
+        if (!isChecked(mailbox.treeItem)) {
+            continue;
+        }
+        bool known = false;
+        for (const CheckedMailboxEntry& checked : list.mailboxes) {
+            known = known || checked.displayName == mailbox.displayName;
+        }
+        if (!known) {
+            list.mailboxes.push_back({mailbox.key, mailbox.displayName, mailbox.treeItem});
+        }
+        for (const store::FolderEntry& folder : model.folders) {
+            if (folder.mailboxKey == mailbox.key) {
+                list.folders.push_back({orUnknown(mailbox.key), orUnknown(mailbox.displayName),
+                                        mailbox.treeItem, folder.mailboxKey,
+                                        orUnknown(folder.displayName),
+                                        orUnknown(folder.messageTableName),
+                                        orUnknown(folder.folderClass), folder.treeItem});
+            }
+        }
+    }
+    return list;
+}
+
+int SaveReport::mails() const {
+    int n = 0;
+    for (const FolderReport& f : folders) {
+        n += f.mails;
+    }
+    return n;
+}
+
+int SaveReport::contacts() const {
+    int n = 0;
+    for (const FolderReport& f : folders) {
+        n += f.contacts;
+    }
+    return n;
+}
+
+int SaveReport::skipped() const {
+    int n = 0;
+    for (const FolderReport& f : folders) {
+        n += f.skippedCount;
+    }
+    return n;
+}
+
+SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, ExportUi* ui,
+                   ComponentFactory factory) {
+    SaveReport report;
+    content::ItemContent itemContent(request.workFolder);
+    MessageExporter exporter(*session.host, ui, std::move(factory));
+    itemContent.setMailSaver(&exporter);
+    DiscardedRows rows;
+    SessionSwap swap(session, &itemContent, &rows);
+
+    std::error_code ec;
+    std::filesystem::create_directories(request.destinationRoot, ec);
+    if (!std::filesystem::is_directory(request.destinationRoot, ec)) {
+        report.error = "cannot create the folder " + request.destinationRoot.string();
+        return report;
+    }
+    if (store::OpenStore(session, request.database) != store::kOk) {
+        report.error = "cannot open " + request.database.string() + ": " + session.lastError;
+        return report;
+    }
+    session.state.exportMode = 1;
+    std::set<std::filesystem::path> usedMailboxes;
+    std::set<std::filesystem::path> usedFolders;
+    std::map<std::u16string, std::filesystem::path> mailboxFolders;
+    for (const ExportFolderEntry& entry : request.exportList.folders) {
+        if (session.token != nullptr && session.token->cancelled()) {
+            report.stopped = true;
+            break;
+        }
+        FolderReport folder;
+        folder.mailbox = entry.mailboxName;
+        folder.folder = entry.folderName;
+        auto [mailboxFolder, added] = mailboxFolders.try_emplace(entry.mailboxKey);
+        if (added) {
+            mailboxFolder->second =
+                UniqueFolder(request.destinationRoot, entry.mailboxName, usedMailboxes);
+        }
+        folder.path = UniqueFolder(mailboxFolder->second, entry.folderName, usedFolders);
+        std::filesystem::create_directories(folder.path, ec);
+        if (!std::filesystem::is_directory(folder.path, ec)) {
+            folder.error = "cannot create the folder " + folder.path.string();
+            report.folders.push_back(std::move(folder));
+            continue;
+        }
+        itemContent.setSaveFolder(folder.path);
+        exporter.setDestination(folder.path);
+        const std::u16string status = u"Status: Saving " + entry.folderName;
+        exporter.setStatusText(status);
+        session.host->SetStatus(status);
+
+        session.model.items.clear();
+        session.model.contacts.clear();
+        session.state.sequence = 0;
+        session.state.currentFolderClass = entry.folderClass;
+        folder.found = RecordCount(session, entry.messageTableName);
+        if (store::ScanTableByName(session, entry.messageTableName) != store::kOk) {
+            folder.error = session.lastError;
+        }
+        const int listed =
+            static_cast<int>(session.model.items.size() + session.model.contacts.size());
+        int skippedCount =
+            CountWithoutRecord(session.model, session.model.items, folder.skipped) +
+            CountWithoutRecord(session.model, session.model.contacts, folder.skipped);
+        if (listed < folder.found) {
+            const int rest = folder.found - listed;
+            const std::string reason =
+                folder.error.empty()
+                    ? " record(s) of this folder are neither mail items nor contacts and are not "
+                      "saved as files"
+                    : " record(s) of this folder were not read: " + folder.error;
+            folder.skipped.push_back({u"", std::to_string(rest) + reason});
+            skippedCount += rest;
+        }
+        if (store::LoadFolderItems(session) != store::kOk && folder.error.empty()) {
+            folder.error = session.lastError;
+        }
+        folder.mails = exporter.mailsWritten;
+        folder.contacts = itemContent.contactPagesWritten;
+        for (auto* list : {&exporter.skipped, &itemContent.skipped}) {
+            skippedCount += static_cast<int>(list->size());
+            folder.skipped.insert(folder.skipped.end(), list->begin(), list->end());
+            list->clear();
+        }
+        folder.skippedCount = skippedCount;
+        exporter.mailsWritten = 0;
+        itemContent.contactPagesWritten = 0;
+        session.model.items.clear();
+        session.model.contacts.clear();
+        itemContent.mailDetails.clear();
+        itemContent.contactCards.clear();
+        itemContent.bodyParts.clear();
+        report.folders.push_back(std::move(folder));
+        if (session.token != nullptr && session.token->cancelled()) {
+            report.stopped = true;
+            break;
+        }
+    }
+    return report;
+}
+
+}  // namespace msgexport

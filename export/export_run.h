@@ -1,0 +1,134 @@
+// Saving the checked mailboxes: mail items as message files through the message-file
+// component, contacts as pages, one subfolder per mailbox and folder, with a report of what
+// was found, written and skipped.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "content/item_content.h"
+#include "export/dispatch.h"
+#include "store/session.h"
+
+namespace msgexport {
+
+// Where the exporter's messages go: a message box in the window, standard error in the
+// command-line tool.
+class ExportUi {
+  public:
+    virtual ~ExportUi() = default;
+    virtual void ShowMessage(std::u16string_view text) = 0;
+};
+
+using ComponentFactory = std::function<dispatch::DispatchPtr(std::u16string_view progId)>;
+
+inline constexpr std::u16string_view kNoProfileMessage =
+    u"No any Profile Configured in your MS Outlook!\r\n"
+    u"Please Configure at least 1 Profile in your MS Outlook.";
+inline constexpr std::u16string_view kNoAccountMessage =
+    u"Please Configure at least 1 POP3 account in your MS Outlook.\r\n"
+    u"And then try to Convert OST to EML.";
+
+// Saves the mail details read so far as message files in the destination folder. Every call
+// sets the component up, handles every entry and releases the component again.
+class MessageExporter final : public content::MailSaver {
+  public:
+    MessageExporter(store::ScanHost& host, ExportUi* ui,
+                    ComponentFactory factory = dispatch::CreateObject);
+
+    void setDestination(std::filesystem::path folder) { destination_ = std::move(folder); }
+    // The text shown in front of each file name on the status line.
+    void setStatusText(std::u16string text) { statusText_ = std::move(text); }
+
+    int ExportPendingItems(store::StoreSession& session, content::ItemContent& content) override;
+
+    int mailsWritten = 0;
+    std::vector<std::filesystem::path> written;
+    std::vector<content::SkippedItem> skipped;  // mail items not saved, and why
+
+  private:
+    // Creates the root object and logs on, then fetches the target folder and its item
+    // collection. False when the component cannot be used for this call.
+    bool SetUp();
+    void SaveEntry(content::ItemContent& content, const content::MailDetailEntry& entry);
+
+    store::ScanHost* host_;
+    ExportUi* ui_;
+    ComponentFactory factory_;
+    std::filesystem::path destination_;
+    std::u16string statusText_;
+    std::string setUpError_;
+    bool loggedOnOnce_ = false;
+    dispatch::DispatchHolder root_;
+    dispatch::DispatchHolder stores_;
+    dispatch::DispatchHolder targetFolder_;
+    dispatch::DispatchHolder items_;
+    dispatch::DispatchHolder message_;
+};
+
+// The input of a save: the checked mailboxes and the folders of each.
+struct CheckedMailboxEntry {
+    std::u16string key;
+    std::u16string displayName;
+    store::TreeItem treeItem = store::kNoTreeItem;
+};
+
+struct ExportFolderEntry {
+    std::u16string mailboxKey;
+    std::u16string mailboxName;
+    store::TreeItem mailboxTreeItem = store::kNoTreeItem;
+    std::u16string folderMailboxKey;
+    std::u16string folderName;
+    std::u16string messageTableName;
+    std::u16string folderClass;
+    store::TreeItem folderTreeItem = store::kNoTreeItem;
+};
+
+struct ExportList {
+    std::vector<CheckedMailboxEntry> mailboxes;
+    std::vector<ExportFolderEntry> folders;
+};
+
+// One entry per checked mailbox (by display name, once), then the folders of each mailbox in
+// folder order.
+ExportList BuildExportList(const store::StoreModel& model,
+                           const std::function<bool(store::TreeItem)>& isChecked);
+
+struct FolderReport {
+    std::u16string mailbox;
+    std::u16string folder;
+    std::filesystem::path path;
+    int found = 0;  // records in the folder's table
+    int mails = 0;
+    int contacts = 0;
+    std::vector<content::SkippedItem> skipped;
+    int skippedCount = 0;  // items and records not saved; some skipped entries stand for several
+    std::string error;     // why the folder could not be read to the end
+};
+
+struct SaveReport {
+    std::vector<FolderReport> folders;
+    bool stopped = false;
+    std::string error;  // why the save could not start or run on
+    int mails() const;
+    int contacts() const;
+    int skipped() const;
+};
+
+struct SaveRequest {
+    std::filesystem::path database;
+    std::filesystem::path destinationRoot;
+    std::filesystem::path workFolder;
+    ExportList exportList;
+};
+
+// Saves every folder of the export list into destinationRoot/mailbox/folder. The session's
+// model must hold the scan of the store (mailboxes, folders, message index, attachments);
+// its database is opened for the run and released afterwards.
+SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, ExportUi* ui,
+                   ComponentFactory factory = dispatch::CreateObject);
+
+}  // namespace msgexport
