@@ -95,7 +95,8 @@ class MessageComponentTest : public ::testing::Test {
 TEST_F(MessageComponentTest, TheWholeCallSequenceWritesAReadableFile) {
     const fs::path work = dir_ / "work";
     fs::create_directory(work);
-    const std::string pdf("%PDF-1.4\0\x01\x02\xff binary", 21);
+    static constexpr char kPdf[] = "%PDF-1.4\0\x01\x02\xff binary";
+    const std::string pdf(kPdf, sizeof kPdf - 1);
     WriteFile(work / "report.pdf", pdf);
     WriteFile(work / "notes.txt", "first line\nsecond line\n");
 
