@@ -1,0 +1,506 @@
+#include "app/controller.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "platform/codepage.h"
+#include "store/messages.h"
+
+namespace app {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsOneOf(std::u16string_view value, std::initializer_list<std::u16string_view> set) {
+    for (std::u16string_view s : set) {
+        if (value == s) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The page of an appointment, journal entry or task: label, column text and " <br>".
+std::u16string ItemPage(const std::vector<std::u16string>& columns,
+                        std::initializer_list<std::pair<std::u16string_view, int>> lines) {
+    std::u16string page;
+    for (const auto& [label, column] : lines) {
+        page.append(label).append(columns[static_cast<std::size_t>(column)]).append(u" <br>");
+    }
+    return page;
+}
+
+}  // namespace
+
+std::vector<ListColumn> StartupColumns() {
+    return ColumnSetFor(u"");
+}
+
+std::vector<ListColumn> ColumnSetFor(std::u16string_view displayName) {
+    std::vector<ListColumn> columns;
+    auto add = [&](std::initializer_list<ListColumn> more) { columns.insert(columns.end(), more); };
+    if (displayName == u"Contacts") {
+        add({{u"", 0},
+             {u"Type", 80},
+             {u"S.No", 40},
+             {u"Full name", 80},
+             {u"First name", 80},
+             {u"Last name", 80},
+             {u"Home Phone No", 80},
+             {u"Business Phone No", 80},
+             {u"Mobile Phone No", 80},
+             {u"Business Address", 80},
+             {u"Email Address", 80},
+             {u"Date", 80}});
+    } else if (displayName == u"Sent Items") {
+        add({{u"", 5},
+             {u"Type", 80},
+             {u"S.No", 40},
+             {u"To", 149},
+             {u"Subject", 149},
+             {u"Date", 149},
+             {u"Attachment", 148}});
+    } else if (displayName == u"Calendar") {
+        add({{u"", 5},
+             {u"Type", 80},
+             {u"S.No", 40},
+             {u"To", 149},
+             {u"Subject", 149},
+             {u"Start Date", 149},
+             {u"End Date", 148},
+             {u"Status", 148}});
+    } else if (displayName == u"Tasks") {
+        add({{u"", 5},
+             {u"Type", 80},
+             {u"S.No", 40},
+             {u"From", 149},
+             {u"Subject", 149},
+             {u"Start Date", 149},
+             {u"End Date", 148},
+             {u"Message", 148}});
+    } else {
+        add({{u"", 5},
+             {u"Type", 80},
+             {u"S.No", 40},
+             {u"From", 149},
+             {u"Subject", 149},
+             {u"Date", 149},
+             {u"Attachment", 148}});
+    }
+    return columns;
+}
+
+fs::path StatusPagePath(const fs::path& programFile) {
+    std::string name = programFile.filename().string();
+    for (std::size_t at = name.find(".exe"); at != std::string::npos; at = name.find(".exe")) {
+        name.erase(at, 4);
+    }
+    return programFile.parent_path() / (name + "temp.html");
+}
+
+bool WriteUtf16File(const fs::path& path, std::u16string_view text) {
+    std::error_code ec;
+    if (fs::exists(path, ec)) {
+        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        return false;
+    }
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return !out.fail();
+}
+
+std::string PreviewBodyBytes(const std::vector<std::u16string_view>& parts) {
+    std::u16string kept;
+    for (std::u16string_view part : parts) {
+        for (char16_t c : part) {
+            if (c == u'\n') {
+                kept += u"\r\n";
+            } else if (c != 0 && c != u'\t' && c != u'\r' && c != u'\\') {
+                kept.push_back(c);
+            }
+        }
+    }
+    return platform::Utf16ToUtf8(kept);
+}
+
+Controller::Controller(FrontEnd& frontEnd, ControllerPaths paths,
+                       msgexport::ComponentFactory factory)
+    : f_(frontEnd),
+      paths_(std::move(paths)),
+      factory_(std::move(factory)),
+      content_(paths_.workFolder),
+      session_(host_, &tree_, &list_, &content_) {}
+
+Controller::~Controller() {
+    {
+        std::lock_guard lock(tokenMutex_);
+        if (token_) {
+            token_->Cancel();
+        }
+    }
+    Wait();
+}
+
+void Controller::NewToken() {
+    std::lock_guard lock(tokenMutex_);
+    token_ = std::make_shared<store::WorkToken>();
+    session_.token = token_.get();
+}
+
+void Controller::StartWorker(std::atomic<bool>& flag, std::function<void()> work) {
+    flag = true;
+    std::lock_guard lock(workersMutex_);
+    workers_.emplace_back([&flag, work = std::move(work)] {
+        work();
+        flag = false;
+    });
+}
+
+void Controller::Wait() {
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard lock(workersMutex_);
+        workers.swap(workers_);
+    }
+    for (std::thread& t : workers) {
+        if (t.joinable()) {
+            t.join();
+        }
+    }
+}
+
+void Controller::SetStatus(std::u16string_view text) {
+    statusText_ = std::u16string(text);
+    host_.SetStatus(text);
+}
+
+void Controller::ReleaseDatabase() {
+    store::CloseStore(session_);
+    store::FreeStore(session_);
+}
+
+void Controller::ShowStatusPage(std::u16string_view page) {
+    fs::path path = paths_.statusPage;
+    if (!WriteUtf16File(path, page)) {
+        // The program's folder is often not writable: use the work folder, with the images.
+        const fs::path fallback = paths_.workFolder / path.filename();
+        std::error_code ec;
+        for (const char* image : {"loading.gif", "done.gif", "wait.gif", "cancel.gif"}) {
+            if (!fs::exists(paths_.workFolder / image, ec)) {
+                fs::copy_file(path.parent_path() / image, paths_.workFolder / image, ec);
+            }
+        }
+        if (!WriteUtf16File(fallback, page)) {
+            return;
+        }
+        path = fallback;
+    }
+    f_.Navigate(path);
+}
+
+void Controller::BeginBrowse() {
+    session_.model = store::StoreModel{};
+    content_.mailDetails.clear();
+    content_.contactCards.clear();
+    content_.bodyParts.clear();
+    SetStatus(u"Status: Browsing Exchange Database File");
+}
+
+void Controller::Browse(const std::optional<fs::path>& chosen) {
+    if (chosen) {
+        f_.EnableControl(Control::ScanFile, true);
+        f_.EnableControl(Control::Stop, true);
+        databasePath_ = *chosen;
+        f_.SetPathText(chosen->u16string());
+    }
+    SetStatus(u"");
+}
+
+bool Controller::StartScan() {
+    if (Busy()) {
+        return false;
+    }
+    Wait();
+    f_.EnableControl(Control::ScanFile, false);
+    f_.EnableControl(Control::Browse, false);
+    f_.EnableControl(Control::MenuSelectFile, false);
+    f_.EnableControl(Control::MenuRepair, false);
+    SetStatus(u"Status: Start Scaning Exchange EDB File");
+    NewToken();
+    StartWorker(scanning_, [this] { RunScan(); });
+    return true;
+}
+
+bool Controller::RunScan() {
+    if (session_.token == nullptr) {
+        NewToken();
+    }
+    const fs::path path = databasePath_;
+    f_.ClearTree();
+    f_.ClearRows();
+    session_.model = store::StoreModel{};
+    session_.databaseNode = f_.InsertTreeItem(store::kNoTreeItem, path.u16string(), 0);
+    ShowStatusPage(kScanStartedPage);
+    ReleaseDatabase();
+    auto fail = [&] {
+        ReleaseDatabase();
+        return false;
+    };
+    SetStatus(u"Status: initialize Exchange EDB File");
+    if (store::OpenStore(session_, path) != store::kOk) {
+        return fail();
+    }
+    SetStatus(u"Status: Opening Exchange EDB File");
+    if (store::ListTables(session_) != store::kOk || Abandoned()) {
+        return fail();
+    }
+    f_.EnableTree(false);
+    SetStatus(u"Status: Getting MailBox List");
+    if (store::ScanTableByName(session_, u"Mailbox") != store::kOk || Abandoned()) {
+        return fail();
+    }
+    SetStatus(u"Status: Getting Mailbox Folder List");
+    if (store::ScanTableByName(session_, u"Folders") != store::kOk || Abandoned()) {
+        return fail();
+    }
+    SetStatus(u"Status: Getting Message Informations");
+    store::ScanTableByName(session_, u"Msg");
+    if (Abandoned()) {
+        return fail();
+    }
+    SetStatus(u"Status: Getting Attachment Informations");
+    if (store::ScanTableByName(session_, u"1-23") != store::kOk || Abandoned()) {
+        return fail();
+    }
+    f_.EnableTree(true);
+    SetStatus(u"Status: Scanning Completed");
+    if (store::CloseStore(session_) != store::kOk || store::FreeStore(session_) != store::kOk) {
+        return fail();
+    }
+    f_.SetProgress(0);
+    ShowStatusPage(kScanCompletedPage);
+    f_.ShowMessage(u"Analysis Completed sucessfully", kAppCaption);
+    f_.EnableControl(Control::Save, true);
+    f_.EnableControl(Control::Browse, true);
+    f_.EnableControl(Control::ScanFile, false);
+    f_.EnableControl(Control::Stop, false);
+    f_.EnableControl(Control::MenuSelectFile, true);
+    f_.EnableControl(Control::MenuRepair, false);
+    f_.EnableControl(Control::MenuSave, false);
+    return true;
+}
+
+void Controller::RebuildExportList() {
+    exportList_ = msgexport::BuildExportList(
+        session_.model, [this](store::TreeItem item) { return f_.IsChecked(item); });
+}
+
+bool Controller::StartListing(store::TreeItem item) {
+    if (Busy()) {
+        return false;
+    }
+    Wait();
+    NewToken();
+    StartWorker(listing_, [this, item] { RunListing(item); });
+    return true;
+}
+
+void Controller::RunListing(store::TreeItem item) {
+    if (session_.token == nullptr) {
+        NewToken();
+    }
+    session_.model.items.clear();
+    session_.model.contacts.clear();
+    const std::u16string name = f_.TreeItemText(item);
+    session_.state.sequence = 0;
+    session_.state.exportMode = 0;
+    f_.SetColumns(ColumnSetFor(name));
+    f_.ClearRows();
+    RebuildExportList();
+    const store::FolderEntry* folder = nullptr;
+    for (const store::FolderEntry& entry : session_.model.folders) {
+        if (entry.treeItem == item) {
+            folder = &entry;
+            break;
+        }
+    }
+    if (folder != nullptr) {
+        session_.state.currentFolderClass = folder->folderClass;
+        const std::u16string table = folder->messageTableName;
+        f_.EnableTree(false);
+        f_.EnableList(false);
+        SetStatus(u"Status: Getting " + name + u" Header Informations");
+        ShowStatusPage(kListingStartedPage);
+        content_.mailDetails.clear();
+        content_.contactCards.clear();
+        if (store::OpenStore(session_, databasePath_) == store::kOk) {
+            store::ScanTableByName(session_, table);
+            content_.bodyParts.clear();
+            SetStatus(u"Status: Getting " + name + u" Body & Attachment Informations");
+            store::LoadFolderItems(session_);
+        }
+        ReleaseDatabase();
+        f_.EnableList(true);
+        f_.EnableTree(true);
+    }
+    ShowStatusPage(kListingDonePage);
+    SetStatus(u" ");
+}
+
+void Controller::Preview(const std::vector<std::u16string>& row) {
+    fs::path path = paths_.tempFolder;
+    session_.state.exportMode = 0;
+    std::vector<std::u16string> columns(8);
+    for (std::size_t i = 0; i < columns.size() && i < row.size(); ++i) {
+        columns[i] = row[i];
+    }
+    const std::u16string& id = columns[0];
+    const bool found = !id.empty() && !session_.model.MessagesWithId(id).empty();
+    f_.SetLabel(Label::From, columns[3]);
+    f_.SetLabel(Label::Subject, columns[4]);
+    f_.SetLabel(Label::Date, columns[5]);
+    if (!found) {
+        return;
+    }
+    const std::u16string& folderClass = session_.state.currentFolderClass;
+    if (folderClass == u"Folder" || folderClass.empty()) {
+        for (const content::MailDetailEntry& detail : content_.mailDetails) {
+            if (detail.messageId != id) {
+                continue;
+            }
+            f_.SetLabel(Label::To, detail.recipients.value_or(u""));
+            f_.SetLabel(Label::Attachments, detail.attachmentNames.value_or(u""));
+            path /= detail.bodyKind == content::kKindText ? "txtbody.txt" : "txtbody.html";
+            std::vector<std::u16string_view> parts;
+            for (const content::BodyPartEntry& part : content_.bodyParts) {
+                if (part.messageKey == id) {
+                    parts.push_back(part.text);
+                }
+            }
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out << PreviewBodyBytes(parts);
+            break;
+        }
+        f_.Navigate(path);
+    } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
+        for (const content::ContactCardEntry& card : content_.contactCards) {
+            if (card.messageId == id) {
+                path = paths_.tempFolder / "htmlbody.html";
+                WriteUtf16File(path, card.page);
+            }
+        }
+        f_.Navigate(path);
+    } else {
+        std::u16string page;
+        if (IsOneOf(folderClass, {u"IPM.Appointment", u"IPM.SchedulePlus.ExpansionData",
+                                  u"IPF.Appointment", u"IPF.SchedulePlus.ExpansionData"})) {
+            page = ItemPage(columns, {{u"From : ", 3},
+                                      {u"Subject : ", 4},
+                                      {u"Start Date : ", 5},
+                                      {u"End Date : ", 6},
+                                      {u"Status : ", 7}});
+        } else if (IsOneOf(folderClass, {u"IPM.Journal", u"IPF.Journal"})) {
+            page = ItemPage(
+                columns,
+                {{u"From : ", 3}, {u"Subject : ", 4}, {u"Attchment : ", 6}, {u"Date : ", 5}});
+        } else if (IsOneOf(folderClass, {u"IPM.Task", u"IPF.Task"})) {
+            page = ItemPage(columns, {{u"From : ", 3},
+                                      {u"Subject : ", 4},
+                                      {u"Start Date : ", 5},
+                                      {u"End Date : ", 6},
+                                      {u"Message : ", 7}});
+        } else {
+            return;
+        }
+        path = paths_.tempFolder / "htmlbody.html";
+        WriteUtf16File(path, page);
+        f_.Navigate(path);
+    }
+}
+
+bool Controller::StartSave(const fs::path& destinationRoot) {
+    if (Busy()) {
+        return false;
+    }
+    Wait();
+    NewToken();
+    StartWorker(saving_, [this, destinationRoot] { RunSave(destinationRoot); });
+    return true;
+}
+
+msgexport::SaveReport Controller::RunSave(
+    const fs::path& destinationRoot,
+    const std::function<bool(const msgexport::ExportFolderEntry&)>& folderFilter) {
+    if (session_.token == nullptr) {
+        NewToken();
+    }
+    // The check marks as they are now, also when no folder was listed since they changed.
+    RebuildExportList();
+    if (folderFilter) {
+        std::erase_if(exportList_.folders, [&](const auto& f) { return !folderFilter(f); });
+    }
+    f_.EnableTree(false);
+    f_.EnableList(false);
+    f_.EnableControl(Control::Save, false);
+    f_.EnableControl(Control::Stop, true);
+    msgexport::SaveRequest request;
+    request.database = databasePath_;
+    request.destinationRoot = destinationRoot;
+    request.workFolder = paths_.workFolder;
+    request.exportList = exportList_;
+    msgexport::SaveReport report = msgexport::RunSave(session_, request, &ui_, factory_);
+    if (!Abandoned()) {
+        f_.SetProgress(0);
+        SetStatus(u" ");
+        f_.EnableTree(true);
+        f_.EnableList(true);
+        f_.EnableControl(Control::Save, true);
+        f_.EnableControl(Control::Stop, false);
+        f_.SaveFinished(report);
+    }
+    return report;
+}
+
+void Controller::Stop() {
+    std::shared_ptr<store::WorkToken> token;
+    {
+        std::lock_guard lock(tokenMutex_);
+        token = token_;
+    }
+    if (!token || token->cancelled()) {
+        return;
+    }
+    if (scanning_) {
+        token->Pause();
+        if (f_.AskYesNo(u"Do you want to stop recovery process ?", kStopCaption)) {
+            token->Cancel();
+            f_.SetProgress(0);
+            f_.EnableControl(Control::Browse, true);
+            f_.EnableTree(true);
+            ShowStatusPage(kScanStoppedPage);
+        } else {
+            token->Resume();
+        }
+    }
+    if (saving_ && !token->cancelled()) {
+        token->Pause();
+        if (f_.AskYesNo(u"Do you want to stop EDB to MSG Conversion process ?", kStopCaption)) {
+            token->Cancel();
+            ShowStatusPage(kSaveStoppedPage);
+        } else {
+            token->Resume();
+        }
+    }
+}
+
+}  // namespace app

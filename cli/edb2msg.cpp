@@ -1,0 +1,609 @@
+// edb2msg: the store reader's command-line front end. It drives the same controller as the
+// window: info, tree, list, show and export, with text or JSON output.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "app/controller.h"
+#include "export/message_component.h"
+#include "platform/codepage.h"
+#include "platform/work_folder.h"
+#include "store/esedb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+std::string U8(std::u16string_view text) {
+    return platform::Utf16ToUtf8(text);
+}
+std::u16string U16(std::string_view text) {
+    return platform::Utf8ToUtf16(text);
+}
+json OrNull(const std::optional<std::u16string>& text) {
+    return text ? json(U8(*text)) : json(nullptr);
+}
+
+// Bad usage and stores that cannot be opened.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Node {
+    store::TreeItem parent;
+    std::u16string text;
+    int image;
+};
+
+// The tool's front end: the tree and the list kept in memory, progress on standard error
+// while a terminal is attached.
+class CliFrontEnd final : public app::FrontEnd {
+  public:
+    explicit CliFrontEnd(bool progress) : progress_(progress) {}
+    ~CliFrontEnd() override { EndProgress(); }
+
+    void SetProgress(int position) override {
+        if (!progress_) {
+            return;
+        }
+        ++steps_;
+        if (steps_ % 50 != 0 && position != 0) {
+            return;
+        }
+        const int filled = std::clamp(position, 0, 100) / 5;
+        std::fprintf(stderr, "\r%-60.60s [%-20s] %d", status_.c_str(),
+                     std::string(static_cast<std::size_t>(filled), '#').c_str(), steps_);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void SetStatus(std::u16string_view text) override { status_ = U8(text); }
+    void EndProgress() {
+        if (shown_) {
+            std::fprintf(stderr, "\r%80s\r", "");
+            shown_ = false;
+        }
+    }
+
+    store::TreeItem InsertTreeItem(store::TreeItem parent, std::u16string_view text,
+                                   int image) override {
+        nodes.push_back({parent, std::u16string(text), image});
+        return static_cast<store::TreeItem>(nodes.size());
+    }
+    void ExpandRoot() override {}
+    void ClearTree() override { nodes.clear(); }
+    bool IsChecked(store::TreeItem item) override { return checked.count(item) != 0; }
+    std::u16string TreeItemText(store::TreeItem item) override {
+        return item > 0 && static_cast<std::size_t>(item) <= nodes.size()
+                   ? nodes[static_cast<std::size_t>(item) - 1].text
+                   : u"";
+    }
+    const Node* At(store::TreeItem item) const {
+        return item > 0 && static_cast<std::size_t>(item) <= nodes.size()
+                   ? &nodes[static_cast<std::size_t>(item) - 1]
+                   : nullptr;
+    }
+    void EnableTree(bool) override {}
+    void SetColumns(const std::vector<app::ListColumn>& c) override { columns = c; }
+    void AppendRow(std::vector<std::u16string> cells) override { rows.push_back(std::move(cells)); }
+    void ClearRows() override { rows.clear(); }
+    void EnableList(bool) override {}
+    void SetLabel(app::Label label, std::u16string_view text) override {
+        labels[label] = std::u16string(text);
+    }
+    void Navigate(const fs::path& path) override { shownPath = path; }
+    void SetPathText(std::u16string_view) override {}
+    void EnableControl(app::Control, bool) override {}
+    bool AskYesNo(std::u16string_view, std::u16string_view) override { return false; }
+    void ShowMessage(std::u16string_view text, std::u16string_view) override {
+        messages.emplace_back(text);
+    }
+    void SaveFinished(const msgexport::SaveReport&) override {}
+
+    std::vector<Node> nodes;
+    std::set<store::TreeItem> checked;
+    std::vector<app::ListColumn> columns;
+    std::vector<std::vector<std::u16string>> rows;
+    std::map<app::Label, std::u16string> labels;
+    fs::path shownPath;
+    std::vector<std::u16string> messages;
+
+  private:
+    bool progress_;
+    std::string status_;
+    int steps_ = 0;
+    bool shown_ = false;
+};
+
+// A work folder of this process under the shared one, removed when the command ends.
+class WorkFolder {
+  public:
+    WorkFolder() : path_(platform::WorkFolderPath() / ("edb2msg-" + std::to_string(::getpid()))) {
+        if (!platform::CreateWorkFolder(path_)) {
+            throw std::runtime_error("cannot create the work folder " + path_.string());
+        }
+    }
+    ~WorkFolder() {
+        platform::RemoveWorkFolder(path_);
+        std::error_code ec;
+        fs::remove(path_.parent_path(), ec);  // only when no other run uses it
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// One store opened and scanned through the controller.
+class Session {
+  public:
+    explicit Session(const fs::path& store)
+        : front_(::isatty(2) != 0),
+          controller_(front_, {work_.path() / "edb2msgtemp.html", work_.path(), work_.path()}) {
+        std::error_code ec;
+        if (!fs::exists(store, ec)) {
+            throw UsageError(store.string() + ": no such file");
+        }
+        if (fs::is_directory(store, ec)) {
+            throw UsageError(store.string() + ": is a folder, not a store");
+        }
+        controller_.setDatabasePath(store);
+        if (!controller_.RunScan()) {
+            front_.EndProgress();
+            const std::string reason = controller_.session().lastError;
+            if (controller_.session().model.tables.empty()) {
+                throw UsageError(store.string() + ": cannot open: " +
+                                 (reason.empty() ? "not an ESE database" : reason));
+            }
+            warnings_.push_back(store.string() + ": the scan ended early: " + reason);
+        }
+        front_.EndProgress();
+        front_.messages.clear();  // the scan's completion message is for the window
+        // Everything checked, as a user who wants every item out would do.
+        for (const store::MailboxEntry& m : controller_.session().model.mailboxes) {
+            front_.checked.insert(m.treeItem);
+        }
+    }
+
+    CliFrontEnd& front() { return front_; }
+    app::Controller& controller() { return controller_; }
+    const store::StoreModel& model() { return controller_.session().model; }
+    const std::vector<std::string>& warnings() const { return warnings_; }
+
+    // The folder named "Mailbox/Folder" (a nested folder: "Mailbox/Parent/Child").
+    const store::FolderEntry& FindFolder(const std::string& spec) {
+        const std::size_t slash = spec.find('/');
+        if (slash == std::string::npos) {
+            throw UsageError("a folder is named MAILBOX/FOLDER, not \"" + spec + "\"");
+        }
+        const std::u16string mailbox = U16(spec.substr(0, slash));
+        const std::u16string path = U16(spec.substr(slash + 1));
+        const store::FolderEntry* match = nullptr;
+        for (const store::FolderEntry& f : model().folders) {
+            if (MailboxName(f) == mailbox && (FolderPath(f) == path || f.displayName == path)) {
+                if (FolderPath(f) == path || match == nullptr) {
+                    match = &f;
+                }
+            }
+        }
+        if (match == nullptr) {
+            throw UsageError("no folder \"" + spec + "\" in the store");
+        }
+        return *match;
+    }
+
+    std::u16string MailboxName(const store::FolderEntry& f) {
+        for (const store::MailboxEntry& m : model().mailboxes) {
+            if (m.key == f.mailboxKey) {
+                return m.displayName;
+            }
+        }
+        return f.mailboxDisplayName;
+    }
+
+    // The folder's names from the top of its mailbox, joined by "/".
+    std::u16string FolderPath(const store::FolderEntry& f) {
+        std::u16string path = f.displayName;
+        const store::FolderEntry* current = &f;
+        for (int depth = 0; depth < 64; ++depth) {
+            const store::FolderEntry* parent = nullptr;
+            for (const store::FolderEntry& p : model().folders) {
+                if (p.id == current->parentId && &p != current) {
+                    parent = &p;
+                }
+            }
+            if (parent == nullptr) {
+                break;
+            }
+            path = parent->displayName + u"/" + path;
+            current = parent;
+        }
+        return path;
+    }
+
+    int Image(store::TreeItem item) {
+        const Node* node = front_.At(item);
+        return node ? node->image : -1;
+    }
+
+  private:
+    WorkFolder work_;
+    CliFrontEnd front_;
+    app::Controller controller_;
+    std::vector<std::string> warnings_;
+};
+
+int ItemCount(const fs::path& store, const std::u16string& table) {
+    try {
+        ese::File file(store);
+        for (int i = 0; i < file.tableCount(); ++i) {
+            const ese::Table t = file.table(i);
+            if (t.name() == table) {
+                return t.recordCount();
+            }
+        }
+    } catch (const ese::Error&) {
+    }
+    return 0;
+}
+
+void Print(const json& j) {
+    std::cout << j.dump(2) << "\n";
+}
+
+int Info(const fs::path& storePath, bool asJson) {
+    Session s(storePath);
+    json tables = json::array();
+    ese::File file(storePath);
+    std::map<std::u16string, int> counts;
+    for (int i = 0; i < file.tableCount(); ++i) {
+        const ese::Table t = file.table(i);
+        counts[t.name()] = t.recordCount();
+        tables.push_back({{"name", U8(t.name())}, {"records", t.recordCount()}});
+    }
+    json mailboxes = json::array();
+    for (const store::MailboxEntry& m : s.model().mailboxes) {
+        int folders = 0;
+        int items = 0;
+        for (const store::FolderEntry& f : s.model().folders) {
+            if (f.mailboxKey == m.key) {
+                ++folders;
+                items += counts[f.messageTableName];
+            }
+        }
+        mailboxes.push_back({{"key", U8(m.key)},
+                             {"name", U8(m.displayName)},
+                             {"folders", folders},
+                             {"items", items}});
+    }
+    const json out = {{"store", storePath.string()},
+                      {"tables", tables},
+                      {"mailboxes", mailboxes},
+                      {"folders", s.model().folders.size()},
+                      {"messages", s.model().messages().size()},
+                      {"attachments", s.model().attachments.size()}};
+    if (asJson) {
+        Print(out);
+        return 0;
+    }
+    std::cout << "Store: " << storePath.string() << "\n\nTables:\n";
+    for (const json& t : tables) {
+        std::cout << "  " << t["name"].get<std::string>() << "  " << t["records"] << " records\n";
+    }
+    std::cout << "\nMailboxes:\n";
+    for (const json& m : mailboxes) {
+        std::cout << "  " << m["name"].get<std::string>() << "  (" << m["folders"] << " folders, "
+                  << m["items"] << " items)\n";
+    }
+    std::cout << "\nFolders: " << out["folders"] << "\nMessages: " << out["messages"]
+              << "\nAttachments: " << out["attachments"] << "\n";
+    return 0;
+}
+
+int Tree(const fs::path& storePath, bool asJson) {
+    Session s(storePath);
+    json mailboxes = json::array();
+    for (const store::MailboxEntry& m : s.model().mailboxes) {
+        json folders = json::array();
+        for (const store::FolderEntry& f : s.model().folders) {
+            if (f.mailboxKey != m.key) {
+                continue;
+            }
+            folders.push_back({{"id", U8(f.id)},
+                               {"parentId", U8(f.parentId)},
+                               {"name", U8(f.displayName)},
+                               {"path", U8(s.FolderPath(f))},
+                               {"class", U8(f.folderClass)},
+                               {"table", U8(f.messageTableName)},
+                               {"image", s.Image(f.treeItem)},
+                               {"items", ItemCount(storePath, f.messageTableName)}});
+        }
+        mailboxes.push_back({{"key", U8(m.key)},
+                             {"name", U8(m.displayName)},
+                             {"image", s.Image(m.treeItem)},
+                             {"folders", folders}});
+    }
+    if (asJson) {
+        Print({{"mailboxes", mailboxes}});
+        return 0;
+    }
+    std::cout << storePath.string() << "\n";
+    for (const json& m : mailboxes) {
+        std::cout << "  " << m["name"].get<std::string>() << "\n";
+        for (const json& f : m["folders"]) {
+            std::cout << "    " << f["path"].get<std::string>() << "  ["
+                      << f["class"].get<std::string>() << ", table "
+                      << f["table"].get<std::string>() << ", " << f["items"] << " items]\n";
+        }
+    }
+    return 0;
+}
+
+int List(const fs::path& storePath, const std::string& folderSpec, bool asJson) {
+    Session s(storePath);
+    const store::FolderEntry& folder = s.FindFolder(folderSpec);
+    s.controller().RunListing(folder.treeItem);
+    s.front().EndProgress();
+    const auto& columns = s.front().columns;
+    json titles = json::array();
+    for (const app::ListColumn& c : columns) {
+        titles.push_back(U8(c.title));
+    }
+    json rows = json::array();
+    for (const auto& row : s.front().rows) {
+        json cells = json::array();
+        for (const std::u16string& cell : row) {
+            cells.push_back(U8(cell));
+        }
+        rows.push_back(cells);
+    }
+    if (asJson) {
+        Print({{"columns", titles}, {"rows", rows}});
+        return 0;
+    }
+    // Text: the visible columns (from "Type" on), one row per line, separated by " | ".
+    for (std::size_t i = 1; i < columns.size(); ++i) {
+        std::cout << (i > 1 ? " | " : "") << U8(columns[i].title);
+    }
+    std::cout << "\n";
+    for (const auto& row : s.front().rows) {
+        for (std::size_t i = 1; i < columns.size(); ++i) {
+            std::cout << (i > 1 ? " | " : "") << (i < row.size() ? U8(row[i]) : "");
+        }
+        std::cout << "\n";
+    }
+    return 0;
+}
+
+std::u16string ReadUtf16File(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             static_cast<unsigned char>(bytes[i + 1]) << 8));
+    }
+    return text;
+}
+
+int Show(const fs::path& storePath, const std::string& folderSpec, const std::string& sequence,
+         bool asJson) {
+    Session s(storePath);
+    const store::FolderEntry& folder = s.FindFolder(folderSpec);
+    s.controller().RunListing(folder.treeItem);
+    s.front().EndProgress();
+    const std::u16string seq = U16(sequence);
+    const std::vector<std::u16string>* row = nullptr;
+    for (const auto& r : s.front().rows) {
+        if (r.size() > 2 && r[2] == seq) {
+            row = &r;
+        }
+    }
+    if (row == nullptr) {
+        throw UsageError("no item " + sequence + " in \"" + folderSpec + "\"");
+    }
+    s.front().shownPath.clear();
+    s.controller().Preview(*row);
+    auto& labels = s.front().labels;
+    auto label = [&](app::Label l) -> std::optional<std::u16string> {
+        auto it = labels.find(l);
+        return it == labels.end() ? std::nullopt : std::optional<std::u16string>(it->second);
+    };
+    const std::u16string& id = (*row)[0];
+    json out = {{"from", OrNull(label(app::Label::From))},
+                {"to", OrNull(label(app::Label::To))},
+                {"subject", OrNull(label(app::Label::Subject))},
+                {"date", OrNull(label(app::Label::Date))},
+                {"attachments", OrNull(label(app::Label::Attachments))},
+                {"bodyKind", nullptr},
+                {"body", nullptr},
+                {"page", nullptr}};
+    const content::ItemContent& content = s.controller().content();
+    for (const content::MailDetailEntry& d : content.mailDetails) {
+        if (d.messageId == id) {
+            std::u16string body;
+            for (const content::BodyPartEntry& p : content.bodyParts) {
+                if (p.messageKey == id) {
+                    body += p.text;
+                }
+            }
+            out["bodyKind"] = U8(d.bodyKind);
+            out["body"] = U8(body);
+            break;
+        }
+    }
+    const fs::path shown = s.front().shownPath;
+    if (out["body"].is_null() && shown.filename() == "htmlbody.html") {
+        out["page"] = U8(ReadUtf16File(shown));
+    }
+    if (asJson) {
+        Print(out);
+        return 0;
+    }
+    auto text = [](const json& j) { return j.is_null() ? std::string() : j.get<std::string>(); };
+    std::cout << "From: " << text(out["from"]) << "\nTo: " << text(out["to"])
+              << "\nSubject: " << text(out["subject"]) << "\nDate: " << text(out["date"])
+              << "\nAttachments: " << text(out["attachments"]) << "\n\n"
+              << (out["body"].is_null() ? text(out["page"]) : text(out["body"])) << "\n";
+    return 0;
+}
+
+int Export(const fs::path& storePath, const fs::path& outDir,
+           const std::vector<std::string>& mailboxes, const std::vector<std::string>& folders,
+           bool asJson) {
+    Session s(storePath);
+    // Check exactly the chosen mailboxes (all when none is named).
+    if (!mailboxes.empty() || !folders.empty()) {
+        s.front().checked.clear();
+        std::set<std::u16string> wanted;
+        for (const std::string& m : mailboxes) {
+            wanted.insert(U16(m));
+        }
+        for (const std::string& f : folders) {
+            wanted.insert(s.MailboxName(s.FindFolder(f)));
+        }
+        for (const std::u16string& name : wanted) {
+            bool found = false;
+            for (const store::MailboxEntry& m : s.model().mailboxes) {
+                if (m.displayName == name) {
+                    s.front().checked.insert(m.treeItem);
+                    found = true;
+                }
+            }
+            if (!found) {
+                throw UsageError("no mailbox \"" + U8(name) + "\" in the store");
+            }
+        }
+    }
+    std::set<store::TreeItem> onlyFolders;
+    for (const std::string& f : folders) {
+        onlyFolders.insert(s.FindFolder(f).treeItem);
+    }
+    const msgexport::SaveReport report = s.controller().RunSave(
+        outDir, onlyFolders.empty() ? std::function<bool(const msgexport::ExportFolderEntry&)>()
+                                    : [&](const msgexport::ExportFolderEntry& e) {
+                                          return onlyFolders.count(e.folderTreeItem) != 0;
+                                      });
+    s.front().EndProgress();
+    json jfolders = json::array();
+    bool trouble = !report.error.empty() || report.stopped;
+    for (const msgexport::FolderReport& f : report.folders) {
+        json skipped = json::array();
+        for (const content::SkippedItem& item : f.skipped) {
+            skipped.push_back({{"item", U8(item.item)}, {"reason", item.reason}});
+        }
+        trouble = trouble || f.skippedCount > 0 || !f.error.empty();
+        jfolders.push_back({{"mailbox", U8(f.mailbox)},
+                            {"folder", U8(f.folder)},
+                            {"path", f.path.string()},
+                            {"found", f.found},
+                            {"mails", f.mails},
+                            {"contacts", f.contacts},
+                            {"skippedCount", f.skippedCount},
+                            {"skipped", skipped},
+                            {"error", f.error.empty() ? json(nullptr) : json(f.error)}});
+    }
+    for (const std::u16string& m : s.front().messages) {
+        std::cerr << "edb2msg: " << U8(m) << "\n";
+    }
+    if (asJson) {
+        Print({{"folders", jfolders},
+               {"mails", report.mails()},
+               {"contacts", report.contacts()},
+               {"skipped", report.skipped()},
+               {"stopped", report.stopped},
+               {"error", report.error.empty() ? json(nullptr) : json(report.error)}});
+    } else {
+        for (const json& f : jfolders) {
+            std::cout << f["mailbox"].get<std::string>() << "/" << f["folder"].get<std::string>()
+                      << ": found " << f["found"] << ", mails " << f["mails"] << ", contacts "
+                      << f["contacts"] << ", skipped " << f["skippedCount"] << "\n";
+            for (const json& k : f["skipped"]) {
+                std::cout << "    skipped " << k["item"].get<std::string>() << ": "
+                          << k["reason"].get<std::string>() << "\n";
+            }
+            if (!f["error"].is_null()) {
+                std::cout << "    error: " << f["error"].get<std::string>() << "\n";
+            }
+        }
+        std::cout << "Saved " << report.mails() << " mails and " << report.contacts()
+                  << " contacts into " << outDir.string() << " (" << report.folders.size()
+                  << " folders, " << report.skipped() << " skipped)\n";
+        if (!report.error.empty()) {
+            std::cout << "error: " << report.error << "\n";
+        }
+    }
+    return trouble ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App cli{"Reads an Exchange mailbox store (.edb) and saves its mail as .msg files."};
+    cli.require_subcommand(1);
+    cli.set_help_all_flag("--help-all", "Help on every command");
+    std::string store;
+    std::string folder;
+    std::string sequence;
+    std::string out;
+    std::vector<std::string> mailboxes;
+    std::vector<std::string> folders;
+    bool asJson = false;
+
+    auto withStore = [&](CLI::App* c) {
+        c->add_option("STORE", store, "The store file (.edb)")->required();
+        c->add_flag("--json", asJson, "Print JSON instead of text");
+        return c;
+    };
+    CLI::App* info = withStore(cli.add_subcommand(
+        "info", "Tables with record counts, mailboxes, folders and message counts"));
+    CLI::App* tree = withStore(
+        cli.add_subcommand("tree", "Mailboxes and their folders with class, table and item count"));
+    CLI::App* list = withStore(cli.add_subcommand("list", "The item list of one folder"));
+    list->add_option("FOLDER", folder, "MAILBOX/FOLDER, e.g. \"Alice Martin/Inbox\"")->required();
+    CLI::App* show = withStore(cli.add_subcommand("show", "One item's preview"));
+    show->add_option("FOLDER", folder, "MAILBOX/FOLDER")->required();
+    show->add_option("SEQ", sequence, "The item's S.No in the folder's list")->required();
+    CLI::App* exp = withStore(cli.add_subcommand(
+        "export", "Saves mail as .msg files and contacts as .html pages, one folder per folder"));
+    exp->add_option("--out", out, "The folder to save into")->required();
+    exp->add_option("--mailbox", mailboxes, "Only this mailbox (repeatable; default: all)");
+    exp->add_option("--folder", folders, "Only this MAILBOX/FOLDER (repeatable)");
+
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = cli.exit(e);
+        return code == 0 ? 0 : 2;
+    }
+    msgfile::RegisterMessageFileComponent();
+    try {
+        if (info->parsed()) {
+            return Info(store, asJson);
+        }
+        if (tree->parsed()) {
+            return Tree(store, asJson);
+        }
+        if (list->parsed()) {
+            return List(store, folder, asJson);
+        }
+        if (show->parsed()) {
+            return Show(store, folder, sequence, asJson);
+        }
+        return Export(store, out, mailboxes, folders, asJson);
+    } catch (const UsageError& e) {
+        std::cerr << "edb2msg: " << e.what() << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "edb2msg: " << e.what() << "\n";
+        return 1;
+    }
+}

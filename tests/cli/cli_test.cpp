@@ -1,0 +1,200 @@
+// The command-line tool run as a user runs it, on the bundled sample store: the tree, the
+// listings, item previews, the export read back by msgconvert, JSON output and exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "msg_readback.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const fs::path kSample = fs::path(EDB2MSG_SOURCE_DIR) / "samples" / "sample-store.edb";
+
+struct ToolRun {
+    int code = -1;
+    std::string out;
+};
+
+// Runs the tool with the arguments (each quoted for the shell); standard error is dropped.
+ToolRun Tool(const std::vector<std::string>& args) {
+    std::string command = std::string("'") + EDB2MSG_CLI + "'";
+    for (const std::string& a : args) {
+        command += " '" + a + "'";
+    }
+    command += " 2>/dev/null";
+    ToolRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        run.out.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+json ToolJson(const std::vector<std::string>& args, int expectedCode = 0) {
+    std::vector<std::string> all = args;
+    all.push_back("--json");
+    const ToolRun run = Tool(all);
+    EXPECT_EQ(run.code, expectedCode) << run.out;
+    return json::parse(run.out);
+}
+
+TEST(Cli, TreeShowsExactlyTheVisibleMailboxesAndFolders) {
+    const json tree = ToolJson({"tree", kSample.string()});
+    std::vector<std::string> mailboxes;
+    for (const json& m : tree["mailboxes"]) {
+        mailboxes.push_back(m["name"]);
+        EXPECT_EQ(m["folders"].size(), 9u) << m["name"];
+        for (const json& f : m["folders"]) {
+            EXPECT_TRUE(f.contains("id") && f.contains("parentId") && f.contains("image"));
+            EXPECT_TRUE(f["table"].get<std::string>().starts_with("1-")) << f["table"];
+        }
+    }
+    EXPECT_EQ(mailboxes, (std::vector<std::string>{"Alice Martin", "David Novak"}));
+    const json& inbox = tree["mailboxes"][0]["folders"][0];
+    EXPECT_EQ(inbox["name"], "Inbox");
+    EXPECT_EQ(inbox["class"], "IPF.Note");
+    EXPECT_EQ(inbox["items"], 10);
+
+    const ToolRun text = Tool({"tree", kSample.string()});
+    EXPECT_EQ(text.code, 0);
+    EXPECT_NE(text.out.find("Contacts  [IPF.Contact"), std::string::npos);
+}
+
+TEST(Cli, ListGivesTheRowsWithTheColumnsOfTheFolder) {
+    const json inbox = ToolJson({"list", kSample.string(), "Alice Martin/Inbox"});
+    EXPECT_EQ(inbox["columns"],
+              json({"", "Type", "S.No", "From", "Subject", "Date", "Attachment"}));
+    ASSERT_EQ(inbox["rows"].size(), 10u);
+    EXPECT_EQ(inbox["rows"][0][2], "1");
+    EXPECT_EQ(inbox["rows"][0][4], "Quarterly budget review");
+    EXPECT_FALSE(inbox["rows"][0][0].get<std::string>().empty()) << "the message id is listed";
+
+    const json contacts = ToolJson({"list", kSample.string(), "Alice Martin/Contacts"});
+    EXPECT_EQ(contacts["columns"][3], "Full name");
+    EXPECT_EQ(contacts["rows"].size(), 4u);
+
+    const json sent = ToolJson({"list", kSample.string(), "Alice Martin/Sent Items"});
+    EXPECT_EQ(sent["columns"][3], "To");
+}
+
+TEST(Cli, ShowGivesTheBodyOfEachKind) {
+    const std::string inbox = "Alice Martin/Inbox";
+    const json plain = ToolJson({"show", kSample.string(), inbox, "1"});
+    EXPECT_EQ(plain["bodyKind"], "txt");
+    EXPECT_EQ(plain["subject"], "Quarterly budget review");
+    EXPECT_NE(plain["body"].get<std::string>().find("budget figures for Q1"), std::string::npos);
+    EXPECT_EQ(plain["attachments"], "Budget Q1 2009.xlsx;");
+    EXPECT_TRUE(plain["page"].is_null());
+
+    const json html = ToolJson({"show", kSample.string(), inbox, "2"});
+    EXPECT_EQ(html["bodyKind"], "html");
+    EXPECT_NE(html["body"].get<std::string>().find('<'), std::string::npos);
+
+    const json rtf = ToolJson({"show", kSample.string(), inbox, "4"});
+    EXPECT_EQ(rtf["bodyKind"], "txt") << "compressed RTF is shown as its text";
+    EXPECT_FALSE(rtf["body"].get<std::string>().empty());
+    EXPECT_EQ(rtf["body"].get<std::string>().find("\\rtf"), std::string::npos);
+
+    const json contact = ToolJson({"show", kSample.string(), "Alice Martin/Contacts", "1"});
+    EXPECT_TRUE(contact["body"].is_null());
+    EXPECT_NE(contact["page"].get<std::string>().find("Full Name"), std::string::npos);
+}
+
+TEST(Cli, ExportWritesOneMessagePerMailAndOnePagePerContact) {
+    testing_support::TempDir dir;
+    const fs::path out = dir / "out";
+    // Calendar, task, journal and note items are not saved as files: they are reported.
+    const json report = ToolJson({"export", kSample.string(), "--out", out.string()}, 1);
+    EXPECT_EQ(report["mails"], 24);
+    EXPECT_EQ(report["contacts"], 5);
+    int msgFiles = 0;
+    int pages = 0;
+    for (const json& f : report["folders"]) {
+        const int found = f["found"];
+        EXPECT_EQ(found,
+                  f["mails"].get<int>() + f["contacts"].get<int>() + f["skippedCount"].get<int>())
+            << f["folder"];
+        for (const json& s : f["skipped"]) {
+            EXPECT_FALSE(s["reason"].get<std::string>().empty());
+        }
+    }
+    for (const auto& e : fs::recursive_directory_iterator(out)) {
+        msgFiles += e.path().extension() == ".msg";
+        pages += e.path().extension() == ".html";
+    }
+    EXPECT_EQ(msgFiles, 24);
+    EXPECT_EQ(pages, 5);
+
+    // The inbox's first mail, read back by an independent reader.
+    const fs::path inbox = out / "Alice Martin" / "Inbox";
+    fs::path budget;
+    for (const auto& e : fs::directory_iterator(inbox)) {
+        if (e.path().filename().string().starts_with("Quarterly budget review")) {
+            budget = e.path();
+        }
+    }
+    ASSERT_FALSE(budget.empty());
+    const msgtest::ReadBackMessage mail = msgtest::ReadBackWithMsgconvert(budget);
+    EXPECT_EQ(mail.subject, "Quarterly budget review");
+    EXPECT_NE(mail.from.find("bob.stone@contoso.com"), std::string::npos) << mail.from;
+    EXPECT_NE(mail.to.find("alice.martin@contoso.com"), std::string::npos) << mail.to;
+    EXPECT_NE(mail.date.find("05 Mar 2009 14:07:09"), std::string::npos) << mail.date;
+    ASSERT_TRUE(mail.textBody);
+    EXPECT_NE(mail.textBody->find("budget figures for Q1"), std::string::npos);
+    ASSERT_EQ(mail.attachments.size(), 1u);
+    EXPECT_EQ(mail.attachments[0].name, "Budget Q1 2009.xlsx");
+    EXPECT_FALSE(mail.attachments[0].bytes.empty());
+
+    // A second export into the same folder adds files and replaces none.
+    const json again = ToolJson(
+        {"export", kSample.string(), "--out", out.string(), "--folder", "Alice Martin/Inbox"}, 0);
+    EXPECT_EQ(again["mails"], 10);
+    int after = 0;
+    for (const auto& e : fs::directory_iterator(inbox)) {
+        after += e.path().extension() == ".msg";
+    }
+    EXPECT_EQ(after, 20);
+}
+
+TEST(Cli, BadUsageAndUnreadableStoresExitWithTwo) {
+    testing_support::TempDir dir;
+    std::ofstream(dir / "not-a-store.edb") << std::string(8192, 'x');
+    EXPECT_EQ(Tool({}).code, 2);
+    EXPECT_EQ(Tool({"frobnicate"}).code, 2);
+    EXPECT_EQ(Tool({"tree"}).code, 2);
+    EXPECT_EQ(Tool({"tree", (dir / "missing.edb").string()}).code, 2);
+    EXPECT_EQ(Tool({"tree", (dir / "not-a-store.edb").string()}).code, 2);
+    EXPECT_EQ(Tool({"tree", dir.path().string()}).code, 2);
+    EXPECT_EQ(Tool({"list", kSample.string(), "Nobody/Inbox"}).code, 2);
+    EXPECT_EQ(Tool({"show", kSample.string(), "Alice Martin/Inbox", "999"}).code, 2);
+    EXPECT_EQ(Tool({"export", kSample.string()}).code, 2) << "--out is required";
+    EXPECT_EQ(Tool({"--help"}).code, 0);
+    EXPECT_EQ(Tool({"export", "--help"}).code, 0);
+}
+
+TEST(Cli, InfoCountsTablesMailboxesAndMessages) {
+    const json info = ToolJson({"info", kSample.string()});
+    EXPECT_EQ(info["mailboxes"].size(), 2u);
+    EXPECT_EQ(info["messages"], 46);
+    bool msg = false;
+    for (const json& t : info["tables"]) {
+        msg = msg || (t["name"] == "Msg" && t["records"] == 46);
+    }
+    EXPECT_TRUE(msg);
+}
+
+}  // namespace
