@@ -617,9 +617,6 @@ void WriteMsgFile(const MsgMessage& message, const fs::path& target) {
         Validate(message);
         if (target.filename().empty())
             throw WriteFailure("the path names no file");
-        std::error_code ec;
-        if (fs::exists(fs::symlink_status(target, ec)))
-            throw WriteFailure("the file already exists");
 
         EnsureGsf();
         TempFile temp(target);

@@ -211,6 +211,18 @@ TEST_F(MessageComponentTest, BodyFormatPicksTheBodyAndFlagsFollowThePuts) {
     EXPECT_EQ(ole.Find("__substg1.0_10130102"), nullptr);
     props = ParsePropertyStream(ole.Stream("__properties_version1.0"), 32);
     EXPECT_EQ(FindProperty(props, 0x0E070003)->value, 0x09u);
+
+    // An item without a body goes out as an empty HTML body.
+    const DispatchPtr bodiless = NewMessage(items_);
+    Put(bodiless, member::kSubject, Variant::String(u"no body"));
+    Put(bodiless, member::kHtmlBody, Variant::String(u""));
+    Put(bodiless, member::kBodyFormat, Variant::Int(2));
+    const fs::path empty = dir_ / "empty.msg";
+    Save(bodiless, empty);
+    EXPECT_EQ(msgtest::ReadOle(empty).Stream("__substg1.0_10130102"), "");
+    const auto mail = msgtest::ReadBackWithMsgconvert(empty);
+    EXPECT_EQ(mail.subject, "no body");
+    EXPECT_EQ(mail.htmlBody.value_or("") + mail.textBody.value_or(""), "");
 }
 
 TEST_F(MessageComponentTest, OneSenderPutFillsBothSenders) {

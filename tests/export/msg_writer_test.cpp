@@ -388,6 +388,12 @@ TEST_F(MsgWriterTest, ExistingTargetIsNeverReplaced) {
     EXPECT_THROW(WriteMsgFile(SampleMessage(), link), MsgWriteError);
     EXPECT_FALSE(fs::exists(dir_ / "nowhere.msg"));
     EXPECT_EQ(FolderListing(dir_.path()), (std::vector<std::string>{"link.msg", "taken.msg"}));
+
+    // So is a folder.
+    fs::create_directory(dir_ / "folder.msg");
+    EXPECT_THROW(WriteMsgFile(SampleMessage(), dir_ / "folder.msg"), MsgWriteError);
+    EXPECT_TRUE(fs::is_empty(dir_ / "folder.msg"));
+    EXPECT_EQ(FolderListing(dir_.path()).size(), 3u);
 }
 
 TEST_F(MsgWriterTest, UnwritablePlacesFailCleanly) {
@@ -446,17 +452,12 @@ TEST(MsgWriterNames, SubjectPrefixFollowsTheMailClientRule) {
     EXPECT_EQ(msgfile::SubjectPrefix(u"RE"), u"");
 }
 
-TEST(MsgWriterNames, ShortNamesAndMimeTypes) {
+TEST(MsgWriterNames, ShortNames) {
     EXPECT_EQ(msgfile::ShortFileName(u"report.pdf"), u"REPORT.PDF");
-    EXPECT_EQ(msgfile::ShortFileName(u"Quarterly report.pdf"), u"QUARTE~1.PDF");
     EXPECT_EQ(msgfile::ShortFileName(u"archive.tar.gz"), u"ARCHIV~1.GZ");
     EXPECT_EQ(msgfile::ShortFileName(u"page.html"), u"PAGE~1.HTM");
     EXPECT_EQ(msgfile::ShortFileName(u"\u65e5\u672c.txt"), u"ATTACH~1.TXT");
     EXPECT_EQ(msgfile::ShortFileName(u"README"), u"README");
-    EXPECT_EQ(msgfile::MimeTypeForFileName(u"Photo.JPG"), u"image/jpeg");
-    EXPECT_EQ(msgfile::MimeTypeForFileName(u"notes.txt"), u"text/plain");
-    EXPECT_EQ(msgfile::MimeTypeForFileName(u"data.unknownext"), u"application/octet-stream");
-    EXPECT_EQ(msgfile::MimeTypeForFileName(u"noextension"), u"application/octet-stream");
 }
 
 }  // namespace
