@@ -15,7 +15,8 @@ int MulDiv(int number, int numerator, int denominator) {
         divisor = -divisor;
     }
     const long long half = divisor / 2;
-    const long long result = product >= 0 ? (product + half) / divisor : -((-product + half) / divisor);
+    const long long result =
+        product >= 0 ? (product + half) / divisor : -((-product + half) / divisor);
     if (result > std::numeric_limits<int>::max() || result < std::numeric_limits<int>::min()) {
         return -1;
     }

@@ -161,8 +161,8 @@ void CResizeLayout::Apply(const LayoutRect& newWindowRect) {
 LayoutRect PreviewPaneRect(int clientWidth, int clientHeight, const DialogFontMetrics& metrics) {
     constexpr int kLeft = 240;
     constexpr int kTop = 380;
-    constexpr int kRightMargin = 10;    // 240 + (cx - 250) = cx - 10
-    constexpr int kBottomMargin = 62;   // 380 + (cy - 442) = cy - 62
+    constexpr int kRightMargin = 10;   // 240 + (cx - 250) = cx - 10
+    constexpr int kBottomMargin = 62;  // 380 + (cy - 442) = cy - 62
     const int refWidth = kReferenceFontMetrics.averageCharWidth;
     const int refHeight = kReferenceFontMetrics.charHeight;
     return LayoutRect{MulDiv(kLeft, metrics.averageCharWidth, refWidth),

@@ -14,9 +14,9 @@ namespace app {
 
 // Horizontal anchor flags (mask 0xC0): how a control follows a change of the window's width.
 inline constexpr std::uint32_t kAnchorHorizontalMask = 0xC0;
-inline constexpr std::uint32_t kAnchorLeft = 0x40;         // keeps left edge and width
-inline constexpr std::uint32_t kAnchorRight = 0x80;        // moves with the right edge
-inline constexpr std::uint32_t kAnchorLeftRight = 0xC0;    // stretches with the right edge
+inline constexpr std::uint32_t kAnchorLeft = 0x40;       // keeps left edge and width
+inline constexpr std::uint32_t kAnchorRight = 0x80;      // moves with the right edge
+inline constexpr std::uint32_t kAnchorLeftRight = 0xC0;  // stretches with the right edge
 // Vertical anchor flags (mask 0x30).
 inline constexpr std::uint32_t kAnchorVerticalMask = 0x30;
 inline constexpr std::uint32_t kAnchorTop = 0x10;        // keeps top edge and height

@@ -1,0 +1,118 @@
+// The main window's template: every control with its identifier, kind, text and rectangle in
+// dialog units, the menu commands and the anchors of the resize layout.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "app/dialog_units.h"
+
+namespace app {
+
+// Control identifiers.
+inline constexpr int kIdNone = 0;
+inline constexpr int kIdPathBox = 1000;
+inline constexpr int kIdBrowse = 1001;
+inline constexpr int kIdScanFile = 1002;
+inline constexpr int kIdFolderTree = 1003;
+inline constexpr int kIdItemList = 1004;
+inline constexpr int kIdSave = 1007;
+inline constexpr int kIdPreview = 1008;
+inline constexpr int kIdProgress = 1009;
+inline constexpr int kIdRightBanner = 1010;
+inline constexpr int kIdAttachmentValue = 1014;
+inline constexpr int kIdAttachmentLabel = 1015;
+inline constexpr int kIdToLabel = 1016;
+inline constexpr int kIdToValue = 1017;
+inline constexpr int kIdDateLabel = 1018;
+inline constexpr int kIdDateValue = 1019;
+inline constexpr int kIdFromValue = 1020;
+inline constexpr int kIdSubjectValue = 1021;
+inline constexpr int kIdStop = 1022;
+inline constexpr int kIdStatusLine = 1025;
+
+// Menu commands.
+inline constexpr int kCmdSelectFile = 32771;
+inline constexpr int kCmdRepair = 32772;
+inline constexpr int kCmdSave = 32773;
+inline constexpr int kCmdExit = 32774;
+inline constexpr int kCmdHelpTopic = 32775;
+inline constexpr int kCmdAbout = 32776;
+// The About item that extends the window menu.
+inline constexpr int kCmdSystemAbout = 16;
+
+enum class ControlKind {
+    Bitmap,
+    Label,
+    TransparentLabel,
+    Edit,
+    Button,
+    Tree,
+    List,
+    Browser,
+    Progress,
+};
+
+struct TemplateControl {
+    int id;
+    ControlKind kind;
+    std::u16string_view text;
+    DialogRect rect;
+    // For bitmaps: the bitmap resource.
+    int resource;
+};
+
+// The window's size in dialog units.
+inline constexpr DialogRect kDialogRect{0, 0, 593, 375};
+
+inline constexpr std::array<TemplateControl, 23> kMainTemplate = {{
+    {kIdNone, ControlKind::Bitmap, u"", {1, 0, 395, 63}, 132},
+    {kIdRightBanner, ControlKind::Bitmap, u"", {396, 0, 195, 63}, 133},
+    {kIdNone, ControlKind::Label, u"Select Exchange Database File : ", {5, 70, 111, 14}, 0},
+    {kIdPathBox, ControlKind::Edit, u"", {121, 68, 211, 18}, 0},
+    {kIdBrowse, ControlKind::Button, u"Browse", {345, 67, 61, 19}, 0},
+    {kIdScanFile, ControlKind::Button, u"Scan File", {409, 67, 58, 19}, 0},
+    {kIdStop, ControlKind::Button, u"Stop", {470, 67, 58, 19}, 0},
+    {kIdSave, ControlKind::Button, u"Save", {531, 67, 53, 19}, 0},
+    {kIdFolderTree, ControlKind::Tree, u"", {2, 89, 155, 266}, 0},
+    {kIdItemList, ControlKind::List, u"", {160, 89, 428, 101}, 0},
+    {kIdNone, ControlKind::Label, u"From:", {162, 193, 26, 9}, 0},
+    {kIdFromValue, ControlKind::TransparentLabel, u"", {196, 194, 277, 9}, 0},
+    {kIdToLabel, ControlKind::Label, u"To:", {162, 203, 14, 11}, 0},
+    {kIdToValue, ControlKind::TransparentLabel, u"", {194, 203, 392, 9}, 0},
+    {kIdNone, ControlKind::Label, u"Subject: ", {162, 213, 33, 8}, 0},
+    {kIdSubjectValue, ControlKind::TransparentLabel, u"", {197, 213, 389, 9}, 0},
+    {kIdDateLabel, ControlKind::Label, u"Date:", {483, 194, 20, 8}, 0},
+    {kIdDateValue, ControlKind::TransparentLabel, u"", {507, 193, 79, 9}, 0},
+    {kIdAttachmentLabel, ControlKind::Label, u"Attachment Name:", {161, 223, 67, 11}, 0},
+    {kIdAttachmentValue, ControlKind::TransparentLabel, u"", {230, 222, 356, 10}, 0},
+    {kIdPreview, ControlKind::Browser, u"", {160, 235, 428, 103}, 0},
+    {kIdProgress, ControlKind::Progress, u"", {160, 341, 148, 13}, 0},
+    {kIdStatusLine, ControlKind::TransparentLabel, u"", {312, 342, 273, 13}, 0},
+}};
+
+struct AnchorSpec {
+    int id;
+    std::uint32_t flags;
+};
+
+// The anchored controls, in the order they are entered; all others keep their place (the
+// preview pane is placed by the window itself).
+inline constexpr std::array<AnchorSpec, 13> kMainAnchors = {{
+    {kIdItemList, 0xD0},
+    {kIdRightBanner, 0xD0},
+    {kIdFolderTree, 0x70},
+    {kIdProgress, 0xE0},
+    {kIdStatusLine, 0xA0},
+    {kIdPathBox, 0xD0},
+    {kIdBrowse, 0x90},
+    {kIdScanFile, 0x90},
+    {kIdSave, 0x90},
+    {kIdStop, 0x90},
+    {kIdToLabel, 0xD0},
+    {kIdDateLabel, 0xD0},
+    {kIdToValue, 0xD0},
+}};
+
+}  // namespace app
