@@ -8,7 +8,7 @@
 #include <vector>
 
 #include <QContextMenuEvent>
-#include <QFileInfo>
+#include <QFile>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QPixmap>
@@ -128,30 +128,68 @@ void CExplorer1::Navigate(const std::filesystem::path& path) {
     }
 }
 
+std::optional<std::filesystem::path> CExplorer1::ResourceFile(const QUrl& name) const {
+    if (folder_.empty()) {
+        return std::nullopt;
+    }
+    std::filesystem::path candidate;
+    if (name.isLocalFile()) {
+        candidate = std::filesystem::path(name.toLocalFile().toStdU16String());
+    } else if (name.isRelative() && name.scheme().isEmpty() && !name.path().isEmpty()) {
+        candidate = folder_ / std::filesystem::path(name.path().toStdU16String());
+    } else {
+        return std::nullopt;
+    }
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::weakly_canonical(folder_, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    const std::filesystem::path file = std::filesystem::weakly_canonical(candidate, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    const std::filesystem::path inside = file.lexically_relative(folder);
+    if (inside.empty() || *inside.begin() == "..") {
+        return std::nullopt;
+    }
+    if (!std::filesystem::is_regular_file(file, ec)) {
+        return std::nullopt;
+    }
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec || size > kMaxResourceBytes) {
+        return std::nullopt;
+    }
+    return file;
+}
+
 QVariant CExplorer1::loadResource(int type, const QUrl& name) {
-    if (type != QTextDocument::ImageResource || (!name.isRelative() && !name.isLocalFile())) {
-        return QTextBrowser::loadResource(type, name);
+    const std::optional<std::filesystem::path> file = ResourceFile(name);
+    if (!file) {
+        return {};
     }
-    const QString file =
-        name.isLocalFile()
-            ? name.toLocalFile()
-            : PathText(folder_ / std::filesystem::path(name.path().toStdU16String()));
-    if (!file.endsWith(QStringLiteral(".gif"), Qt::CaseInsensitive) || !QFileInfo::exists(file)) {
-        return QTextBrowser::loadResource(type, name);
+    const QString path = PathText(*file);
+    if (type == QTextDocument::ImageResource &&
+        path.endsWith(QStringLiteral(".gif"), Qt::CaseInsensitive)) {
+        auto movie = std::make_unique<QMovie>(path);
+        if (movie->isValid()) {
+            QMovie* playing = movie.get();
+            connect(playing, &QMovie::frameChanged, this, [this, playing, name](int) {
+                document()->addResource(QTextDocument::ImageResource, name,
+                                        playing->currentPixmap());
+                viewport()->update();
+            });
+            playing->start();
+            const QPixmap first = playing->currentPixmap();
+            movies_[name.toString()] = std::move(movie);
+            return first;
+        }
     }
-    auto movie = std::make_unique<QMovie>(file);
-    if (!movie->isValid()) {
-        return QTextBrowser::loadResource(type, name);
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return {};
     }
-    QMovie* playing = movie.get();
-    connect(playing, &QMovie::frameChanged, this, [this, playing, name](int) {
-        document()->addResource(QTextDocument::ImageResource, name, playing->currentPixmap());
-        viewport()->update();
-    });
-    playing->start();
-    const QPixmap first = playing->currentPixmap();
-    movies_[name.toString()] = std::move(movie);
-    return first;
+    return in.readAll();
 }
 
 bool CExplorer1::eventFilter(QObject* watched, QEvent* event) {

@@ -1,13 +1,16 @@
 // The preview pane. Navigate shows the file at a path: an HTML page (UTF-16 little-endian,
 // with or without a byte-order mark, or narrow text), a narrow text file (UTF-8, or the
 // Windows ANSI code page when it is not valid UTF-8) with its line breaks, or, for a folder,
-// the list of its entries. Animated GIF images of a page play. The pane has no context menu
-// and follows no links.
+// the list of its entries. A page's images and style sheets are read only from regular files
+// in the page's own folder (mail bodies are untrusted), and animated GIF images play. The
+// pane has no context menu and follows no links.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include <QString>
@@ -37,12 +40,19 @@ class CExplorer1 : public QTextBrowser {
     const std::filesystem::path& Location() const { return location_; }
     Shown ShownKind() const { return shown_; }
 
-  protected:
+    // Reads a page's image or style sheet (see above); nothing for any other name.
     QVariant loadResource(int type, const QUrl& name) override;
+
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // Largest file a page may load as an image or style sheet.
+    static constexpr std::uintmax_t kMaxResourceBytes = 16u << 20;
+
+    // The file a page's resource name stands for, when it may be read.
+    std::optional<std::filesystem::path> ResourceFile(const QUrl& name) const;
     void StopMovies();
 
     std::filesystem::path location_;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QImage>
 #include <QMenu>
 #include <QMovie>
 #include <QPixmap>
@@ -129,6 +130,33 @@ TEST_F(PreviewTest, AStatusPageShowsItsImageFromBesideIt) {
     ASSERT_TRUE(image.isValid());
     const QPixmap pixmap = image.value<QPixmap>();
     EXPECT_EQ(pixmap.size(), QSize(100, 100));
+}
+
+TEST_F(PreviewTest, APageReadsResourcesOnlyFromRegularFilesInItsFolder) {
+    const auto folder = temp.path() / "tmp";
+    std::filesystem::create_directories(folder);
+    QImage red(4, 3, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(QString::fromStdString((folder / "inline.png").string())));
+    ASSERT_TRUE(red.save(QString::fromStdString((temp.path() / "outside.png").string())));
+    const auto page = folder / "txtbody.html";
+    WriteBytes(page,
+               "<p>body</p><img src=\"inline.png\"><img src=\"../outside.png\">"
+               "<img src=\"/dev/zero\"><img src=\"file:///dev/zero\"><img src=\"" +
+                   (temp.path() / "outside.png").string() + "\">");
+    window->NavigatePreview(page);  // returns: /dev/zero is never read
+    EXPECT_TRUE(Pane()->toPlainText().contains("body"));
+    auto resource = [&](const QString& name) {
+        return Pane()->loadResource(QTextDocument::ImageResource, QUrl(name));
+    };
+    EXPECT_TRUE(resource("inline.png").isValid());
+    EXPECT_FALSE(resource("../outside.png").isValid());
+    EXPECT_FALSE(resource("/dev/zero").isValid());
+    EXPECT_FALSE(resource("file:///dev/zero").isValid());
+    EXPECT_FALSE(
+        resource(QString::fromStdString((temp.path() / "outside.png").string())).isValid());
+    EXPECT_FALSE(resource("https://example.com/tracker.png").isValid());
+    EXPECT_FALSE(resource("missing.png").isValid());
 }
 
 TEST_F(PreviewTest, NoContextMenuAndCtrlAAndCtrlCCopyTheText) {

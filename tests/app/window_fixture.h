@@ -58,7 +58,10 @@ class WindowTest : public ::testing::Test {
     // Shows the window at its normal size and waits until it is on screen.
     void ShowNormal() {
         window->showNormal();
+        window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        // Without a window manager the window may stay inactive; the tests do not need it.
+        (void)QTest::qWaitForWindowActive(window.get(), 1000);
         Settle();
     }
 
