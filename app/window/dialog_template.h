@@ -92,14 +92,14 @@ inline constexpr std::array<TemplateControl, 23> kMainTemplate = {{
     {kIdStatusLine, ControlKind::TransparentLabel, u"", {312, 342, 273, 13}, 0},
 }};
 
-struct AnchorSpec {
+struct TemplateAnchor {
     int id;
     std::uint32_t flags;
 };
 
 // The anchored controls, in the order they are entered; all others keep their place (the
 // preview pane is placed by the window itself).
-inline constexpr std::array<AnchorSpec, 13> kMainAnchors = {{
+inline constexpr std::array<TemplateAnchor, 13> kMainAnchors = {{
     {kIdItemList, 0xD0},
     {kIdRightBanner, 0xD0},
     {kIdFolderTree, 0x70},

@@ -260,12 +260,12 @@ void CExportEdbDlg::CreateMenus() {
 }
 
 void CExportEdbDlg::CreateControls() {
-    for (const TemplateControl& spec : kMainTemplate) {
+    for (const TemplateControl& entry : kMainTemplate) {
         QWidget* widget = nullptr;
-        const QString text = ToQString(spec.text);
-        switch (spec.kind) {
+        const QString text = ToQString(entry.text);
+        switch (entry.kind) {
             case ControlKind::Bitmap:
-                widget = new BannerPicture(spec.resource, client_);
+                widget = new BannerPicture(entry.resource, client_);
                 break;
             case ControlKind::Label: {
                 auto* label = new QLabel(text, client_);
@@ -276,7 +276,7 @@ void CExportEdbDlg::CreateControls() {
             case ControlKind::TransparentLabel: {
                 auto* label = new CTransparentStatic(client_);
                 label->SetText(text);
-                valueLabels_[spec.id] = label;
+                valueLabels_[entry.id] = label;
                 widget = label;
                 break;
             }
@@ -287,7 +287,7 @@ void CExportEdbDlg::CreateControls() {
             case ControlKind::Button: {
                 auto* button = new QPushButton(text, client_);
                 button->setAutoDefault(false);
-                const int id = spec.id;
+                const int id = entry.id;
                 connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
                 if (id == kIdBrowse) {
                     browse_ = button;
@@ -336,10 +336,10 @@ void CExportEdbDlg::CreateControls() {
                 widget = progress_;
                 break;
         }
-        widget->setGeometry(ToQRect(MapDialogRect(spec.rect, metrics_)));
-        if (spec.id != kIdNone) {
-            widget->setObjectName(QStringLiteral("control%1").arg(spec.id));
-            controls_[spec.id] = widget;
+        widget->setGeometry(ToQRect(MapDialogRect(entry.rect, metrics_)));
+        if (entry.id != kIdNone) {
+            widget->setObjectName(QStringLiteral("control%1").arg(entry.id));
+            controls_[entry.id] = widget;
         }
         templateWidgets_.push_back(widget);
     }
@@ -360,7 +360,7 @@ void CExportEdbDlg::CreateStatusBar() {
 }
 
 void CExportEdbDlg::InitialiseLayout() {
-    for (const AnchorSpec& anchor : kMainAnchors) {
+    for (const TemplateAnchor& anchor : kMainAnchors) {
         layout_.AddAnchor(anchor.id, anchor.flags);
     }
     layoutHost_ = std::make_unique<WidgetLayoutHost>(*this, *client_);

@@ -48,15 +48,15 @@ TEST_F(WindowTest, EveryTemplateControlStandsAtItsPlace) {
     EXPECT_EQ(window->ClientArea()->size(), client.size());
 
     for (std::size_t i = 0; i < app::kMainTemplate.size(); ++i) {
-        const app::TemplateControl& spec = app::kMainTemplate[i];
-        SCOPED_TRACE(::testing::Message() << "template control " << i << " id " << spec.id);
+        const app::TemplateControl& entry = app::kMainTemplate[i];
+        SCOPED_TRACE(::testing::Message() << "template control " << i << " id " << entry.id);
         QWidget* widget = window->TemplateWidget(i);
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(widget->parentWidget(), window->ClientArea());
-        if (spec.id != app::kIdNone) {
-            EXPECT_EQ(window->Control(spec.id), widget);
+        if (entry.id != app::kIdNone) {
+            EXPECT_EQ(window->Control(entry.id), widget);
         }
-        if (spec.id == app::kIdPreview) {
+        if (entry.id == app::kIdPreview) {
             // The size step places the preview pane itself.
             EXPECT_EQ(widget->geometry(),
                       ToQRect(app::PreviewPaneRect(client.width(), client.height(), metrics)));
@@ -67,9 +67,9 @@ TEST_F(WindowTest, EveryTemplateControlStandsAtItsPlace) {
             EXPECT_NE(qobject_cast<app::CExplorer1*>(widget), nullptr);
             continue;
         }
-        EXPECT_EQ(widget->geometry(), ToQRect(app::MapDialogRect(spec.rect, metrics)));
-        const QString text = QString::fromStdU16String(std::u16string(spec.text));
-        switch (spec.kind) {
+        EXPECT_EQ(widget->geometry(), ToQRect(app::MapDialogRect(entry.rect, metrics)));
+        const QString text = QString::fromStdU16String(std::u16string(entry.text));
+        switch (entry.kind) {
             case app::ControlKind::Button:
                 ASSERT_NE(qobject_cast<QPushButton*>(widget), nullptr);
                 EXPECT_EQ(qobject_cast<QPushButton*>(widget)->text(), text);
@@ -82,7 +82,7 @@ TEST_F(WindowTest, EveryTemplateControlStandsAtItsPlace) {
                 EXPECT_FALSE(label->autoFillBackground());
                 EXPECT_FALSE(label->wordWrap());
                 EXPECT_EQ(label->textFormat(), Qt::PlainText);
-                if (spec.kind == app::ControlKind::TransparentLabel) {
+                if (entry.kind == app::ControlKind::TransparentLabel) {
                     EXPECT_NE(qobject_cast<app::CTransparentStatic*>(widget), nullptr);
                 }
                 break;
