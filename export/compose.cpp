@@ -123,16 +123,16 @@ void ComposeMessage(dispatch::DispatchObject& message, const content::MailDetail
                     std::vector<content::BodyPartEntry>& bodyParts,
                     const std::filesystem::path& workFolder) {
     const std::u16string sender = SenderText(entry.from);
-    Put(message, member::kSentOnBehalfOfName, Variant::String(sender));
-    Put(message, member::kSenderName, Variant::String(sender));
+    Put(message, member::kSender, Variant::String(sender));
+    Put(message, member::kSentRepresenting, Variant::String(sender));
     Put(message, member::kSubject,
         Variant::String(entry.subject.empty() ? u"Unknown <Unknown>" : entry.subject));
-    Put(message, member::kTo,
+    Put(message, member::kRecipients,
         Variant::String(entry.recipients && !entry.recipients->empty() ? *entry.recipients
                                                                        : u"None"));
     const double date = DateTextToAutomationDate(entry.date);
-    Put(message, member::kReceivedTime, Variant::Date(date));
-    Put(message, member::kSentOn, Variant::Date(date));
+    Put(message, member::kDeliveryTime, Variant::Date(date));
+    Put(message, member::kSubmitTime, Variant::Date(date));
     Put(message, member::kRead, Variant::Bool(true));
     Put(message, member::kSent, Variant::Bool(true));
     if (entry.attachmentNames && !entry.attachmentNames->empty()) {
@@ -150,11 +150,11 @@ void ComposeMessage(dispatch::DispatchObject& message, const content::MailDetail
         return true;
     });
     if (entry.bodyKind == content::kKindText) {
-        Put(message, member::kBody, Variant::String(std::move(body)));
-        Put(message, member::kBodyFormat, Variant::Int(kPlainTextFormat));
+        Put(message, member::kPlainBody, Variant::String(std::move(body)));
+        Put(message, member::kBodyFormat, Variant::Int(msgfile::kBodyFormatPlain));
     } else {
         Put(message, member::kHtmlBody, Variant::String(std::move(body)));
-        Put(message, member::kBodyFormat, Variant::Int(kHtmlFormat));
+        Put(message, member::kBodyFormat, Variant::Int(msgfile::kBodyFormatHtml));
     }
 }
 

@@ -10,45 +10,13 @@
 
 #include "content/item_content.h"
 #include "export/dispatch.h"
+#include "export/message_component.h"
 
 namespace msgexport {
 
-// The program id the message-file component is created from.
-inline constexpr std::u16string_view kComponentProgId = u"Redemption.RDOSession";
-
-// Members of the component's objects.
-namespace member {
-// root
-inline constexpr std::int32_t kLogon = 4;
-inline constexpr std::int32_t kStores = 6;
-inline constexpr std::int32_t kDefaultFolder = 7;
-inline constexpr std::int32_t kOutboxFolderKind = 16;  // the argument of kDefaultFolder
-// target folder
-inline constexpr std::int32_t kItems = 17;
-// item collection
-inline constexpr std::int32_t kAddItem = 4;
-// message
-inline constexpr std::int32_t kSubject = 0;
-inline constexpr std::int32_t kBody = 11;
-inline constexpr std::int32_t kBodyFormat = 12;
-inline constexpr std::int32_t kHtmlBody = 26;
-inline constexpr std::int32_t kReceivedTime = 41;
-inline constexpr std::int32_t kSenderName = 50;
-inline constexpr std::int32_t kSentOnBehalfOfName = 52;
-inline constexpr std::int32_t kRead = 56;
-inline constexpr std::int32_t kSentOn = 57;
-inline constexpr std::int32_t kTo = 64;
-inline constexpr std::int32_t kSent = 65;
-inline constexpr std::int32_t kSaveAs = 72;
-inline constexpr std::int32_t kAttachments = 73;
-inline constexpr std::int32_t kSaveAsMsgFormat = 3;  // the second argument of kSaveAs
-// attachment collection
-inline constexpr std::int32_t kAddAttachment = 101;
-}  // namespace member
-
-// Body format codes.
-inline constexpr std::int32_t kPlainTextFormat = 0;
-inline constexpr std::int32_t kHtmlFormat = 2;
+// The component's program id and member ids.
+inline constexpr std::u16string_view kComponentProgId = msgfile::kMessageFileProgId;
+namespace member = msgfile::member;
 
 // The date text of the item list ("Mar 05, 2009 14:07:09", UTC) as an automation date: days
 // since midnight, 30 December 1899. "Unknown" and any text not of that form give 0.

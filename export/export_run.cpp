@@ -114,7 +114,7 @@ bool MessageExporter::SetUp() {
     try {
         const std::array<Variant, 6> none{};
         root_->Invoke(member::kLogon, InvokeKind::Method, none);
-        stores_ = Call(*root_.get(), member::kStores, InvokeKind::Get);
+        stores_ = Call(*root_.get(), member::kSessionInfo, InvokeKind::Get);
         loggedOnOnce_ = true;
     } catch (const dispatch::DispatchError& e) {
         if (!loggedOnOnce_) {
@@ -125,7 +125,7 @@ bool MessageExporter::SetUp() {
         }
     }
     try {
-        const Variant kind = Variant::Int(member::kOutboxFolderKind);
+        const Variant kind = Variant::Int(msgfile::kTargetFolderKind);
         targetFolder_ = Call(*root_.get(), member::kDefaultFolder, InvokeKind::Method,
                              std::span<const Variant>(&kind, 1));
     } catch (const dispatch::DispatchError& e) {
@@ -174,7 +174,7 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
         }
         host_->SetStatus(statusText_ + u"\\ " + name + u"]");
         const std::array<Variant, 2> args = {Variant::String(path.u16string()),
-                                             Variant::Int(member::kSaveAsMsgFormat)};
+                                             Variant::Int(msgfile::kSaveAsMsg)};
         message_->Invoke(member::kSaveAs, InvokeKind::Method, args);
         ++mailsWritten;
         written.push_back(path);

@@ -94,11 +94,11 @@ TEST_F(ComposeTest, SetsThePropertiesInOrder) {
                                                  {u"1a", u"world", content::kKindText, 1}};
     msgexport::ComposeMessage(*message_, entry, parts, work_);
 
-    EXPECT_EQ(
-        journal_->Members(),
-        (std::vector<std::int32_t>{m::kSentOnBehalfOfName, m::kSenderName, m::kSubject, m::kTo,
-                                   m::kReceivedTime, m::kSentOn, m::kRead, m::kSent,
-                                   m::kAttachments, m::kAddAttachment, m::kBody, m::kBodyFormat}));
+    EXPECT_EQ(journal_->Members(),
+              (std::vector<std::int32_t>{m::kSender, m::kSentRepresenting, m::kSubject,
+                                         m::kRecipients, m::kDeliveryTime, m::kSubmitTime, m::kRead,
+                                         m::kSent, m::kAttachments, m::kAddAttachment,
+                                         m::kPlainBody, m::kBodyFormat}));
     const auto puts = Puts();
     EXPECT_EQ(puts[0].second.str, u"Smith  John");
     EXPECT_EQ(puts[1].second.str, u"Smith  John");

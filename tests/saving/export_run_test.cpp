@@ -73,8 +73,8 @@ TEST_F(ExporterTest, EveryCallSetsTheComponentUpEvenWithNothingToSave) {
     session_.state.currentItem.messageId = u"7";
     Export();
     EXPECT_EQ(journal_->created, 1);
-    EXPECT_EQ(journal_->Members(),
-              (std::vector<std::int32_t>{m::kLogon, m::kStores, m::kDefaultFolder, m::kItems}));
+    EXPECT_EQ(journal_->Members(), (std::vector<std::int32_t>{m::kLogon, m::kSessionInfo,
+                                                              m::kDefaultFolder, m::kItems}));
     EXPECT_EQ(journal_->calls[0].args.size(), 6u);
     EXPECT_EQ(journal_->calls[2].args.at(0).i4, 16);
     EXPECT_TRUE(FileNames(out_).empty());
@@ -161,7 +161,7 @@ TEST_F(ExporterTest, AFailedSaveLosesOnlyThatFileAndBodiesNeverLeak) {
     EXPECT_EQ(exporter_.skipped[0].item, u"1");
     std::vector<std::u16string> bodies;
     for (const auto& c : journal_->calls) {
-        if (c.dispid == m::kBody) {
+        if (c.dispid == m::kPlainBody) {
             bodies.push_back(c.args.at(0).str);
         }
     }
