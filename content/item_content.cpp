@@ -116,6 +116,40 @@ FileHandle CreateNewFile(const std::filesystem::path& path) {
 #endif
 }
 
+// Writes an attachment's content from its own "1-23" record ("J3701") into the work folder.
+// An item's folder record has room for one attachment only, so every further attachment is
+// read from there; so is the first, so that a name shared with another item's attachment
+// never brings that item's content along. False when the record holds no content.
+bool SaveAttachmentContent(store::StoreSession& session, const store::AttachmentEntry& attachment,
+                           const std::filesystem::path& workFolder) {
+    if (!session.database || !session.database->isOpen()) {
+        return false;
+    }
+    for (const store::TableEntry& entry : session.model.tables) {
+        if (entry.name != u"1-23") {
+            continue;
+        }
+        try {
+            const ese::Table table = session.database->table(entry.catalogIndex);
+            for (int column = 0; column < table.columnCount(); ++column) {
+                if (table.column(column).name() != u"J3701") {
+                    continue;
+                }
+                const ese::Record record = table.record(attachment.recordIndex);
+                if (record.valueData(column).empty() && !record.isLongValue(column)) {
+                    return false;
+                }
+                return SaveLongValueToFile(*session.host, record, column, attachment.name,
+                                           workFolder) == store::kOk;
+            }
+        } catch (const ese::Error&) {
+            return false;
+        }
+        return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::u16string EscapeHtml(std::u16string_view text) {
@@ -237,6 +271,7 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
             std::u16string names;
             for (const store::AttachmentEntry& attachment : session.model.attachments) {
                 if (attachmentKeys->find(attachment.key) != std::u16string::npos) {
+                    SaveAttachmentContent(session, attachment, workFolder_);
                     names += SafeWorkFileName(attachment.name);
                     names += u";";
                 }

@@ -1,0 +1,149 @@
+// The whole sample store saved through the real message-file component, and every message
+// file read back by msgconvert and olefile and compared with what the store was built from.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "export/compose.h"
+#include "export/export_run.h"
+#include "msg_readback.h"
+#include "platform/codepage.h"
+#include "support/temp_dir.h"
+#include "tests/store/store_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const fs::path kSamples = fs::path(EDB2MSG_SOURCE_DIR) / "samples";
+
+class NoUi final : public msgexport::ExportUi {
+  public:
+    void ShowMessage(std::u16string_view text) override { shown.emplace_back(text); }
+    std::vector<std::u16string> shown;
+};
+
+// "2009-03-05T14:07:09Z" as msgconvert writes dates: "05 Mar 2009 14:07:09".
+std::string MailDate(const std::string& iso) {
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const int month = std::stoi(iso.substr(5, 2));
+    return iso.substr(8, 2) + " " + kMonths[month - 1] + " " + iso.substr(0, 4) + " " +
+           iso.substr(11, 8);
+}
+
+std::string WithoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
+    testing_support::TempDir dir;
+    fs::create_directory(dir / "work");
+    msgfile::RegisterMessageFileComponent();
+    store_fixture::RecordingTree tree;
+    store::NullScanHost host;
+    store::StoreSession session(host, &tree);
+    const fs::path storePath = kSamples / "sample-store.edb";
+    ASSERT_EQ(store::OpenStore(session, storePath), store::kOk);
+    ASSERT_EQ(store::ListTables(session), store::kOk);
+    for (const char16_t* table : {u"Mailbox", u"Folders", u"Msg", u"1-23"}) {
+        ASSERT_EQ(store::ScanTableByName(session, table), store::kOk);
+    }
+    store::CloseStore(session);
+    store::FreeStore(session);
+    msgexport::SaveRequest request{
+        storePath, dir / "saved", dir / "work",
+        msgexport::BuildExportList(session.model, [](auto) { return true; })};
+    NoUi ui;
+    const msgexport::SaveReport report = msgexport::RunSave(session, request, &ui);
+    ASSERT_TRUE(report.error.empty()) << report.error;
+    EXPECT_TRUE(ui.shown.empty());
+
+    std::ifstream in(kSamples / "sample-store.json");
+    const json scenario = json::parse(in);
+    int checked = 0;
+    for (const json& mailbox : scenario["mailboxes"]) {
+        for (const json& folder : mailbox["folders"]) {
+            if (folder.value("class", "") != "IPF.Note" || !folder.contains("items")) {
+                continue;
+            }
+            const fs::path saved = request.destinationRoot / mailbox["name"].get<std::string>() /
+                                   folder["name"].get<std::string>();
+            if (!fs::exists(saved)) {
+                continue;  // hidden folders are not saved
+            }
+            std::vector<fs::path> files;
+            for (const auto& e : fs::directory_iterator(saved)) {
+                files.push_back(e.path());
+            }
+            EXPECT_EQ(files.size(), folder["items"].size()) << saved;
+            for (const json& item : folder["items"]) {
+                const std::string subject =
+                    item.value("subjectPrefix", "") + item.value("subject", "");
+                SCOPED_TRACE(subject);
+                // The file name starts with the subject, with "-" for what a name cannot hold.
+                std::string stem = subject;
+                for (char& c : stem) {
+                    if (std::string_view(":/\\*?<>|\"").find(c) != std::string_view::npos) {
+                        c = '-';
+                    }
+                }
+                fs::path file;
+                for (const fs::path& f : files) {
+                    const std::string name = f.filename().string();
+                    if (name.starts_with(stem) && name.size() > stem.size() &&
+                        std::isdigit(static_cast<unsigned char>(name[stem.size()]))) {
+                        file = f;
+                    }
+                }
+                ASSERT_FALSE(file.empty());
+                const msgtest::ReadBackMessage mail = msgtest::ReadBackWithMsgconvert(file);
+                EXPECT_EQ(mail.subject, subject);
+                EXPECT_NE(mail.from.find(item["from"]["address"].get<std::string>()),
+                          std::string::npos)
+                    << mail.from;
+                for (const json& to : item["to"]) {
+                    EXPECT_NE(mail.to.find(to["address"].get<std::string>()), std::string::npos)
+                        << mail.to;
+                }
+                EXPECT_NE(mail.date.find(MailDate(item["date"])), std::string::npos) << mail.date;
+                if (item.contains("html")) {
+                    ASSERT_TRUE(mail.htmlBody);
+                    EXPECT_NE(mail.htmlBody->find(item["html"].get<std::string>().substr(0, 40)),
+                              std::string::npos);
+                } else if (item.contains("body")) {
+                    ASSERT_TRUE(mail.textBody);
+                    EXPECT_EQ(WithoutCarriageReturns(*mail.textBody)
+                                  .find(WithoutCarriageReturns(item["body"])),
+                              0u)
+                        << *mail.textBody;
+                } else if (item.contains("rtf")) {
+                    ASSERT_TRUE(mail.textBody);
+                    EXPECT_FALSE(mail.textBody->empty());
+                    EXPECT_EQ(mail.textBody->find("\\rtf"), std::string::npos);
+                }
+                const json attachments = item.value("attachments", json::array());
+                ASSERT_EQ(mail.attachments.size(), attachments.size());
+                for (std::size_t i = 0; i < attachments.size(); ++i) {
+                    EXPECT_EQ(mail.attachments[i].name, attachments[i]["name"]);
+                    if (attachments[i].contains("text")) {
+                        EXPECT_EQ(mail.attachments[i].bytes, attachments[i]["text"]);
+                    } else {
+                        EXPECT_EQ(mail.attachments[i].bytes.size(), attachments[i]["size"]);
+                    }
+                }
+                const msgtest::OleContents ole = msgtest::ReadOle(file);
+                EXPECT_TRUE(ole.orderProblems.empty());
+                EXPECT_NE(ole.Find("__nameid_version1.0"), nullptr);
+                EXPECT_NE(ole.Find("__properties_version1.0"), nullptr);
+                ++checked;
+            }
+        }
+    }
+    EXPECT_EQ(checked, report.mails());
+}
+
+}  // namespace
