@@ -220,6 +220,14 @@ int ListTables(StoreSession& session) {
     }
     try {
         const int count = session.database->tableCount();
+        if (count == 0) {
+            // Every readable database lists at least its own catalogue: libesedb gives no tables
+            // when the catalogue's pages are missing or destroyed.
+            session.lastError =
+                "the database lists no tables: its catalogue cannot be read (the file is "
+                "damaged or cut short)";
+            return kFailed;
+        }
         for (int i = 0; i < count; ++i) {
             session.model.tables.push_back({i, session.database->table(i).name()});
         }
