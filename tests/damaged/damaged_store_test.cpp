@@ -1,0 +1,230 @@
+// Damaged copies of the bundled sample store and of a small written store: truncated, with
+// flipped bits in record, long-value and catalogue pages, and with whole pages zeroed. Each is
+// scanned, every folder listed and every listed item read, the way the window does it. The
+// reading must finish, say in words what failed, and still bring every item that the damage
+// left readable.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+#include "fixture_stores.h"
+#include "platform/codepage.h"
+#include "store_damage.h"
+#include "support/temp_dir.h"
+#include "whole_store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace damaged;
+
+// One undamaged store and what reading it gives.
+struct BaseStore {
+    std::string name;
+    Bytes bytes;
+    PageMap map;
+    std::map<std::uint32_t, TreeOwner> owners;
+    StoreReading whole;
+
+    // The table the page belongs to and its role; an empty table name for pages of no table
+    // (the database's own trees, the catalogue).
+    TreeOwner OwnerOf(const Page& page) const {
+        const auto found = owners.find(page.object);
+        return found == owners.end() ? TreeOwner{} : found->second;
+    }
+};
+
+bool IsFolderTable(const std::u16string& table) {
+    return table.starts_with(u"1-") && table != u"1-23";
+}
+
+// What a reading of a damaged copy must satisfy whatever the damage.
+void ExpectSoundReading(const StoreReading& damaged, const BaseStore& base) {
+    EXPECT_TRUE(damaged.silentFailures.empty()) << "a step failed without saying why";
+    EXPECT_LE(damaged.itemsRead, base.whole.itemsRead);
+    EXPECT_LE(damaged.listedItems, base.whole.listedItems);
+    for (const std::string& failure : damaged.failures) {
+        EXPECT_GT(failure.size(), failure.find(": ") + 2) << "a failure without its reason";
+    }
+}
+
+// Items of every folder table other than `table` came through as in the undamaged store.
+void ExpectOtherFoldersWhole(const StoreReading& damaged, const BaseStore& base,
+                             const std::u16string& table) {
+    for (const auto& [name, count] : base.whole.readByTable) {
+        if (name == table) {
+            continue;
+        }
+        const auto found = damaged.readByTable.find(name);
+        EXPECT_EQ(found == damaged.readByTable.end() ? 0 : found->second, count)
+            << "items of " << platform::Utf16ToUtf8(name);
+    }
+}
+
+class DamagedStores : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = std::make_unique<testing_support::TempDir>();
+        WriteSmallStore(*dir_ / "small.edb");
+        bases_ = {Load("small store", *dir_ / "small.edb"),
+                  Load("sample store", SampleStorePath())};
+    }
+    static void TearDownTestSuite() {
+        bases_.clear();
+        dir_.reset();
+    }
+
+    static BaseStore Load(const std::string& name, const fs::path& path) {
+        BaseStore base;
+        base.name = name;
+        base.bytes = ReadFileBytes(path);
+        base.map = PageMap::Of(base.bytes);
+        base.owners = TreeOwners(path);
+        base.whole = Read(base.bytes);
+        return base;
+    }
+
+    // Reads a copy made of these bytes, with a fresh work folder.
+    static StoreReading Read(const Bytes& bytes) {
+        const fs::path copy = *dir_ / "copy.edb";
+        const fs::path work = *dir_ / "work";
+        WriteFileBytes(copy, bytes);
+        fs::remove_all(work);
+        fs::create_directory(work);
+        return ReadWholeStore(copy, work);
+    }
+
+    static std::unique_ptr<testing_support::TempDir> dir_;
+    static std::vector<BaseStore> bases_;
+};
+
+std::unique_ptr<testing_support::TempDir> DamagedStores::dir_;
+std::vector<BaseStore> DamagedStores::bases_;
+
+// One page of each kind: the first page of every tree in each of its roles (root, branch,
+// leaf), so that every table, long-value tree and the catalogue is hit once.
+std::vector<Page> OnePageOfEachKind(const PageMap& map) {
+    std::set<std::pair<std::uint32_t, std::uint32_t>> seen;
+    return map.Select([&](const Page& p) {
+        return seen.insert({p.object, p.flags & (kPageRoot | kPageLeaf | kPageParent)}).second;
+    });
+}
+
+TEST_F(DamagedStores, UndamagedStoresAreReadWhole) {
+    for (const BaseStore& base : bases_) {
+        SCOPED_TRACE(base.name);
+        EXPECT_TRUE(base.whole.failures.empty()) << Describe(base.whole);
+        EXPECT_TRUE(base.whole.silentFailures.empty()) << Describe(base.whole);
+        EXPECT_EQ(base.whole.itemsRead, base.whole.listedItems);
+        EXPECT_GT(base.whole.itemsRead, 0u);
+        // The page map finds every kind of page the damage is aimed at.
+        EXPECT_FALSE(base.map.Select([](const Page& p) { return p.isCatalogue(); }).empty());
+        EXPECT_FALSE(base.map.Select([](const Page& p) { return p.isLongValue(); }).empty());
+        EXPECT_FALSE(base.map.Select([](const Page& p) { return p.isTableData(); }).empty());
+    }
+    EXPECT_EQ(bases_[0].whole.itemsRead, kSmallStoreItems);
+    EXPECT_EQ(bases_[0].whole.folders, 4u);
+    // The small store's Inbox spans several record pages, so damage can hit part of it.
+    std::set<std::uint32_t> inboxPages;
+    for (const Page& p : bases_[0].map.Select([](const Page& p) { return p.isTableData(); })) {
+        if (bases_[0].OwnerOf(p).table == u"1-1001") {
+            inboxPages.insert(p.number);
+        }
+    }
+    EXPECT_GE(inboxPages.size(), 3u);
+}
+
+TEST_F(DamagedStores, TruncatedCopiesFailInWordsAndShowNothingThatIsNotThere) {
+    for (const BaseStore& base : bases_) {
+        const std::size_t size = base.bytes.size();
+        const std::size_t page = base.map.pageSize;
+        for (std::size_t cut :
+             {std::size_t{0}, std::size_t{100}, page, 2 * page, 3 * page + 123, size / 10,
+              size / 4 + 777, size / 2, size * 3 / 4 + 5, size * 9 / 10, size - page, size - 1}) {
+            SCOPED_TRACE(base.name + " cut at " + std::to_string(cut));
+            const Bytes bytes(base.bytes.begin(),
+                              base.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+            const StoreReading damaged = Read(bytes);
+            ExpectSoundReading(damaged, base);
+            if (damaged.itemsRead < base.whole.itemsRead || damaged.tables < base.whole.tables) {
+                EXPECT_FALSE(damaged.failures.empty()) << "a loss without a word";
+            }
+            for (const std::u16string& id : damaged.readIds) {
+                EXPECT_TRUE(base.whole.readIds.contains(id));
+            }
+        }
+    }
+}
+
+TEST_F(DamagedStores, AZeroedPageLosesAtMostWhatItsTableHolds) {
+    for (const BaseStore& base : bases_) {
+        const std::vector<Page> pages =
+            &base == &bases_[0] ? base.map.pages : OnePageOfEachKind(base.map);
+        for (const Page& page : pages) {
+            const TreeOwner owner = base.OwnerOf(page);
+            SCOPED_TRACE(base.name + ", page " + std::to_string(page.number) + " of \"" +
+                         platform::Utf16ToUtf8(owner.table) + "\"" +
+                         (owner.longValues ? " (long values)" : ""));
+            Bytes bytes = base.bytes;
+            ZeroPage(bytes, base.map, page);
+            const StoreReading damaged = Read(bytes);
+            ExpectSoundReading(damaged, base);
+            for (const std::u16string& id : damaged.readIds) {
+                EXPECT_TRUE(base.whole.readIds.contains(id));
+            }
+            // libesedb reads a table whose root page or first leaf page is zeroed as an empty
+            // table, without an error; every other loss is reported.
+            const bool emptiesTheTable = page.isRoot() || (page.isLeaf() && page.previous == 0);
+            if (damaged.itemsRead < base.whole.itemsRead && !emptiesTheTable) {
+                EXPECT_FALSE(damaged.failures.empty()) << "a loss without a word";
+            }
+            if (IsFolderTable(owner.table)) {
+                ExpectOtherFoldersWhole(damaged, base, owner.table);
+                if (owner.longValues) {
+                    // Attachments are lost, their items are not.
+                    EXPECT_EQ(damaged.itemsRead, base.whole.itemsRead) << Describe(damaged);
+                }
+            } else if ((owner.table == u"Msg" && owner.longValues) || owner.table == u"1-23" ||
+                       (!page.isCatalogue() && owner.table != u"Msg" && owner.table != u"Mailbox" &&
+                        owner.table != u"Folders")) {
+                // Bodies, attachment names and tables that no item needs: every item is read.
+                EXPECT_EQ(damaged.itemsRead, base.whole.itemsRead) << Describe(damaged);
+            }
+        }
+    }
+}
+
+TEST_F(DamagedStores, FlippedBitsInRecordLongValueAndCataloguePages) {
+    for (const BaseStore& base : bases_) {
+        const std::vector<Page> pages =
+            &base == &bases_[0] ? base.map.pages : OnePageOfEachKind(base.map);
+        for (const Page& page : pages) {
+            if (!page.isTableData() && !page.isLongValue() && !page.isCatalogue()) {
+                continue;
+            }
+            const TreeOwner owner = base.OwnerOf(page);
+            SCOPED_TRACE(base.name + ", page " + std::to_string(page.number) + " of \"" +
+                         platform::Utf16ToUtf8(owner.table) + "\"" +
+                         (owner.longValues ? " (long values)" : ""));
+            for (bool repaired : {false, true}) {
+                Bytes bytes = base.bytes;
+                FlipBitsInPage(bytes, base.map, page, 3, page.number);
+                if (repaired) {
+                    // As if the page had been written so: the checksums do not give it away.
+                    RepairPageChecksums(bytes, base.map, page);
+                }
+                const StoreReading damaged = Read(bytes);
+                ExpectSoundReading(damaged, base);
+                if (IsFolderTable(owner.table)) {
+                    ExpectOtherFoldersWhole(damaged, base, owner.table);
+                } else if (owner.longValues || owner.table == u"1-23") {
+                    EXPECT_EQ(damaged.itemsRead, base.whole.itemsRead) << Describe(damaged);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "whole_store.h"
+
+#include <sstream>
+
+#include "content/item_content.h"
+#include "platform/codepage.h"
+#include "store/messages.h"
+#include "store/session.h"
+
+namespace damaged {
+namespace {
+
+class CountingList final : public store::ItemListSink {
+  public:
+    void AppendRow(std::vector<std::u16string>) override { ++rows; }
+    std::size_t rows = 0;
+};
+
+std::string Narrow(std::u16string_view text) {
+    return platform::Utf16ToUtf8(text);
+}
+
+// Runs one step; a failure, or an error text left behind by a step that went on, is noted.
+template <class Step>
+bool Run(store::StoreSession& session, StoreReading& reading, const std::string& what,
+         Step&& step) {
+    session.lastError.clear();
+    const bool ok = step() == store::kOk;
+    if (!session.lastError.empty()) {
+        reading.failures.push_back(what + ": " + session.lastError);
+    } else if (!ok) {
+        reading.silentFailures.push_back(what);
+    }
+    return ok;
+}
+
+}  // namespace
+
+StoreReading ReadWholeStore(const std::filesystem::path& storePath,
+                            const std::filesystem::path& workFolder) {
+    StoreReading reading;
+    store::NullScanHost host;
+    CountingList list;
+    content::ItemContent content(workFolder);
+    store::StoreSession session(host, nullptr, &list, &content);
+
+    // The scan: open, list the tables, then "Mailbox", "Folders", "Msg" and "1-23". A failure
+    // ends the scan, except in "Msg", whose result the scan does not look at.
+    reading.opened = Run(session, reading, "open", [&] { return OpenStore(session, storePath); });
+    if (!reading.opened) {
+        return reading;
+    }
+    if (Run(session, reading, "table list", [&] { return ListTables(session); })) {
+        for (std::u16string_view table : {u"Mailbox", u"Folders", u"Msg", u"1-23"}) {
+            const bool ok = Run(session, reading, "scan of " + Narrow(table),
+                                [&] { return ScanTableByName(session, table); });
+            if (!ok && table != u"Msg") {
+                break;
+            }
+        }
+    }
+    store::CloseStore(session);
+    store::FreeStore(session);
+    reading.tables = session.model.tables.size();
+    reading.mailboxes = session.model.mailboxes.size();
+    reading.folders = session.model.folders.size();
+    reading.messages = session.model.messages().size();
+    reading.attachments = session.model.attachments.size();
+
+    // Every folder listed as a click on it lists it: its table scanned, then its items read.
+    const std::vector<store::FolderEntry> folders = session.model.folders;
+    for (const store::FolderEntry& folder : folders) {
+        session.model.items.clear();
+        session.model.contacts.clear();
+        session.state.sequence = 0;
+        session.state.currentFolderClass = folder.folderClass;
+        const std::string what = "folder " + Narrow(folder.messageTableName);
+        if (!Run(session, reading, what + " open", [&] { return OpenStore(session, storePath); })) {
+            continue;
+        }
+        const std::size_t before = content.mailDetails.size() + content.contactCards.size();
+        Run(session, reading, what + " listing",
+            [&] { return ScanTableByName(session, folder.messageTableName); });
+        reading.listedItems += session.model.items.size() + session.model.contacts.size();
+        Run(session, reading, what + " items", [&] { return LoadFolderItems(session); });
+        store::CloseStore(session);
+        store::FreeStore(session);
+        reading.readByTable[folder.messageTableName] +=
+            content.mailDetails.size() + content.contactCards.size() - before;
+    }
+    reading.itemsRead = content.mailDetails.size() + content.contactCards.size();
+    for (const content::MailDetailEntry& mail : content.mailDetails) {
+        reading.readIds.insert(mail.messageId.value_or(u""));
+    }
+    for (const content::ContactCardEntry& card : content.contactCards) {
+        reading.readIds.insert(card.messageId.value_or(u""));
+    }
+    for (const content::BodyPartEntry& part : content.bodyParts) {
+        reading.bodyParts += part.text.empty() ? 0 : 1;
+    }
+    return reading;
+}
+
+std::string Describe(const StoreReading& r) {
+    std::ostringstream out;
+    out << "tables " << r.tables << ", mailboxes " << r.mailboxes << ", folders " << r.folders
+        << ", messages " << r.messages << ", attachments " << r.attachments << ", listed "
+        << r.listedItems << ", read " << r.itemsRead << ", bodies " << r.bodyParts;
+    for (const std::string& f : r.failures) {
+        out << "\n  failed: " << f;
+    }
+    for (const std::string& f : r.silentFailures) {
+        out << "\n  failed without a reason: " << f;
+    }
+    return out.str();
+}
+
+}  // namespace damaged

@@ -1,0 +1,41 @@
+// Reads a store the way the window does: the scan of the four tables, then every folder
+// listed with its items read in full. What came through is counted.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace damaged {
+
+struct StoreReading {
+    // Each failing step in words, "step: reason"; empty when every step succeeded.
+    std::vector<std::string> failures;
+    // A step that failed without saying why (no reason in the session's error text).
+    std::vector<std::string> silentFailures;
+
+    bool opened = false;
+    std::size_t tables = 0;
+    std::size_t mailboxes = 0;
+    std::size_t folders = 0;
+    std::size_t messages = 0;     // the message index
+    std::size_t attachments = 0;  // the attachment list
+    std::size_t listedItems = 0;  // mail items and contacts of all folders' tables
+    std::size_t itemsRead = 0;    // mail details and contact cards produced
+    std::size_t bodyParts = 0;    // body texts that are not empty
+    // Items read per folder table, by table name.
+    std::map<std::u16string, std::size_t> readByTable;
+    // Message ids of the items read.
+    std::multiset<std::u16string> readIds;
+};
+
+// Reads everything; the item reader's files go into the work folder, which must exist.
+StoreReading ReadWholeStore(const std::filesystem::path& store,
+                            const std::filesystem::path& workFolder);
+
+// A one-line account of a reading, for test messages.
+std::string Describe(const StoreReading& reading);
+
+}  // namespace damaged
