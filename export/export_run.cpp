@@ -1,6 +1,11 @@
 #include "export/export_run.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -94,6 +99,26 @@ int CountWithoutRecord(const store::StoreModel& model, const std::vector<Item>& 
 
 }  // namespace
 
+std::optional<std::string> UnwritableReason(const std::filesystem::path& folder) {
+    const std::filesystem::path probe = folder / (".edb2msg-probe-" + std::to_string(::getpid()));
+    std::FILE* file = std::fopen(probe.c_str(), "wbx");
+    if (file == nullptr) {
+        return std::string(std::strerror(errno));
+    }
+    // A little more than a small message, so that a disk with a few bytes left counts as full.
+    const std::string block(16384, '\0');
+    const bool written =
+        std::fwrite(block.data(), 1, block.size(), file) == block.size() && std::fflush(file) == 0;
+    const int error = errno;
+    const bool closed = std::fclose(file) == 0;
+    std::error_code ec;
+    std::filesystem::remove(probe, ec);
+    if (!written || !closed) {
+        return std::string(std::strerror(error != 0 ? error : EIO));
+    }
+    return std::nullopt;
+}
+
 MessageExporter::MessageExporter(store::ScanHost& host, ExportUi* ui, ComponentFactory factory)
     : host_(&host), ui_(ui), factory_(std::move(factory)) {}
 
@@ -148,6 +173,10 @@ bool MessageExporter::SetUp() {
 void MessageExporter::SaveEntry(content::ItemContent& content,
                                 const content::MailDetailEntry& entry) {
     const std::u16string id = entry.messageId.value_or(u"");
+    if (!destinationError.empty()) {
+        skipped.push_back({id, destinationError});
+        return;
+    }
     std::filesystem::path path;
     try {
         const Variant kind = Variant::Int(0);
@@ -181,6 +210,9 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
     } catch (const std::exception& e) {
         skipped.push_back({id, path.empty() ? std::string(e.what())
                                             : "cannot save " + path.string() + ": " + e.what()});
+        if (auto reason = UnwritableReason(destination_)) {
+            destinationError = "cannot write into " + destination_.string() + ": " + *reason;
+        }
     }
 }
 
@@ -300,9 +332,10 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         folder.path = UniqueFolder(mailboxFolder->second, entry.folderName, usedFolders);
         std::filesystem::create_directories(folder.path, ec);
         if (!std::filesystem::is_directory(folder.path, ec)) {
-            folder.error = "cannot create the folder " + folder.path.string();
-            report.folders.push_back(std::move(folder));
-            continue;
+            // The destination no longer takes anything: end the run, saying what was written.
+            report.error = "cannot create the folder " + folder.path.string() +
+                           (ec ? ": " + ec.message() : std::string());
+            break;
         }
         itemContent.setSaveFolder(folder.path);
         exporter.setDestination(folder.path);
@@ -338,12 +371,20 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         }
         folder.mails = exporter.mailsWritten;
         folder.contacts = itemContent.contactPagesWritten;
+        const bool pageTrouble = !itemContent.skipped.empty();
         for (auto* list : {&exporter.skipped, &itemContent.skipped}) {
             skippedCount += static_cast<int>(list->size());
             folder.skipped.insert(folder.skipped.end(), list->begin(), list->end());
             list->clear();
         }
         folder.skippedCount = skippedCount;
+        if (!exporter.destinationError.empty()) {
+            report.error = exporter.destinationError;
+        } else if (pageTrouble) {
+            if (auto reason = UnwritableReason(folder.path)) {
+                report.error = "cannot write into " + folder.path.string() + ": " + *reason;
+            }
+        }
         exporter.mailsWritten = 0;
         itemContent.contactPagesWritten = 0;
         session.model.items.clear();
@@ -352,6 +393,9 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         itemContent.contactCards.clear();
         itemContent.bodyParts.clear();
         report.folders.push_back(std::move(folder));
+        if (!report.error.empty()) {
+            break;
+        }
         if (session.token != nullptr && session.token->cancelled()) {
             report.stopped = true;
             break;

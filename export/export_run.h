@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,9 @@ class MessageExporter final : public content::MailSaver {
 
     int mailsWritten = 0;
     std::vector<std::filesystem::path> written;
+    // Set when a save failed and the destination folder turned out not to take any file (a
+    // full disk, a folder that became read-only): the remaining items are not tried.
+    std::string destinationError;
     std::vector<content::SkippedItem> skipped;  // mail items not saved, and why
 
   private:
@@ -68,6 +72,9 @@ class MessageExporter final : public content::MailSaver {
     dispatch::DispatchHolder items_;
     dispatch::DispatchHolder message_;
 };
+
+// Whether a file can still be written into the folder; the reason when it cannot.
+std::optional<std::string> UnwritableReason(const std::filesystem::path& folder);
 
 // The input of a save: the checked mailboxes and the folders of each.
 struct CheckedMailboxEntry {
