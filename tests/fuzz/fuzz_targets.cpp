@@ -1,0 +1,175 @@
+#include "fuzz_targets.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <set>
+
+#include "content/compressed_rtf.h"
+#include "content/rtf_text.h"
+#include "fixture_stores.h"
+#include "store/address.h"
+#include "store/values.h"
+#include "store_patches.h"
+#include "whole_store.h"
+
+namespace fuzz {
+namespace {
+
+std::uint32_t Le32(Input in, std::size_t at) {
+    return static_cast<std::uint32_t>(in[at]) | static_cast<std::uint32_t>(in[at + 1]) << 8 |
+           static_cast<std::uint32_t>(in[at + 2]) << 16 |
+           static_cast<std::uint32_t>(in[at + 3]) << 24;
+}
+
+bool IsPrintable(char16_t c) {
+    return c >= 32 && c <= 122;
+}
+
+std::string FirstNonPrintable(std::u16string_view text, std::string_view what) {
+    const auto bad = std::find_if_not(text.begin(), text.end(), IsPrintable);
+    if (bad == text.end()) {
+        return {};
+    }
+    return fmt::format("{} holds the character {:#x}", what, static_cast<unsigned>(*bad));
+}
+
+}  // namespace
+
+std::string CheckCompressedRtf(Input input) {
+    const auto rtf = content::DecompressRtf(input);
+    const bool possible = input.size() >= 16 && Le32(input, 0) <= input.size();
+    if (rtf.has_value() != possible) {
+        return possible ? "a possible stream gave nothing" : "an impossible header gave output";
+    }
+    if (!rtf) {
+        return {};
+    }
+    const std::uint32_t rawSize = Le32(input, 4);
+    if (rtf->size() > rawSize) {
+        return fmt::format("{} bytes out, but the raw size is {}", rtf->size(), rawSize);
+    }
+    // One reference token (2 bytes) copies at most 17 bytes: the output is bounded by what
+    // the data can hold, whatever raw size the header claims.
+    if (rtf->size() > 9 * (input.size() - 16)) {
+        return fmt::format("{} bytes out of {} bytes of data", rtf->size(), input.size() - 16);
+    }
+    return {};
+}
+
+std::string CheckRtfText(Input input) {
+    const content::RtfText text = content::RtfToText(input);
+    if (text.text.size() > input.size()) {
+        return fmt::format("{} characters out of {} bytes", text.text.size(), input.size());
+    }
+    switch (text.result) {
+        case content::RtfResult::kOk:
+        case content::RtfResult::kGroupUnderflow:
+        case content::RtfResult::kNoMemory:
+        case content::RtfResult::kUnclosedGroup:
+        case content::RtfResult::kBadHexDigit:
+        case content::RtfResult::kEndInsideControlWord:
+            return {};
+    }
+    return fmt::format("unknown result {}", static_cast<int>(text.result));
+}
+
+std::string CheckSevenBitText(Input input) {
+    const std::string text = store::DecompressSevenBitText(input);
+    const std::size_t expected = input.empty() ? 0 : 1 + (input.size() * 8 - 8) / 7;
+    if (text.size() != expected) {
+        return fmt::format("{} bytes out of {}, expected {}", text.size(), input.size(), expected);
+    }
+    if (!input.empty() && static_cast<std::uint8_t>(text[0]) != input[0]) {
+        return "the header byte changed";
+    }
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if ((static_cast<std::uint8_t>(text[i]) & 0x80) != 0) {
+            return fmt::format("byte {} has its eighth bit set", i);
+        }
+    }
+    return {};
+}
+
+std::string CheckAddresses(Input input) {
+    if (input.empty()) {
+        return {};
+    }
+    std::u16string hex;
+    if ((input[0] & 1) != 0) {
+        static constexpr char16_t kDigits[] = u"0123456789abcdef";
+        for (std::uint8_t b : input.subspan(1)) {
+            hex.push_back(kDigits[b >> 4]);
+            hex.push_back(kDigits[b & 0xF]);
+        }
+    } else {
+        for (std::size_t i = 1; i + 1 < input.size(); i += 2) {
+            hex.push_back(static_cast<char16_t>(input[i] | input[i + 1] << 8));
+        }
+    }
+    const std::u16string printable = store::HexToPrintableText(hex);
+    if (printable.size() > hex.size() / 2) {
+        return "the printable text is longer than the bytes";
+    }
+    if (std::string bad = FirstNonPrintable(printable, "the printable text"); !bad.empty()) {
+        return bad;
+    }
+    const std::u16string sender = store::ResolveSenderAddress(hex);
+    // The sender is a part of the printable text, at most with "<" for " SMTP" and ">" added.
+    if (sender.size() > printable.size() + 1) {
+        return fmt::format("a sender of {} characters out of {}", sender.size(), printable.size());
+    }
+    if (std::string bad = FirstNonPrintable(sender, "the sender"); !bad.empty()) {
+        return bad;
+    }
+    const std::u16string recipients = store::ResolveRecipientAddresses(hex);
+    if (recipients.size() > printable.size() + printable.size() / 2 + 1) {
+        return fmt::format("{} characters of recipients out of {}", recipients.size(),
+                           printable.size());
+    }
+    if (!recipients.empty() && recipients.back() != u',') {
+        return "the recipients do not end with a comma";
+    }
+    if (recipients.find(u",,") != std::u16string::npos || recipients.starts_with(u",")) {
+        return "an empty address among the recipients";
+    }
+    return FirstNonPrintable(recipients, "the recipients");
+}
+
+StoreTarget::StoreTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
+    edbforge::StoreBuilder::build(TinyStoreScenario(), folder_ / "tiny.edb");
+    damaged::WriteSmallStore(folder_ / "small.edb");
+    tiny_ = damaged::ReadFileBytes(folder_ / "tiny.edb");
+    small_ = damaged::ReadFileBytes(folder_ / "small.edb");
+}
+
+std::string StoreTarget::Check(Input input) const {
+    namespace fs = std::filesystem;
+    const StoreDamage damage = ParseDamage(input);
+    const damaged::Bytes& base = damage.smallStore ? small_ : tiny_;
+    const fs::path copy = folder_ / "copy.edb";
+    const fs::path work = folder_ / "work";
+    damaged::WriteFileBytes(copy, ApplyDamage(base, damage));
+    fs::remove_all(work);
+    fs::create_directory(work);
+
+    const damaged::StoreReading reading = damaged::ReadWholeStore(copy, work);
+    if (!reading.silentFailures.empty()) {
+        return "failed without saying why: " + reading.silentFailures.front();
+    }
+    // The item reader writes attachments and compressed RTF into the work folder only.
+    const std::set<fs::path> expected = {folder_ / "tiny.edb", folder_ / "small.edb", copy, work};
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
+        if (!expected.contains(entry.path())) {
+            return "a file was written outside the work folder: " + entry.path().string();
+        }
+    }
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(work)) {
+        if (!entry.is_regular_file()) {
+            return "the work folder holds something other than files: " + entry.path().string();
+        }
+    }
+    return {};
+}
+
+}  // namespace fuzz
