@@ -142,13 +142,15 @@ Controller::Controller(FrontEnd& frontEnd, ControllerPaths paths,
       session_(host_, &tree_, &list_, &content_) {}
 
 Controller::~Controller() {
-    {
-        std::lock_guard lock(tokenMutex_);
-        if (token_) {
-            token_->Cancel();
-        }
-    }
+    Cancel();
     Wait();
+}
+
+void Controller::Cancel() {
+    std::lock_guard lock(tokenMutex_);
+    if (token_) {
+        token_->Cancel();
+    }
 }
 
 void Controller::NewToken() {
@@ -254,6 +256,9 @@ bool Controller::RunScan() {
     ReleaseDatabase();
     auto fail = [&] {
         ReleaseDatabase();
+        if (!Abandoned()) {
+            f_.ScanFailed(platform::Utf8ToUtf16(session_.lastError));
+        }
         return false;
     };
     SetStatus(u"Status: initialize Exchange EDB File");

@@ -68,6 +68,9 @@ class FrontEnd : public store::ScanHost {
     virtual void ShowMessage(std::u16string_view text, std::u16string_view caption) = 0;
     // A save has ended, with its report.
     virtual void SaveFinished(const msgexport::SaveReport& report) = 0;
+    // A scan ended early (the file could not be opened or a table could not be read); the
+    // reason in words. Not called for a scan that was stopped.
+    virtual void ScanFailed(std::u16string_view /*reason*/) {}
 };
 
 struct ControllerPaths {
@@ -139,6 +142,14 @@ class Controller {
 
     // Stop: pauses the running scan or save, asks, and abandons or resumes it.
     void Stop();
+    // Abandons the running work without asking (the exit does this).
+    void Cancel();
+    // True once the running or last work has been abandoned: its worker no longer reaches the
+    // front end through the controller, and a front end drops what it still sends.
+    bool Abandoned() const {
+        std::lock_guard lock(tokenMutex_);
+        return token_ && token_->cancelled();
+    }
 
     // Waits for every worker to end.
     void Wait();
@@ -220,10 +231,6 @@ class Controller {
 
     void SetStatus(std::u16string_view text);
     void ReleaseDatabase();
-    bool Abandoned() const {
-        std::lock_guard lock(tokenMutex_);
-        return token_ && token_->cancelled();
-    }
     void NewToken();
     void StartWorker(std::atomic<bool>& flag, std::function<void()> work);
 

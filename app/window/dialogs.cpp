@@ -62,6 +62,15 @@ std::optional<std::filesystem::path> QtDialogs::ChooseOpenFile(QWidget* parent,
     return std::filesystem::path(files.front().toStdU16String());
 }
 
+std::optional<std::filesystem::path> QtDialogs::ChooseFolder(QWidget* parent,
+                                                             const QString& title) {
+    const QString folder = QFileDialog::getExistingDirectory(parent, title);
+    if (folder.isEmpty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(folder.toStdU16String());
+}
+
 int QtDialogs::RunModal(QDialog& dialog) {
     return dialog.exec();
 }

@@ -1,6 +1,6 @@
-// Message boxes, the open-file dialog, modal dialogs and the shell's "open": every place where
-// the window waits for the user or hands something to the desktop goes through Dialogs, so
-// that tests can answer in the user's place.
+// Message boxes, the open-file and folder dialogs, modal dialogs and the shell's "open":
+// every place where the window waits for the user or hands something to the desktop goes
+// through Dialogs, so that tests can answer in the user's place.
 #pragma once
 
 #include <filesystem>
@@ -30,6 +30,9 @@ class Dialogs {
     virtual std::optional<std::filesystem::path> ChooseOpenFile(QWidget* parent,
                                                                 const QString& title,
                                                                 const QString& filter) = 0;
+    // The folder dialog; nullopt when the user cancels.
+    virtual std::optional<std::filesystem::path> ChooseFolder(QWidget* parent,
+                                                              const QString& title) = 0;
     // Runs a dialog modally and returns its result code.
     virtual int RunModal(QDialog& dialog) = 0;
     // Opens a document with the desktop's default application; false when that failed.
@@ -44,6 +47,8 @@ class QtDialogs final : public Dialogs {
                      bool systemModal) override;
     std::optional<std::filesystem::path> ChooseOpenFile(QWidget* parent, const QString& title,
                                                         const QString& filter) override;
+    std::optional<std::filesystem::path> ChooseFolder(QWidget* parent,
+                                                      const QString& title) override;
     int RunModal(QDialog& dialog) override;
     bool OpenDocument(const std::filesystem::path& file) override;
 };

@@ -1,8 +1,14 @@
 #include "app/window/export_edb_app.h"
 
+#include <memory>
+#include <optional>
+
 #include "app/window/artwork.h"
 #include "app/window/dialogs.h"
 #include "app/window/export_edb_dlg.h"
+#include "app/window/self_run.h"
+#include "app/window/window_front_end.h"
+#include "export/message_component.h"
 
 namespace app {
 
@@ -12,15 +18,35 @@ CExportEdbApp::CExportEdbApp(int& argc, char** argv) : QApplication(argc, argv) 
 }
 
 int CExportEdbApp::InitInstance() {
-    QtDialogs dialogs;
+    msgfile::RegisterMessageFileComponent();
+
+    QtDialogs qtDialogs;
     DialogOptions options;
-    options.dialogs = &dialogs;
+    options.dialogs = &qtDialogs;
+    // A run without a user (checks, the documentation's picture) answers the dialogs itself.
+    std::unique_ptr<SelfRunDialogs> selfRunDialogs;
+    std::unique_ptr<SelfRun> selfRun;
+    if (const std::optional<SelfRunOptions> run = SelfRunFromArguments(arguments())) {
+        selfRunDialogs = std::make_unique<SelfRunDialogs>(run->store);
+        selfRun = std::make_unique<SelfRun>(*run, *selfRunDialogs);
+        options.dialogs = selfRunDialogs.get();
+        options.workFolder = selfRun->WorkFolder();
+        options.endProcess = [run = selfRun.get()](int code) { run->EndProcess(code); };
+    }
     CExportEdbDlg dialog(std::move(options));
 
-    // ---- Controller: create it here with the window and hand it over with
-    // dialog.SetCommands(...) and dialog.SetBeforeExit(...). ----
+    WindowFrontEndOptions frontEndOptions;
+    frontEndOptions.programFile = std::filesystem::path(applicationFilePath().toStdU16String());
+    if (selfRun) {
+        frontEndOptions.tempFolder = dialog.WorkFolder();
+    }
+    WindowFrontEnd frontEnd(dialog, std::move(frontEndOptions));
 
-    dialog.ShowInitial();
+    if (selfRun) {
+        selfRun->Start(dialog, frontEnd);
+    } else {
+        dialog.ShowInitial();
+    }
     exec();
     return 0;
 }

@@ -691,6 +691,10 @@ std::optional<std::filesystem::path> CExportEdbDlg::ChooseDatabaseFile() {
     });
 }
 
+std::optional<std::filesystem::path> CExportEdbDlg::ChooseSaveFolder() {
+    return OnUiThread([&] { return dialogs_->ChooseFolder(this, ToQString(kSaveFolderTitle)); });
+}
+
 // ---- Shell commands ----
 
 void CExportEdbDlg::ShowAbout() {

@@ -57,6 +57,7 @@ inline constexpr char16_t kHelpFileName[] = u"quorvale-pst.chm";
 inline constexpr char16_t kOpenFileTitle[] = u"Select Microsoft Exchange Database File...";
 inline constexpr char16_t kOpenFileFilter[] =
     u"Microsoft Exchange Database  File (*edb)|*.edb;*.edb||";
+inline constexpr char16_t kSaveFolderTitle[] = u"Select the folder to save the items in...";
 
 // The background of the window.
 inline constexpr int kBackgroundRed = 176;
@@ -170,6 +171,8 @@ class CExportEdbDlg : public QWidget {
                      bool systemModal);
     // The open-file dialog for the database; nullopt when cancelled.
     std::optional<std::filesystem::path> ChooseDatabaseFile();
+    // The folder dialog for the destination of a save; nullopt when cancelled.
+    std::optional<std::filesystem::path> ChooseSaveFolder();
 
     // ---- Shell commands (window thread). ----
     void ShowAbout();

@@ -1,5 +1,5 @@
-// Dialogs answered by the test: questions take the next scripted answer, messages, file
-// dialogs, modal dialogs and opened documents are recorded.
+// Dialogs answered by the test: questions take the next scripted answer, messages, file and
+// folder dialogs, modal dialogs and opened documents are recorded.
 #pragma once
 
 #include <deque>
@@ -55,6 +55,8 @@ class ScriptedDialogs final : public app::Dialogs {
     std::vector<Message> messages;
     std::optional<std::filesystem::path> chosenFile;
     std::vector<std::pair<QString, QString>> fileDialogs;  // title, filter
+    std::optional<std::filesystem::path> chosenFolder;
+    std::vector<QString> folderDialogs;  // titles
     std::function<int(QDialog&)> onModal;
     std::vector<QString> modalTitles;
     std::vector<std::filesystem::path> openedDocuments;
@@ -78,6 +80,10 @@ class ScriptedDialogs final : public app::Dialogs {
                                                         const QString& filter) override {
         fileDialogs.emplace_back(title, filter);
         return chosenFile;
+    }
+    std::optional<std::filesystem::path> ChooseFolder(QWidget*, const QString& title) override {
+        folderDialogs.push_back(title);
+        return chosenFolder;
     }
     int RunModal(QDialog& dialog) override {
         modalTitles.push_back(dialog.windowTitle());

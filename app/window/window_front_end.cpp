@@ -1,0 +1,293 @@
+#include "app/window/window_front_end.h"
+
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+#include <QCoreApplication>
+
+#include "platform/codepage.h"
+
+namespace app {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The number of list columns a preview reads.
+constexpr int kPreviewColumns = 8;
+
+constexpr std::u16string_view kScanCompletedMessage = u"Analysis Completed sucessfully";
+
+DialogControl ToDialogControl(Control control) {
+    switch (control) {
+        case Control::Browse:
+            return DialogControl::Browse;
+        case Control::ScanFile:
+            return DialogControl::ScanFile;
+        case Control::Stop:
+            return DialogControl::Stop;
+        case Control::Save:
+            return DialogControl::Save;
+        case Control::MenuSelectFile:
+            return DialogControl::MenuSelectFile;
+        case Control::MenuRepair:
+            return DialogControl::MenuRepair;
+        case Control::MenuSave:
+            return DialogControl::MenuSave;
+    }
+    return DialogControl::Browse;
+}
+
+DetailLabel ToDetailLabel(Label label) {
+    switch (label) {
+        case Label::From:
+            return DetailLabel::From;
+        case Label::To:
+            return DetailLabel::To;
+        case Label::Subject:
+            return DetailLabel::Subject;
+        case Label::Date:
+            return DetailLabel::Date;
+        case Label::Attachments:
+            return DetailLabel::Attachments;
+    }
+    return DetailLabel::From;
+}
+
+fs::path TempFolderOr(const fs::path& folder) {
+    if (!folder.empty()) {
+        return folder;
+    }
+    std::error_code ec;
+    fs::path temp = fs::temp_directory_path(ec);
+    return ec ? fs::path("/tmp") : temp;
+}
+
+std::u16string Number(int n) {
+    return platform::Utf8ToUtf16(std::to_string(n));
+}
+
+}  // namespace
+
+std::u16string SaveSummaryText(const msgexport::SaveReport& report, const fs::path& destination) {
+    std::u16string text = u"Saved " + Number(report.mails()) + u" mails and " +
+                          Number(report.contacts()) + u" contacts into " + destination.u16string() +
+                          u" (" + Number(static_cast<int>(report.folders.size())) + u" folders, " +
+                          Number(report.skipped()) + u" skipped).";
+    if (report.skipped() > 0) {
+        text +=
+            u"\nSkipped items are those that are neither mail nor contacts, or that could "
+            u"not be read.";
+    }
+    if (!report.error.empty()) {
+        text += u"\nThe save did not run to the end: " + platform::Utf8ToUtf16(report.error);
+    }
+    return text;
+}
+
+WindowFrontEnd::WindowFrontEnd(CExportEdbDlg& dialog, WindowFrontEndOptions options)
+    : dialog_(dialog) {
+    ControllerPaths paths;
+    paths.statusPage = StatusPagePath(options.programFile);
+    paths.tempFolder = TempFolderOr(options.tempFolder);
+    paths.workFolder = dialog.WorkFolder();
+    controller_ = std::make_unique<Controller>(*this, std::move(paths), std::move(options.factory));
+    dialog_.SetCommands(this);
+    // The exit ends the process without waiting for the workers; they are told to stop first
+    // so that they leave the work folder alone as far as they can.
+    dialog_.SetBeforeExit([this] { controller_->Cancel(); });
+}
+
+WindowFrontEnd::~WindowFrontEnd() {
+    dialog_.SetCommands(nullptr);
+    dialog_.SetBeforeExit({});
+    controller_->Cancel();
+    // A worker may be waiting for the window's thread: answer it until every worker has ended.
+    while (controller_->Busy()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    controller_.reset();
+}
+
+// ---- Commands ----
+
+void WindowFrontEnd::OnBrowse() {
+    // Browse discards the store model, which a running worker reads.
+    if (Busy()) {
+        return;
+    }
+    controller_->BeginBrowse();
+    const std::optional<fs::path> chosen = dialog_.ChooseDatabaseFile();
+    controller_->Browse(chosen);
+    if (chosen) {
+        dialog_.SetListFullRowSelect(true);
+    }
+}
+
+void WindowFrontEnd::OnScanFile() {
+    controller_->StartScan();
+}
+
+void WindowFrontEnd::OnStop() {
+    controller_->Stop();
+}
+
+void WindowFrontEnd::OnSave() {
+    if (Busy()) {
+        return;
+    }
+    controller_->RebuildExportList();
+    if (controller_->exportList().mailboxes.empty()) {
+        dialog_.ShowMessage(kNothingCheckedMessage, kAppCaption, MessageIcon::Information, false);
+        return;
+    }
+    const std::optional<fs::path> folder = dialog_.ChooseSaveFolder();
+    if (!folder) {
+        return;
+    }
+    saveFolder_ = *folder;
+    controller_->StartSave(*folder);
+}
+
+void WindowFrontEnd::OnFolderItemPressed(TreeHandle item) {
+    // One listing at a time, and none while a scan or a save runs.
+    controller_->StartListing(item);
+}
+
+void WindowFrontEnd::OnTreeClicked() {
+    if (!Busy()) {
+        controller_->session().state.exportMode = 0;
+    }
+}
+
+void WindowFrontEnd::OnItemListClicked() {
+    // The preview reads what a running worker writes.
+    if (Busy()) {
+        return;
+    }
+    const int row = dialog_.ListSelectionMark();
+    std::vector<std::u16string> texts;
+    if (row >= 0) {
+        texts = dialog_.ListRowTexts(row, kPreviewColumns);
+    }
+    controller_->Preview(texts);
+}
+
+// ---- Front end ----
+
+void WindowFrontEnd::SetProgress(int position) {
+    OnWindowThread([&] { dialog_.SetProgress(position); });
+}
+
+void WindowFrontEnd::SetStatus(std::u16string_view text) {
+    OnWindowThread([&] { dialog_.SetStatusText(text); });
+}
+
+store::TreeItem WindowFrontEnd::InsertTreeItem(store::TreeItem parent, std::u16string_view text,
+                                               int image) {
+    return OnWindowThread(
+        [&]() -> store::TreeItem {
+            const TreeHandle item = dialog_.InsertTreeItem(parent, text, image);
+            // A parent the tree does not know (its own insertion was dropped) takes nothing in.
+            return item == kNoTreeHandle ? kNoSuchItem : item;
+        },
+        kNoSuchItem);
+}
+
+void WindowFrontEnd::ExpandRoot() {
+    OnWindowThread([&] { dialog_.ExpandTreeRoot(); });
+}
+
+void WindowFrontEnd::ClearTree() {
+    OnWindowThread([&] { dialog_.ClearTree(); });
+}
+
+bool WindowFrontEnd::IsChecked(store::TreeItem item) {
+    return OnWindowThread([&] { return dialog_.IsTreeItemChecked(item); }, false);
+}
+
+std::u16string WindowFrontEnd::TreeItemText(store::TreeItem item) {
+    return OnWindowThread([&] { return dialog_.TreeItemText(item); }, std::u16string());
+}
+
+void WindowFrontEnd::EnableTree(bool enabled) {
+    OnWindowThread([&] { dialog_.EnableControl(DialogControl::FolderTree, enabled); });
+}
+
+void WindowFrontEnd::SetColumns(const std::vector<ListColumn>& columns) {
+    OnWindowThread([&] {
+        std::vector<ItemListColumn> shown;
+        shown.reserve(columns.size());
+        for (const ListColumn& column : columns) {
+            shown.push_back({QString::fromStdU16String(column.title), column.width});
+        }
+        dialog_.SetListColumns(shown);
+    });
+}
+
+void WindowFrontEnd::AppendRow(std::vector<std::u16string> cells) {
+    OnWindowThread([&] { dialog_.AppendListRow(cells); });
+}
+
+void WindowFrontEnd::ClearRows() {
+    OnWindowThread([&] { dialog_.ClearListRows(); });
+}
+
+void WindowFrontEnd::EnableList(bool enabled) {
+    OnWindowThread([&] { dialog_.EnableControl(DialogControl::ItemList, enabled); });
+}
+
+void WindowFrontEnd::SetLabel(Label label, std::u16string_view text) {
+    OnWindowThread([&] { dialog_.SetDetailLabel(ToDetailLabel(label), text); });
+}
+
+void WindowFrontEnd::Navigate(const fs::path& path) {
+    OnWindowThread([&] { dialog_.NavigatePreview(path); });
+}
+
+void WindowFrontEnd::SetPathText(std::u16string_view text) {
+    OnWindowThread([&] { dialog_.SetDatabasePathText(fs::path(std::u16string(text))); });
+}
+
+void WindowFrontEnd::EnableControl(Control control, bool enabled) {
+    OnWindowThread([&] { dialog_.EnableControl(ToDialogControl(control), enabled); });
+}
+
+bool WindowFrontEnd::AskYesNo(std::u16string_view text, std::u16string_view caption) {
+    return OnWindowThread([&] { return dialog_.AskYesNo(text, caption); }, false);
+}
+
+void WindowFrontEnd::ShowMessage(std::u16string_view text, std::u16string_view caption) {
+    OnWindowThread([&] {
+        // The completion of a scan is news; anything else the work reports is a problem.
+        const MessageIcon icon =
+            text == kScanCompletedMessage ? MessageIcon::Information : MessageIcon::Warning;
+        dialog_.ShowMessage(text, caption, icon, false);
+    });
+}
+
+void WindowFrontEnd::SaveFinished(const msgexport::SaveReport& report) {
+    OnWindowThread([&] {
+        const MessageIcon icon =
+            report.error.empty() ? MessageIcon::Information : MessageIcon::Warning;
+        dialog_.ShowMessage(SaveSummaryText(report, saveFolder_), kAppCaption, icon, false);
+    });
+}
+
+void WindowFrontEnd::ScanFailed(std::u16string_view reason) {
+    OnWindowThread([&] {
+        // Another file can be chosen, and what was read so far can be looked at.
+        dialog_.EnableControl(DialogControl::FolderTree, true);
+        dialog_.EnableControl(DialogControl::Browse, true);
+        dialog_.EnableControl(DialogControl::MenuSelectFile, true);
+        std::u16string text = u"The database could not be scanned to the end.";
+        if (!reason.empty()) {
+            text += u"\n" + std::u16string(reason);
+        }
+        dialog_.ShowMessage(text, kAppCaption, MessageIcon::Warning, false);
+    });
+}
+
+}  // namespace app

@@ -1,0 +1,133 @@
+// The window's link to the controller. The buttons, menu commands and clicks of the main window
+// start the controller's work (scan, folder listing, preview, save, Stop), and the controller's
+// front-end calls fill and drive the window.
+//
+// The controller's workers call in from their own threads: each call is carried out on the
+// window's thread while the worker waits. A call that arrives after its work was abandoned
+// (Stop answered Yes, the exit) is dropped there, so an abandoned worker never changes the
+// window again. The window's thread never waits for a worker, except when this object is
+// destroyed, and then it keeps answering the workers' calls until they have ended.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include <QMetaObject>
+#include <QThread>
+
+#include "app/controller.h"
+#include "app/window/export_edb_dlg.h"
+
+namespace app {
+
+inline constexpr char16_t kNothingCheckedMessage[] =
+    u"No mailbox is checked. Check the mailboxes to save in the folder tree, then choose Save.";
+
+struct WindowFrontEndOptions {
+    // The program file: the status page is written beside it.
+    std::filesystem::path programFile;
+    // Where the preview files go; empty: the system temporary directory.
+    std::filesystem::path tempFolder;
+    // Creates the message-file component's objects.
+    msgexport::ComponentFactory factory = dispatch::CreateObject;
+};
+
+// The summary shown when a save has ended.
+std::u16string SaveSummaryText(const msgexport::SaveReport& report,
+                               const std::filesystem::path& destination);
+
+class WindowFrontEnd final : public FrontEnd, public DialogCommands {
+  public:
+    WindowFrontEnd(CExportEdbDlg& dialog, WindowFrontEndOptions options);
+    // Abandons running work and lets its workers end; call on the window's thread.
+    ~WindowFrontEnd() override;
+    WindowFrontEnd(const WindowFrontEnd&) = delete;
+    WindowFrontEnd& operator=(const WindowFrontEnd&) = delete;
+
+    Controller& controller() { return *controller_; }
+    // True while a scan, a listing or a save runs.
+    bool Busy() const { return controller_->Busy(); }
+
+    // ---- What the window hands on (window thread) ----
+    void OnBrowse() override;
+    void OnScanFile() override;
+    void OnStop() override;
+    void OnSave() override;
+    void OnFolderItemPressed(TreeHandle item) override;
+    void OnTreeClicked() override;
+    void OnItemListClicked() override;
+
+    // ---- What the controller shows (any thread) ----
+    void SetProgress(int position) override;
+    void SetStatus(std::u16string_view text) override;
+    store::TreeItem InsertTreeItem(store::TreeItem parent, std::u16string_view text,
+                                   int image) override;
+    void ExpandRoot() override;
+    void ClearTree() override;
+    bool IsChecked(store::TreeItem item) override;
+    std::u16string TreeItemText(store::TreeItem item) override;
+    void EnableTree(bool enabled) override;
+    void SetColumns(const std::vector<ListColumn>& columns) override;
+    void AppendRow(std::vector<std::u16string> cells) override;
+    void ClearRows() override;
+    void EnableList(bool enabled) override;
+    void SetLabel(Label label, std::u16string_view text) override;
+    void Navigate(const std::filesystem::path& path) override;
+    void SetPathText(std::u16string_view text) override;
+    void EnableControl(Control control, bool enabled) override;
+    bool AskYesNo(std::u16string_view text, std::u16string_view caption) override;
+    void ShowMessage(std::u16string_view text, std::u16string_view caption) override;
+    void SaveFinished(const msgexport::SaveReport& report) override;
+    void ScanFailed(std::u16string_view reason) override;
+
+  private:
+    // A tree item handle that the window never hands out: the answer to an insertion that was
+    // dropped or had no parent in the tree.
+    static constexpr store::TreeItem kNoSuchItem = -1;
+
+    // Runs f on the window's thread: at once on that thread, otherwise queued there while the
+    // calling worker waits, and not at all (answering `dropped`) once the work was abandoned.
+    template <typename F>
+    auto OnWindowThread(F f, std::invoke_result_t<F&> dropped = {}) -> std::invoke_result_t<F&>
+    requires(!std::is_void_v<std::invoke_result_t<F&>>) {
+        if (QThread::currentThread() == dialog_.thread()) {
+            return f();
+        }
+        auto result = dropped;
+        QMetaObject::invokeMethod(
+            &dialog_,
+            [&] {
+                if (!controller_->Abandoned()) {
+                    result = f();
+                }
+            },
+            Qt::BlockingQueuedConnection);
+        return result;
+    }
+    template <typename F>
+    void OnWindowThread(F f) requires std::is_void_v<std::invoke_result_t<F&>> {
+        if (QThread::currentThread() == dialog_.thread()) {
+            f();
+            return;
+        }
+        QMetaObject::invokeMethod(
+            &dialog_,
+            [&] {
+                if (!controller_->Abandoned()) {
+                    f();
+                }
+            },
+            Qt::BlockingQueuedConnection);
+    }
+
+    CExportEdbDlg& dialog_;
+    std::filesystem::path saveFolder_;
+    std::unique_ptr<Controller> controller_;
+};
+
+}  // namespace app

@@ -1,0 +1,667 @@
+// Whole sessions in the main window wired to the controller, on the bundled sample store:
+// Browse, Scan File, folder listings, previews, Save, Stop and the exit, all through the real
+// widgets, with the dialogs answered by the test.
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+
+#include "app/window/dialog_template.h"
+#include "app/window/explorer.h"
+#include "app/window/window_front_end.h"
+#include "export/message_component.h"
+#include "window_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using app::DialogControl;
+
+const std::vector<QString> kFolderNames = {"Inbox",         "Sent Items", "Drafts",
+                                           "Deleted Items", "Contacts",   "Calendar",
+                                           "Tasks",         "Journal",    "Notes"};
+// The image of each of those folders.
+const std::vector<int> kFolderImages = {7, 12, 6, 5, 4, 3, 13, 8, 10};
+
+class SessionTest : public testing_support::WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        msgfile::RegisterMessageFileComponent();
+        store = temp.path() / "stores" / "sample-store.edb";
+        fs::create_directories(store.parent_path());
+        fs::copy_file(fs::path(EDB2MSG_SOURCE_DIR) / "samples" / "sample-store.edb", store);
+        for (const char* image : {"loading.gif", "done.gif", "wait.gif", "cancel.gif"}) {
+            fs::copy_file(fs::path(EDB2MSG_SOURCE_DIR) / "res" / image, appFolder / image);
+        }
+        previewFolder = temp.path() / "preview";
+        fs::create_directories(previewFolder);
+        app::WindowFrontEndOptions options;
+        options.programFile = appFolder / "ExportEdb";
+        options.tempFolder = previewFolder;
+        front = std::make_unique<app::WindowFrontEnd>(*window, std::move(options));
+        ShowNormal();
+    }
+
+    void TearDown() override {
+        front.reset();
+        WindowTest::TearDown();
+    }
+
+    // Lets the window answer the workers until no work runs.
+    bool WaitIdle() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (front->Busy() && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        Settle();
+        return !front->Busy();
+    }
+
+    // Answers the workers one pass at a time until the condition holds.
+    template <typename Condition>
+    bool PumpUntil(Condition condition) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!condition() && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents();
+        }
+        return condition();
+    }
+
+    void Click(int id) { QTest::mouseClick(window->Control(id), Qt::LeftButton); }
+
+    void Browse(const std::optional<fs::path>& file) {
+        dialogs.chosenFile = file;
+        Click(app::kIdBrowse);
+    }
+
+    void Scan(const fs::path& file) {
+        Browse(file);
+        Click(app::kIdScanFile);
+        ASSERT_TRUE(WaitIdle());
+        window->FolderTree()->expandAll();
+    }
+
+    app::CFolderTreeCtrl1* Tree() const { return window->FolderTree(); }
+    QTreeWidgetItem* Root() const { return Tree()->ItemFromHandle(Tree()->Root()); }
+
+    QTreeWidgetItem* Folder(const QString& mailbox, const QString& folder) const {
+        QTreeWidgetItem* root = Root();
+        for (int i = 0; root != nullptr && i < root->childCount(); ++i) {
+            QTreeWidgetItem* m = root->child(i);
+            for (int j = 0; m->text(0) == mailbox && j < m->childCount(); ++j) {
+                if (m->child(j)->text(0) == folder) {
+                    return m->child(j);
+                }
+            }
+        }
+        return nullptr;
+    }
+
+    void ClickText(QTreeWidgetItem* item) {
+        ASSERT_NE(item, nullptr);
+        Tree()->scrollToItem(item);
+        const QRect row = Tree()->visualItemRect(item);
+        const QRect box = Tree()->CheckBoxRect(item);
+        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {},
+                          QPoint(box.right() + 30, row.center().y()));
+    }
+
+    void ClickCheckBox(QTreeWidgetItem* item) {
+        ASSERT_NE(item, nullptr);
+        Tree()->scrollToItem(item);
+        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {},
+                          Tree()->CheckBoxRect(item).center());
+    }
+
+    // Lists a folder and waits for the listing to end.
+    void List(const QString& mailbox, const QString& folder) {
+        ClickText(Folder(mailbox, folder));
+        ASSERT_TRUE(WaitIdle());
+    }
+
+    void ClickRow(int row) {
+        app::ItemListCtrl* list = window->ItemList();
+        ASSERT_LT(row, list->rowCount());
+        const QModelIndex cell = list->model()->index(row, 1);
+        list->scrollTo(cell);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(cell).center());
+        Settle();
+    }
+
+    QStringList Titles() const {
+        QStringList titles;
+        app::ItemListCtrl* list = window->ItemList();
+        for (int i = 0; i < list->columnCount(); ++i) {
+            titles.append(list->horizontalHeaderItem(i)->text());
+        }
+        return titles;
+    }
+
+    QString Cell(int row, int column) const {
+        const QTableWidgetItem* item = window->ItemList()->item(row, column);
+        return item != nullptr ? item->text() : QString();
+    }
+
+    QString Text(int id) const { return qobject_cast<QLabel*>(window->Control(id))->text(); }
+    QString Pane() const { return window->Preview()->toPlainText(); }
+
+    // Browse, Scan File, Stop, Save, tree, Select File, Repair, Save command: 1 enabled.
+    std::string State() const {
+        std::string s;
+        for (DialogControl c :
+             {DialogControl::Browse, DialogControl::ScanFile, DialogControl::Stop,
+              DialogControl::Save, DialogControl::FolderTree, DialogControl::MenuSelectFile,
+              DialogControl::MenuRepair, DialogControl::MenuSave}) {
+            s += window->IsControlEnabled(c) ? '1' : '0';
+        }
+        return s;
+    }
+
+    // The tree as text: one line per item, indented by level.
+    std::vector<QString> TreeLines() const {
+        std::vector<QString> lines;
+        std::vector<std::pair<QTreeWidgetItem*, int>> pending;
+        for (int i = Tree()->topLevelItemCount() - 1; i >= 0; --i) {
+            pending.emplace_back(Tree()->topLevelItem(i), 0);
+        }
+        while (!pending.empty()) {
+            const auto [item, level] = pending.back();
+            pending.pop_back();
+            lines.push_back(QString(level * 2, ' ') + item->text(0));
+            for (int i = item->childCount() - 1; i >= 0; --i) {
+                pending.emplace_back(item->child(i), level + 1);
+            }
+        }
+        return lines;
+    }
+
+    static int CountFiles(const fs::path& folder, const std::string& extension) {
+        int count = 0;
+        std::error_code ec;
+        for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+            if (entry.is_regular_file() && entry.path().extension() == extension) {
+                ++count;
+            }
+        }
+        return count;
+    }
+
+    fs::path StatusPage() const { return appFolder / "ExportEdbtemp.html"; }
+
+    fs::path store;
+    fs::path previewFolder;
+    std::unique_ptr<app::WindowFrontEnd> front;
+};
+
+TEST_F(SessionTest, BrowseAndScanFillTheTreeWithTheMailboxesAndTheirFolders) {
+    Browse(store);
+    ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
+    EXPECT_EQ(dialogs.fileDialogs[0].first, "Select Microsoft Exchange Database File...");
+    EXPECT_EQ(dialogs.fileDialogs[0].second,
+              "Microsoft Exchange Database  File (*edb)|*.edb;*.edb||");
+    EXPECT_EQ(qobject_cast<QLineEdit*>(window->Control(app::kIdPathBox))->text(),
+              QString::fromStdU16String(store.u16string()));
+    EXPECT_EQ(State(), "11101100");
+    EXPECT_TRUE(window->ItemList()->FullRowSelect());
+    EXPECT_EQ(Text(app::kIdStatusLine), "");
+
+    Click(app::kIdScanFile);
+    // The worker waits for the window: the scan start is all that has happened yet.
+    EXPECT_TRUE(front->Busy());
+    EXPECT_EQ(State().substr(0, 2), "00");
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::MenuSelectFile));
+    EXPECT_EQ(Text(app::kIdStatusLine), "Status: Start Scaning Exchange EDB File");
+    ASSERT_TRUE(WaitIdle());
+
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Analysis Completed sucessfully");
+    EXPECT_EQ(dialogs.messages[0].caption, "Quorvale Systems Exchange Recovery");
+    EXPECT_EQ(dialogs.messages[0].icon, app::MessageIcon::Information);
+    EXPECT_FALSE(dialogs.messages[0].systemModal);
+    EXPECT_EQ(State(), "10011100");
+    EXPECT_EQ(window->Progress()->value(), 0);
+    EXPECT_EQ(Text(app::kIdStatusLine), "Status: Scanning Completed");
+    EXPECT_EQ(window->Preview()->Location(), StatusPage());
+    EXPECT_TRUE(Pane().contains("Scaning process completed...")) << Pane().toStdString();
+
+    // The database, its two visible mailboxes and their nine folders each, with their images.
+    app::CFolderTreeCtrl1* tree = Tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* root = Root();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->text(0), QString::fromStdU16String(store.u16string()));
+    EXPECT_TRUE(root->isExpanded());
+    EXPECT_EQ(tree->ImageOf(tree->Root()), 0);
+    ASSERT_EQ(root->childCount(), 2);
+    EXPECT_EQ(root->child(0)->text(0), "Alice Martin");
+    EXPECT_EQ(root->child(1)->text(0), "David Novak");
+    ASSERT_NE(tree->ImageAt(7).pixmap(16).toImage(), tree->ImageAt(0).pixmap(16).toImage());
+    for (int m = 0; m < 2; ++m) {
+        QTreeWidgetItem* mailbox = root->child(m);
+        EXPECT_EQ(tree->ImageOf(tree->HandleOf(mailbox)), 0);
+        ASSERT_EQ(mailbox->childCount(), 9) << mailbox->text(0).toStdString();
+        for (int f = 0; f < 9; ++f) {
+            QTreeWidgetItem* folder = mailbox->child(f);
+            SCOPED_TRACE(folder->text(0).toStdString());
+            EXPECT_EQ(folder->text(0), kFolderNames[static_cast<std::size_t>(f)]);
+            const int image = kFolderImages[static_cast<std::size_t>(f)];
+            EXPECT_EQ(tree->ImageOf(tree->HandleOf(folder)), image);
+            EXPECT_EQ(folder->icon(0).pixmap(16).toImage(),
+                      tree->ImageAt(image).pixmap(16).toImage());
+            EXPECT_FALSE(tree->IsChecked(tree->HandleOf(folder)));
+        }
+    }
+}
+
+TEST_F(SessionTest, EachKindOfFolderListsItsColumnsAndRows) {
+    Scan(store);
+
+    List("Alice Martin", "Inbox");
+    EXPECT_EQ(Titles(), QStringList({"", "Type", "S.No", "From", "Subject", "Date", "Attachment"}));
+    EXPECT_EQ(window->ItemList()->columnWidth(0), 5);
+    ASSERT_EQ(window->ItemList()->rowCount(), 10);
+    EXPECT_EQ(Cell(0, 1), "IPM.Note");
+    EXPECT_EQ(Cell(0, 2), "1");
+    EXPECT_EQ(Cell(0, 3), "Bob Stone;Bob Stone<bob.stone@contoso.com>");
+    EXPECT_EQ(Cell(0, 4), "Quarterly budget review");
+    EXPECT_EQ(Cell(0, 5), "Mar 05, 2009 14:07:09");
+    EXPECT_EQ(Cell(0, 6), "true");
+    EXPECT_EQ(Cell(9, 2), "10");
+    EXPECT_EQ(Cell(9, 4), "RE: Re: Budget");
+    // The listing has ended: the tree and the list take clicks again.
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::FolderTree));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::ItemList));
+    EXPECT_EQ(Text(app::kIdStatusLine), " ");
+    EXPECT_TRUE(Pane().contains("Click on above recovered items to see the preview!"));
+
+    List("Alice Martin", "Contacts");
+    EXPECT_EQ(Titles(), QStringList({"", "Type", "S.No", "Full name", "First name", "Last name",
+                                     "Home Phone No", "Business Phone No", "Mobile Phone No",
+                                     "Business Address", "Email Address", "Date"}));
+    EXPECT_EQ(window->ItemList()->columnWidth(0), 0);
+    ASSERT_EQ(window->ItemList()->rowCount(), 4);
+    EXPECT_EQ(Cell(0, 1), "IPM.Contact");
+    EXPECT_EQ(Cell(0, 3), "Bob Stone");
+    EXPECT_EQ(Cell(0, 6), "+1 555 0103");
+    EXPECT_EQ(Cell(0, 9), "1 Main Street, Springfield");
+    EXPECT_EQ(Cell(3, 10), "emma.garcia@northwind.es");
+
+    List("Alice Martin", "Calendar");
+    EXPECT_EQ(Titles(), QStringList({"", "Type", "S.No", "To", "Subject", "Start Date", "End Date",
+                                     "Status"}));
+    ASSERT_EQ(window->ItemList()->rowCount(), 3);
+    EXPECT_EQ(Cell(1, 1), "IPM.Appointment");
+    EXPECT_EQ(Cell(1, 4), "Dentist");
+    EXPECT_EQ(Cell(1, 5), "Mar 25, 2009 15:30:00");
+    EXPECT_EQ(Cell(1, 7), "Dr. Weiß, Hauptstraße 5");
+
+    List("Alice Martin", "Tasks");
+    EXPECT_EQ(Titles(), QStringList({"", "Type", "S.No", "From", "Subject", "Start Date",
+                                     "End Date", "Message"}));
+    ASSERT_EQ(window->ItemList()->rowCount(), 2);
+    EXPECT_EQ(Cell(0, 1), "IPM.Task");
+    EXPECT_EQ(Cell(0, 4), "Prepare Q1 report");
+    EXPECT_EQ(Cell(0, 7), "Collect numbers from all departments and draft the summary.");
+
+    List("Alice Martin", "Journal");
+    EXPECT_EQ(Titles(), QStringList({"", "Type", "S.No", "From", "Subject", "Date", "Attachment"}));
+    ASSERT_EQ(window->ItemList()->rowCount(), 2);
+    EXPECT_EQ(Cell(0, 1), "IPM.Activity");
+    EXPECT_EQ(Cell(1, 4), "Meeting notes: hiring");
+
+    List("David Novak", "Inbox");
+    EXPECT_EQ(window->ItemList()->rowCount(), 5);
+
+    // A mailbox lists nothing and does not open the database.
+    ClickText(Root()->child(0));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(window->ItemList()->rowCount(), 0);
+    EXPECT_TRUE(Pane().contains("Click on above recovered items to see the preview!"));
+}
+
+TEST_F(SessionTest, ARowClickShowsTheItemInTheLabelsAndThePreview) {
+    Scan(store);
+    List("Alice Martin", "Inbox");
+
+    // A plain-text body.
+    ClickRow(0);
+    EXPECT_EQ(Text(app::kIdFromValue), "Bob Stone;Bob Stone<bob.stone@contoso.com>");
+    EXPECT_EQ(Text(app::kIdSubjectValue), "Quarterly budget review");
+    EXPECT_EQ(Text(app::kIdDateValue), "Mar 05, 2009 14:07:09");
+    EXPECT_EQ(Text(app::kIdToValue), "alice.martin@contoso.com,");
+    EXPECT_EQ(Text(app::kIdAttachmentValue), "Budget Q1 2009.xlsx;");
+    EXPECT_EQ(window->Preview()->Location(), previewFolder / "txtbody.txt");
+    EXPECT_EQ(window->Preview()->ShownKind(), app::CExplorer1::Shown::Text);
+    EXPECT_TRUE(Pane().contains("please find the budget figures for Q1 attached."))
+        << Pane().toStdString();
+    EXPECT_TRUE(Pane().contains("Regards,\nBob"));
+
+    // An HTML body is shown as a page.
+    ClickRow(1);
+    EXPECT_EQ(Text(app::kIdSubjectValue), "RE: Lunch on Friday?");
+    EXPECT_EQ(Text(app::kIdToValue), "alice.martin@contoso.com,david.novak@contoso.com,");
+    EXPECT_EQ(Text(app::kIdAttachmentValue), "");
+    EXPECT_EQ(window->Preview()->Location(), previewFolder / "txtbody.html");
+    EXPECT_EQ(window->Preview()->ShownKind(), app::CExplorer1::Shown::Html);
+    EXPECT_TRUE(Pane().contains("Friday works for me."));
+    EXPECT_FALSE(Pane().contains("<p>"));
+
+    // A compressed RTF body, as text.
+    ClickRow(3);
+    EXPECT_EQ(Text(app::kIdAttachmentValue), "Contract draft v3.docx;Änderungen.txt;");
+    EXPECT_TRUE(Pane().contains("Voici la troisième version du contrat.")) << Pane().toStdString();
+
+    // A contact shows its card; the mail item's To and attachment labels stay.
+    List("Alice Martin", "Contacts");
+    ClickRow(0);
+    EXPECT_EQ(window->Preview()->Location(), previewFolder / "htmlbody.html");
+    EXPECT_TRUE(Pane().contains("Full Name: Bob Stone")) << Pane().toStdString();
+    EXPECT_TRUE(Pane().contains("Company Name: Contoso Ltd."));
+    EXPECT_EQ(Text(app::kIdAttachmentValue), "Contract draft v3.docx;Änderungen.txt;");
+
+    // Appointments, tasks and journal entries show their list columns.
+    List("Alice Martin", "Calendar");
+    ClickRow(1);
+    EXPECT_EQ(Text(app::kIdSubjectValue), "Dentist");
+    EXPECT_TRUE(Pane().contains("Subject : Dentist")) << Pane().toStdString();
+    EXPECT_TRUE(Pane().contains("Start Date : Mar 25, 2009 15:30:00"));
+    EXPECT_TRUE(Pane().contains("Status : Dr. Weiß, Hauptstraße 5"));
+
+    List("Alice Martin", "Tasks");
+    ClickRow(0);
+    EXPECT_TRUE(Pane().contains("Subject : Prepare Q1 report"));
+    EXPECT_TRUE(Pane().contains("Message : Collect numbers from all departments"));
+
+    List("Alice Martin", "Journal");
+    ClickRow(0);
+    EXPECT_TRUE(Pane().contains("Subject : Phone call with Carla Weber")) << Pane().toStdString();
+    EXPECT_TRUE(Pane().contains("Date : Mar 12, 2009 14:00:00"));
+    EXPECT_EQ(Text(app::kIdToValue), "alice.martin@contoso.com,");
+}
+
+TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
+    Scan(store);
+    const fs::path out = temp.path() / "out";
+    dialogs.chosenFolder = out;
+
+    // Nothing checked: nothing to choose a folder for.
+    Click(app::kIdSave);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[1].text, QString::fromUtf16(app::kNothingCheckedMessage));
+    EXPECT_TRUE(dialogs.folderDialogs.empty());
+
+    // Check everything through the database's check box.
+    ClickCheckBox(Root());
+    ASSERT_TRUE(WaitIdle());
+    for (int m = 0; m < 2; ++m) {
+        EXPECT_TRUE(Tree()->IsChecked(Tree()->HandleOf(Root()->child(m))));
+    }
+
+    // Cancelling the folder dialog saves nothing.
+    dialogs.chosenFolder.reset();
+    Click(app::kIdSave);
+    EXPECT_FALSE(front->Busy());
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+
+    dialogs.chosenFolder = out;
+    Click(app::kIdSave);
+    ASSERT_EQ(dialogs.folderDialogs.size(), 2u);
+    EXPECT_EQ(dialogs.folderDialogs[1], "Select the folder to save the items in...");
+    ASSERT_TRUE(WaitIdle());
+
+    EXPECT_EQ(CountFiles(out, ".msg"), 24);
+    EXPECT_EQ(CountFiles(out, ".html"), 5);
+    EXPECT_TRUE(fs::is_directory(out / "Alice Martin" / "Inbox"));
+    // Every message file is a compound file.
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        if (entry.path().extension() == ".msg") {
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::string head(8, '\0');
+            in.read(head.data(), 8);
+            EXPECT_EQ(head, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)) << entry.path();
+        }
+    }
+    ASSERT_EQ(dialogs.messages.size(), 3u);
+    const QString summary = dialogs.messages[2].text;
+    EXPECT_TRUE(summary.startsWith("Saved 24 mails and 5 contacts into " +
+                                   QString::fromStdU16String(out.u16string()) +
+                                   " (18 folders, 12 skipped)."))
+        << summary.toStdString();
+    EXPECT_EQ(dialogs.messages[2].caption, "Quorvale Systems Exchange Recovery");
+    EXPECT_EQ(dialogs.messages[2].icon, app::MessageIcon::Information);
+    // The save has ended: Save again, nothing to stop, the tree and the list usable.
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::Save));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::Stop));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::FolderTree));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::ItemList));
+
+    // Only David Novak: his 8 mails and 1 contact, beside the first save, which stays.
+    ClickCheckBox(Root()->child(0));
+    ASSERT_TRUE(WaitIdle());
+    const fs::path second = temp.path() / "second";
+    dialogs.chosenFolder = second;
+    Click(app::kIdSave);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(CountFiles(second, ".msg"), 8);
+    EXPECT_EQ(CountFiles(second, ".html"), 1);
+    EXPECT_FALSE(fs::exists(second / "Alice Martin"));
+    EXPECT_EQ(CountFiles(out, ".msg"), 24);
+}
+
+TEST_F(SessionTest, StopAnsweredNoLetsTheScanFinish) {
+    Browse(store);
+    Click(app::kIdScanFile);
+    // The question comes while the scan waits for the window.
+    dialogs.answers = {false};
+    Click(app::kIdStop);
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0].text, "Do you want to stop recovery process ?");
+    EXPECT_EQ(dialogs.questions[0].caption, "Quorvale EDB to MSG Converter");
+    ASSERT_TRUE(WaitIdle());
+
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Analysis Completed sucessfully");
+    EXPECT_EQ(State(), "10011100");
+    ASSERT_NE(Root(), nullptr);
+    ASSERT_EQ(Root()->childCount(), 2);
+    EXPECT_EQ(Root()->child(0)->childCount() + Root()->child(1)->childCount(), 18);
+}
+
+TEST_F(SessionTest, StopAnsweredYesAbandonsTheScan) {
+    Browse(store);
+    Click(app::kIdScanFile);
+    dialogs.answers = {true};
+    Click(app::kIdStop);
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(window->Preview()->Location(), StatusPage());
+    EXPECT_TRUE(Pane().contains("Scaning Aborted by user...")) << Pane().toStdString();
+    ASSERT_TRUE(WaitIdle());
+
+    // The abandoned scan changed nothing more: no tree, no message, the page stays.
+    EXPECT_EQ(Tree()->topLevelItemCount(), 0);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(Pane().contains("Scaning Aborted by user..."));
+    EXPECT_EQ(Text(app::kIdStatusLine), "Status: Start Scaning Exchange EDB File");
+    EXPECT_EQ(window->Progress()->value(), 0);
+    // Browse and the tree are back; Scan File, Stop and Save keep their state.
+    EXPECT_EQ(State(), "10101000");
+
+    // Stop on an abandoned scan does nothing.
+    Click(app::kIdStop);
+    EXPECT_EQ(dialogs.questions.size(), 1u);
+
+    // A new scan runs normally.
+    Scan(store);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "Analysis Completed sucessfully");
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Root()->childCount(), 2);
+}
+
+TEST_F(SessionTest, StopAnsweredYesKeepsWhatWasReadSoFar) {
+    Browse(store);
+    Click(app::kIdScanFile);
+    // Answer the scan until the first mailbox is in the tree.
+    ASSERT_TRUE(PumpUntil([&] { return Root() != nullptr && Root()->childCount() > 0; }));
+    EXPECT_FALSE(Tree()->isEnabled());
+
+    dialogs.answers = {true};
+    Click(app::kIdStop);
+    const std::vector<QString> readSoFar = TreeLines();
+    ASSERT_TRUE(WaitIdle());
+
+    EXPECT_EQ(TreeLines(), readSoFar);
+    EXPECT_TRUE(Tree()->isEnabled());
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::Save));
+    EXPECT_TRUE(Pane().contains("Scaning Aborted by user..."));
+}
+
+TEST_F(SessionTest, StopDuringASave) {
+    Scan(store);
+    ClickCheckBox(Root());
+    ASSERT_TRUE(WaitIdle());
+    const fs::path out = temp.path() / "out";
+    dialogs.chosenFolder = out;
+
+    // No: the save runs to its end. Stop is pressed as soon as the save enables it.
+    auto stopEnabled = [&] { return window->IsControlEnabled(DialogControl::Stop); };
+    Click(app::kIdSave);
+    ASSERT_TRUE(PumpUntil(stopEnabled));
+    dialogs.answers = {false};
+    Click(app::kIdStop);
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0].text, "Do you want to stop EDB to MSG Conversion process ?");
+    EXPECT_EQ(dialogs.questions[0].caption, "Quorvale EDB to MSG Converter");
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(CountFiles(out, ".msg"), 24);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_TRUE(dialogs.messages[1].text.startsWith("Saved 24 mails and 5 contacts"));
+
+    // Yes, asked before the save has written anything: nothing is written, nothing reported.
+    const fs::path stopped = temp.path() / "stopped";
+    dialogs.chosenFolder = stopped;
+    Click(app::kIdSave);
+    ASSERT_TRUE(PumpUntil(stopEnabled));
+    dialogs.answers = {true};
+    Click(app::kIdStop);
+    ASSERT_EQ(dialogs.questions.size(), 2u);
+    EXPECT_EQ(dialogs.questions[1].text, "Do you want to stop EDB to MSG Conversion process ?");
+    EXPECT_TRUE(Pane().contains("Saving Aborted by user...")) << Pane().toStdString();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(CountFiles(stopped, ".msg"), 0);
+    EXPECT_EQ(CountFiles(stopped, ".html"), 0);
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_TRUE(Pane().contains("Saving Aborted by user..."));
+    // Stop on the abandoned save does nothing.
+    Click(app::kIdStop);
+    EXPECT_EQ(dialogs.questions.size(), 2u);
+}
+
+TEST_F(SessionTest, AFileThatIsNoDatabaseIsReportedAndAnotherCanBeChosen) {
+    const fs::path broken = temp.path() / "stores" / "broken.edb";
+    std::ofstream(broken) << "this is not an ESE database\n";
+    Browse(broken);
+    Click(app::kIdScanFile);
+    ASSERT_TRUE(WaitIdle());
+
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith("The database could not be scanned"));
+    EXPECT_TRUE(dialogs.messages[0].text.contains("not a readable ESE database"))
+        << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(dialogs.messages[0].icon, app::MessageIcon::Warning);
+    EXPECT_EQ(Text(app::kIdStatusLine), "Status: initialize Exchange EDB File");
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Root()->text(0), QString::fromStdU16String(broken.u16string()));
+    EXPECT_EQ(Root()->childCount(), 0);
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::Browse));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::MenuSelectFile));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::FolderTree));
+
+    Scan(store);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[1].text, "Analysis Completed sucessfully");
+    EXPECT_EQ(Root()->childCount(), 2);
+}
+
+TEST_F(SessionTest, BrowseCancelledKeepsTheTreeButForgetsTheStore) {
+    Scan(store);
+    Browse(std::nullopt);
+    EXPECT_EQ(dialogs.fileDialogs.size(), 2u);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(window->Control(app::kIdPathBox))->text(),
+              QString::fromStdU16String(store.u16string()));
+    EXPECT_EQ(Text(app::kIdStatusLine), "");
+    ASSERT_NE(Folder("Alice Martin", "Inbox"), nullptr);
+
+    List("Alice Martin", "Inbox");
+    EXPECT_EQ(Titles(), QStringList({"", "Type", "S.No", "From", "Subject", "Date", "Attachment"}));
+    EXPECT_EQ(window->ItemList()->rowCount(), 0);
+}
+
+TEST_F(SessionTest, OneListingAtATimeAndNoneDuringAScan) {
+    Scan(store);
+
+    // A second click while a listing runs starts nothing; neither does Browse.
+    ClickText(Folder("Alice Martin", "Inbox"));
+    ASSERT_TRUE(front->Busy());
+    ClickText(Folder("Alice Martin", "Contacts"));
+    Click(app::kIdBrowse);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(dialogs.fileDialogs.size(), 1u);
+    EXPECT_EQ(Titles(), QStringList({"", "Type", "S.No", "From", "Subject", "Date", "Attachment"}));
+    EXPECT_EQ(window->ItemList()->rowCount(), 10);
+    // The model is whole: the Inbox's items still preview.
+    ClickRow(0);
+    EXPECT_EQ(Text(app::kIdToValue), "alice.martin@contoso.com,");
+
+    // A click on a folder while the next scan starts lists nothing.
+    window->ItemList()->SetColumns({{"", 2}, {"S.No", 40}});
+    Browse(store);
+    Click(app::kIdScanFile);
+    ClickText(Folder("Alice Martin", "Inbox"));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Titles(), QStringList({"", "S.No"}));
+    EXPECT_EQ(window->ItemList()->rowCount(), 0);
+}
+
+TEST_F(SessionTest, ExitAnsweredNoKeepsTheWindowAndItsWork) {
+    Scan(store);
+    List("Alice Martin", "Inbox");
+    dialogs.answers = {false, false};
+    window->MenuCommand(app::kCmdExit)->trigger();
+    EXPECT_FALSE(window->close());
+    Settle();
+    EXPECT_EQ(dialogs.questions.size(), 2u);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(endCodes.empty());
+    EXPECT_TRUE(fs::is_directory(workFolder));
+    // The session goes on.
+    ClickRow(0);
+    EXPECT_EQ(Text(app::kIdSubjectValue), "Quarterly budget review");
+}
+
+TEST_F(SessionTest, ExitAnsweredYesDuringAScanDoesNotWaitForIt) {
+    Browse(store);
+    Click(app::kIdScanFile);
+    ASSERT_TRUE(front->Busy());
+    // The scan waits for the window while the exit is confirmed.
+    dialogs.answers = {true};
+    window->MenuCommand(app::kCmdExit)->trigger();
+    EXPECT_EQ(endCodes, std::vector<int>{0});
+    EXPECT_FALSE(fs::exists(workFolder));
+    EXPECT_TRUE(front->controller().Abandoned());
+    // Here the process would have ended; the test lets the worker go and finds it gone.
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+}  // namespace
