@@ -101,6 +101,28 @@ int HexDigit(char16_t c) {
     return -1;
 }
 
+// No name or address part is anywhere near this long (an address's parts stop at 64).
+constexpr std::size_t kMaxWordRun = 128;
+
+bool IsWordCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Cuts every run of word characters to kMaxWordRun. The patterns try every start position
+// within a run, so a long run (a damaged or hostile value) costs time that grows with the
+// square of its length: a 16 KB run took seconds per pattern.
+void ShortenWordRuns(std::string& text) {
+    std::size_t out = 0;
+    std::size_t run = 0;
+    for (const char c : text) {
+        run = IsWordCharacter(c) ? run + 1 : 0;
+        if (run <= kMaxWordRun) {
+            text[out++] = c;
+        }
+    }
+    text.resize(out);
+}
+
 // Replaces " SMTP" by "<" and deletes the punctuation that gets between names and addresses.
 void RemovePunctuation(std::string& text, bool trim) {
     ReplaceAll(text, " SMTP", "<");
@@ -111,6 +133,7 @@ void RemovePunctuation(std::string& text, bool trim) {
     for (std::string_view what : {"^", "+", ")", "(", "`", "{", "}", "[", "]", "  "}) {
         DeleteAll(text, what);
     }
+    ShortenWordRuns(text);
 }
 
 std::string Printable(std::u16string_view hex) {
