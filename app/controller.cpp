@@ -26,7 +26,10 @@ std::u16string ItemPage(const std::vector<std::u16string>& columns,
                         std::initializer_list<std::pair<std::u16string_view, int>> lines) {
     std::u16string page;
     for (const auto& [label, column] : lines) {
-        page.append(label).append(columns[static_cast<std::size_t>(column)]).append(u" <br>");
+        // The labels are markup; the texts come from the store and are shown as text.
+        page.append(label)
+            .append(content::EscapeHtml(columns[static_cast<std::size_t>(column)]))
+            .append(u" <br>");
     }
     return page;
 }
@@ -502,6 +505,10 @@ void Controller::Stop() {
         if (f_.AskYesNo(u"Do you want to stop EDB to MSG Conversion process ?", kStopCaption)) {
             token->Cancel();
             ShowStatusPage(kSaveStoppedPage);
+            // The abandoned save no longer holds the model: the window is usable again.
+            f_.EnableTree(true);
+            f_.EnableList(true);
+            f_.EnableControl(Control::Save, true);
         } else {
             token->Resume();
         }

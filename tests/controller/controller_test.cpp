@@ -241,6 +241,22 @@ TEST_F(ControllerTest, PreviewFillsTheLabelsAndWritesThePreviewFile) {
     EXPECT_EQ(front_.shown.back(), dir_ / "htmlbody.html");
     EXPECT_EQ(front_.labels[app::Label::Attachments], u"Budget Q1 2009.xlsx;")
         << "a calendar item leaves the mail item's labels";
+
+    // Texts from the store are shown as text in an item page, never as markup.
+    std::vector<std::u16string> row = front_.rows[0];
+    row[3] = u"Ann <ann@example.com>";
+    row[4] = u"<script>alert(1)</script> & more";
+    controller_.Preview(row);
+    std::ifstream page(dir_ / "htmlbody.html", std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(page), {}};
+    std::u16string pageText;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        pageText.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                 static_cast<unsigned char>(bytes[i + 1]) << 8));
+    }
+    EXPECT_TRUE(pageText.starts_with(
+        u"From : Ann &lt;ann@example.com&gt; <br>Subject : &lt;script&gt;alert(1)&lt;/"));
+    EXPECT_EQ(pageText.find(u"<script>"), std::u16string::npos);
 }
 
 }  // namespace
