@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "store/long_value_tree.h"
+
 namespace ese {
 namespace {
 
@@ -90,7 +92,77 @@ std::u16string ReadUtf16Name(std::string_view what, Size&& size_call, Get&& get_
 
 // --- LongValue -------------------------------------------------------------------------
 
+// A long value read from the long-value tree, with what its text needs.
+struct LongValue::Read {
+    std::vector<Bytes> segments;
+    Record record;
+    int index = 0;
+    std::uint32_t columnType = 0;
+    std::uint32_t codepage = 0;
+
+    // The text without libesedb when its reading is beyond doubt: UTF-16 text (code page
+    // 1200) without a byte-order mark or an unpaired surrogate, or ASCII text (code page
+    // 1252). Compressed values (first byte 0x18) and everything else go to libesedb.
+    std::optional<std::u16string> PlainText() const {
+        if (columnType != kText && columnType != kLargeText) {
+            return std::nullopt;
+        }
+        Bytes all;
+        for (const Bytes& s : segments) {
+            all.insert(all.end(), s.begin(), s.end());
+        }
+        if (all.empty() || (all.size() > 1 && all[0] == 0x18)) {
+            return std::nullopt;
+        }
+        std::u16string text;
+        if (codepage == 1200) {
+            if (all.size() % 2 != 0 || (all[0] == 0xff && all[1] == 0xfe) ||
+                (all[0] == 0xfe && all[1] == 0xff)) {
+                return std::nullopt;
+            }
+            text.reserve(all.size() / 2);
+            for (std::size_t i = 0; i < all.size(); i += 2) {
+                text.push_back(static_cast<char16_t>(all[i] | (all[i + 1] << 8)));
+            }
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                const char16_t c = text[i];
+                if (c == 0xfffe || c == 0xffff) {
+                    return std::nullopt;
+                }
+                if (c >= 0xd800 && c <= 0xdbff && i + 1 < text.size() && text[i + 1] >= 0xdc00 &&
+                    text[i + 1] <= 0xdfff) {
+                    ++i;
+                } else if (c >= 0xd800 && c <= 0xdfff) {
+                    return std::nullopt;
+                }
+            }
+        } else if (codepage == 1252) {
+            for (std::uint8_t b : all) {
+                if (b >= 0x80) {
+                    return std::nullopt;
+                }
+                text.push_back(static_cast<char16_t>(b));
+            }
+        } else {
+            return std::nullopt;
+        }
+        const auto end = text.find(u'\0');
+        if (end != std::u16string::npos) {
+            text.resize(end);
+        }
+        return text;
+    }
+};
+
+LongValue::LongValue(std::vector<Bytes> segments, const Record& record, int index,
+                     std::uint32_t codepage)
+    : read_(std::make_shared<const Read>(
+          Read{std::move(segments), record, index, record.columnType(index), codepage})) {}
+
 int LongValue::segmentCount() const {
+    if (read_) {
+        return static_cast<int>(read_->segments.size());
+    }
     int count = 0;
     Check("cannot count the segments of a long value", [&](libesedb_error_t** e) {
         return libesedb_long_value_get_number_of_data_segments(handle_.get(), &count, e);
@@ -99,6 +171,12 @@ int LongValue::segmentCount() const {
 }
 
 Bytes LongValue::segment(int index) const {
+    if (read_) {
+        if (index < 0 || static_cast<std::size_t>(index) >= read_->segments.size()) {
+            throw Error("cannot read the size of a long-value segment: no such segment");
+        }
+        return read_->segments[static_cast<std::size_t>(index)];
+    }
     std::size_t size = 0;
     Check("cannot read the size of a long-value segment", [&](libesedb_error_t** e) {
         return libesedb_long_value_get_data_segment_size(handle_.get(), index, &size, e);
@@ -123,6 +201,16 @@ Bytes LongValue::data() const {
 }
 
 std::u16string LongValue::text() const {
+    if (read_) {
+        if (auto text = read_->PlainText()) {
+            return *std::move(text);
+        }
+        const std::optional<LongValue> value = read_->record.libesedbLongValue(read_->index);
+        if (!value) {
+            throw Error("cannot read the text of a long value: libesedb finds no such value");
+        }
+        return value->text();
+    }
     std::size_t size = 0;
     Check("cannot read the text size of a long value", [&](libesedb_error_t** e) {
         return libesedb_long_value_get_utf16_string_size(handle_.get(), &size, e);
@@ -333,6 +421,30 @@ bool Record::isMultiValue(int index) const {
 }
 
 std::optional<LongValue> Record::longValue(int index) const {
+    if (trees_) {
+        std::uint8_t flags = 0;
+        std::uint32_t columnId = 0;
+        Bytes key;
+        try {
+            flags = valueFlags(index);
+            if ((flags & kLongValue) != 0 && (flags & kMultiValue) == 0) {
+                key = valueData(index);
+            }
+        } catch (const Error&) {
+            key.clear();  // libesedb gives its own answer below
+        }
+        if (key.size() == 4 &&
+            libesedb_record_get_column_identifier(handle_.get(), index, &columnId, nullptr) == 1) {
+            if (auto segments = trees_->Segments(tableId_, key)) {
+                return LongValue(std::move(*segments), *this, index,
+                                 trees_->ColumnCodepage(tableId_, columnId));
+            }
+        }
+    }
+    return libesedbLongValue(index);
+}
+
+std::optional<LongValue> Record::libesedbLongValue(int index) const {
     libesedb_long_value_t* handle = nullptr;
     if (!Check("cannot open a long value", [&](libesedb_error_t** e) {
             return libesedb_record_get_long_value(handle_.get(), index, &handle, e);
@@ -353,6 +465,14 @@ std::optional<MultiValue> Record::multiValue(int index) const {
 }
 
 // --- Column, Table ---------------------------------------------------------------------
+
+Table::Table(libesedb_table_t* handle, detail::Owner owner,
+             std::shared_ptr<detail::LongValueTrees> trees)
+    : handle_(detail::Adopt<libesedb_table_t, libesedb_table_free>(handle, std::move(owner))) {
+    if (trees && libesedb_table_get_identifier(handle_.get(), &id_, nullptr) == 1) {
+        trees_ = std::move(trees);
+    }
+}
 
 std::u16string Column::name() const {
     return ReadUtf16Name(
@@ -420,7 +540,7 @@ Record Table::record(int index) const {
     Check("cannot read a record", [&](libesedb_error_t** e) {
         return libesedb_table_get_record(handle_.get(), index, &handle, e);
     });
-    return Record(handle, handle_);
+    return Record(handle, handle_, trees_, id_);
 }
 
 // --- File ------------------------------------------------------------------------------
@@ -438,12 +558,17 @@ File::File() {
 
 File::~File() = default;
 
-void File::open(const std::filesystem::path& path) {
+void File::open(const std::filesystem::path& path, LongValueReading reading) {
     close();
     Check("cannot open the database", [&](libesedb_error_t** e) {
         return libesedb_file_open(handle_.get(), path.c_str(), LIBESEDB_OPEN_READ, e);
     });
     open_ = true;
+    std::uint32_t pageSize = 0;
+    if (reading == LongValueReading::Direct &&
+        libesedb_file_get_page_size(handle_.get(), &pageSize, nullptr) == 1) {
+        trees_ = detail::LongValueTrees::Open(path, pageSize);
+    }
 }
 
 void File::close() {
@@ -451,6 +576,7 @@ void File::close() {
         return;
     }
     open_ = false;
+    trees_.reset();
     Check("cannot close the database",
           [&](libesedb_error_t** e) { return libesedb_file_close(handle_.get(), e); });
 }
@@ -468,7 +594,7 @@ Table File::table(int index) const {
     Check("cannot read a table of the catalogue", [&](libesedb_error_t** e) {
         return libesedb_file_get_table(handle_.get(), index, &handle, e);
     });
-    return Table(handle, handle_);
+    return Table(handle, handle_, trees_);
 }
 
 }  // namespace ese

@@ -14,6 +14,10 @@
 
 namespace ese {
 
+namespace detail {
+class LongValueTrees;
+}  // namespace detail
+
 class Error : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -67,11 +71,16 @@ std::shared_ptr<T> Adopt(T* handle, Owner owner) {
 }
 }  // namespace detail
 
+class Record;
+
 class LongValue {
   public:
     LongValue(libesedb_long_value_t* handle, detail::Owner owner)
         : handle_(detail::Adopt<libesedb_long_value_t, libesedb_long_value_free>(
               handle, std::move(owner))) {}
+    // Segments read from the long-value tree; the record and the column's code page serve
+    // text() (0: not known).
+    LongValue(std::vector<Bytes> segments, const Record& record, int index, std::uint32_t codepage);
     int segmentCount() const;
     Bytes segment(int index) const;
     // All segments concatenated, as stored (compressed values stay compressed).
@@ -80,7 +89,9 @@ class LongValue {
     std::u16string text() const;
 
   private:
+    struct Read;
     std::shared_ptr<libesedb_long_value_t> handle_;
+    std::shared_ptr<const Read> read_;  // instead of handle_
 };
 
 class MultiValue {
@@ -101,9 +112,11 @@ class MultiValue {
 
 class Record {
   public:
-    Record(libesedb_record_t* handle, detail::Owner owner)
-        : handle_(
-              detail::Adopt<libesedb_record_t, libesedb_record_free>(handle, std::move(owner))) {}
+    Record(libesedb_record_t* handle, detail::Owner owner,
+           std::shared_ptr<detail::LongValueTrees> trees = nullptr, std::uint32_t tableId = 0)
+        : handle_(detail::Adopt<libesedb_record_t, libesedb_record_free>(handle, std::move(owner))),
+          trees_(std::move(trees)),
+          tableId_(tableId) {}
     int valueCount() const;
     std::uint32_t columnType(int index) const;
     std::u16string columnName(int index) const;
@@ -132,7 +145,13 @@ class Record {
     libesedb_record_t* get() const { return handle_.get(); }
 
   private:
+    friend class LongValue;
+    std::optional<LongValue> libesedbLongValue(int index) const;
+
     std::shared_ptr<libesedb_record_t> handle_;
+    // Where long values are read from instead of through libesedb; null: through libesedb.
+    std::shared_ptr<detail::LongValueTrees> trees_;
+    std::uint32_t tableId_ = 0;
 };
 
 class Column {
@@ -150,8 +169,8 @@ class Column {
 
 class Table {
   public:
-    Table(libesedb_table_t* handle, detail::Owner owner)
-        : handle_(detail::Adopt<libesedb_table_t, libesedb_table_free>(handle, std::move(owner))) {}
+    Table(libesedb_table_t* handle, detail::Owner owner,
+          std::shared_ptr<detail::LongValueTrees> trees = nullptr);
     std::u16string name() const;
     int columnCount() const;
     Column column(int index) const;
@@ -162,20 +181,33 @@ class Table {
 
   private:
     std::shared_ptr<libesedb_table_t> handle_;
+    std::shared_ptr<detail::LongValueTrees> trees_;
+    std::uint32_t id_ = 0;
 };
+
+// How long values are read. libesedb looks every segment up from the root of the long-value
+// tree and searches the whole rest of the tree for the end of the value; Direct reads the
+// segments from the tree's leaves in key order and leaves to libesedb only what it cannot
+// vouch for (see store/long_value_tree.h). Both give the same values.
+enum class LongValueReading { Direct, ThroughLibesedb };
 
 // An ESE database opened read-only. Single-byte names and texts use Windows-1252.
 class File {
   public:
     File();
-    explicit File(const std::filesystem::path& path) : File() { open(path); }
+    explicit File(const std::filesystem::path& path,
+                  LongValueReading reading = LongValueReading::Direct)
+        : File() {
+        open(path, reading);
+    }
     ~File();
     File(File&&) noexcept = default;
     File& operator=(File&&) noexcept = default;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    void open(const std::filesystem::path& path);
+    void open(const std::filesystem::path& path,
+              LongValueReading reading = LongValueReading::Direct);
     // Tables and records still held keep the file object, but must not be read after close.
     void close();
     bool isOpen() const { return open_; }
@@ -185,6 +217,7 @@ class File {
 
   private:
     std::shared_ptr<libesedb_file_t> handle_;
+    std::shared_ptr<detail::LongValueTrees> trees_;
     bool open_ = false;
 };
 

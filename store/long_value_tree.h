@@ -1,0 +1,68 @@
+// Long values read straight from a table's long-value tree.
+//
+// libesedb looks every segment of a long value up from the tree's root and, for the key after
+// the last segment, which is never there, descends into every page to the right of it: one
+// value then costs time in proportion to the whole tree, and reading all bodies of a large
+// store takes time in the square of its size. Here the leaf holding the value's first segment
+// is found once and the segments are taken from there in key order.
+//
+// Only what can be vouched for is answered: a page whose checksum does not match, an
+// unexpected page layout or flag, a value that is not where the key order puts it, a page size
+// of 16 KiB or more: for all of these the caller is told to ask libesedb instead, so that what
+// is read never differs from what libesedb would read.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+namespace ese::detail {
+
+class LongValueTrees {
+  public:
+    // nullptr when the file cannot be opened or its pages are not of a size read here.
+    static std::shared_ptr<LongValueTrees> Open(const std::filesystem::path& path,
+                                                std::uint32_t pageSize);
+    ~LongValueTrees();
+    LongValueTrees(const LongValueTrees&) = delete;
+    LongValueTrees& operator=(const LongValueTrees&) = delete;
+
+    // The segments of the long value with this key (the 4 bytes stored in the record) in the
+    // long-value tree of the table with this object id, in order. nullopt: ask libesedb.
+    std::optional<std::vector<std::vector<std::uint8_t>>> Segments(
+        std::uint32_t tableObjectId, std::span<const std::uint8_t> key);
+
+    // The code page of a text column as the catalogue gives it; 0 when unknown.
+    std::uint32_t ColumnCodepage(std::uint32_t tableObjectId, std::uint32_t columnId);
+
+  private:
+    struct Page;
+    struct TableTrees {
+        std::uint32_t longValueRoot = 0;  // 0: none, or more than one
+        std::map<std::uint32_t, std::uint32_t> codepages;
+    };
+
+    LongValueTrees(int fd, std::uint32_t pageSize, std::uint64_t pageCount);
+    bool ReadPage(std::uint32_t number, Page& page) const;
+    // A branch page, parsed once and kept; nullptr for a leaf or a page that cannot be read.
+    std::shared_ptr<const Page> BranchPage(std::uint32_t number);
+    bool ReadCatalogue();
+    const TableTrees* Table(std::uint32_t objectId);
+
+    int fd_;
+    std::uint32_t pageSize_;
+    std::uint64_t pageCount_;
+    std::mutex mutex_;
+    bool catalogueRead_ = false;
+    bool catalogueUsable_ = false;
+    std::map<std::uint32_t, TableTrees> tables_;
+    std::unordered_map<std::uint32_t, std::shared_ptr<const Page>> branches_;
+};
+
+}  // namespace ese::detail
