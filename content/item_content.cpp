@@ -269,12 +269,11 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         }
         if (attachmentKeys) {
             std::u16string names;
-            for (const store::AttachmentEntry& attachment : session.model.attachments) {
-                if (attachmentKeys->find(attachment.key) != std::u16string::npos) {
-                    SaveAttachmentContent(session, attachment, workFolder_);
-                    names += SafeWorkFileName(attachment.name);
-                    names += u";";
-                }
+            for (std::size_t position : session.model.AttachmentsNamedIn(*attachmentKeys)) {
+                const store::AttachmentEntry& attachment = session.model.attachments[position];
+                SaveAttachmentContent(session, attachment, workFolder_);
+                names += SafeWorkFileName(attachment.name);
+                names += u";";
             }
             entry.attachmentNames = std::move(names);
         }

@@ -1,5 +1,6 @@
 #include "store/messages.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/codepage.h"
@@ -171,6 +172,50 @@ const std::vector<std::size_t>& StoreModel::MessagesWithId(const std::u16string&
     return found == messagesById_.end() ? kNone : found->second;
 }
 
+void StoreModel::AddAttachment(AttachmentEntry entry) {
+    if (indexedAttachments_ == attachments.size()) {
+        const std::size_t length = entry.key.size();
+        if (std::find(attachmentKeyLengths_.begin(), attachmentKeyLengths_.end(), length) ==
+            attachmentKeyLengths_.end()) {
+            attachmentKeyLengths_.push_back(length);
+        }
+        attachmentsByKey_[entry.key].push_back(attachments.size());
+        ++indexedAttachments_;
+    }
+    attachments.push_back(std::move(entry));
+}
+
+std::vector<std::size_t> StoreModel::AttachmentsNamedIn(std::u16string_view keys) const {
+    std::vector<std::size_t> found;
+    if (indexedAttachments_ != attachments.size()) {
+        // Entries added past the index: look at every one.
+        for (std::size_t i = 0; i < attachments.size(); ++i) {
+            if (keys.find(attachments[i].key) != std::u16string_view::npos) {
+                found.push_back(i);
+            }
+        }
+        return found;
+    }
+    // Every piece of the text as long as some key is looked up.
+    for (const std::size_t length : attachmentKeyLengths_) {
+        if (length == 0) {
+            // An empty key occurs in every text.
+            const auto& all = attachmentsByKey_.find(std::u16string_view())->second;
+            found.insert(found.end(), all.begin(), all.end());
+            continue;
+        }
+        for (std::size_t at = 0; at + length <= keys.size(); ++at) {
+            const auto hit = attachmentsByKey_.find(keys.substr(at, length));
+            if (hit != attachmentsByKey_.end()) {
+                found.insert(found.end(), hit->second.begin(), hit->second.end());
+            }
+        }
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
 int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int recordIndex,
                            int idIndex, int attachmentKeysIndex) {
     if (!HasRecordValues(record)) {
@@ -191,7 +236,7 @@ int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int r
     const Text id = IdentifierToText(*record, idIndex, 'b', std::nullopt);
     const std::u16string key = u"0" + id.value_or(u"");
     const Text name = RecordValueToText(*record, nameIndex, id);
-    session.model.attachments.push_back({key, name.value_or(u""), recordIndex});
+    session.model.AddAttachment({key, name.value_or(u""), recordIndex});
     return kOk;
 }
 

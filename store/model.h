@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -75,11 +77,30 @@ class StoreModel {
     // Positions in messages() of every entry with this id, in index order.
     const std::vector<std::size_t>& MessagesWithId(const std::u16string& messageId) const;
 
+    // Appends to attachments and indexes the entry's key.
+    void AddAttachment(AttachmentEntry entry);
+    // Positions in attachments of every entry whose key occurs anywhere in the text (an
+    // item's attachment keys), in list order.
+    std::vector<std::size_t> AttachmentsNamedIn(std::u16string_view keys) const;
+
     void clear() { *this = StoreModel{}; }
 
   private:
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::u16string_view key) const {
+            return std::hash<std::u16string_view>{}(key);
+        }
+    };
+
     std::vector<MessageEntry> messages_;
     std::unordered_map<std::u16string, std::vector<std::size_t>> messagesById_;
+    // Attachment positions by key, and the lengths the keys have; covers the first
+    // indexedAttachments_ entries of attachments.
+    std::unordered_map<std::u16string, std::vector<std::size_t>, KeyHash, std::equal_to<>>
+        attachmentsByKey_;
+    std::vector<std::size_t> attachmentKeyLengths_;
+    std::size_t indexedAttachments_ = 0;
 };
 
 // The item being read in full and exported.
