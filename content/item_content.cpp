@@ -119,9 +119,13 @@ FileHandle CreateNewFile(const std::filesystem::path& path) {
 // Writes an attachment's content from its own "1-23" record ("J3701") into the work folder.
 // An item's folder record has room for one attachment only, so every further attachment is
 // read from there; so is the first, so that a name shared with another item's attachment
-// never brings that item's content along. False when the record holds no content.
+// never brings that item's content along. False when the record holds no content. The table
+// and its column are looked up once per opening of the database (a table object that is new
+// to libesedb first reads the whole table's leaf pages); after any error the next attachment
+// starts afresh.
 bool SaveAttachmentContent(store::StoreSession& session, const store::AttachmentEntry& attachment,
-                           const std::filesystem::path& workFolder) {
+                           const std::filesystem::path& workFolder,
+                           ItemContent::AttachmentTable& kept) {
     if (!session.database || !session.database->isOpen()) {
         return false;
     }
@@ -130,22 +134,33 @@ bool SaveAttachmentContent(store::StoreSession& session, const store::Attachment
             continue;
         }
         try {
-            const ese::Table table = session.database->table(entry.catalogIndex);
-            for (int column = 0; column < table.columnCount(); ++column) {
-                if (table.column(column).name() != u"J3701") {
-                    continue;
+            if (!kept.table || kept.openId != session.database->openId() ||
+                kept.catalogIndex != entry.catalogIndex) {
+                kept = {};
+                kept.table.emplace(session.database->table(entry.catalogIndex));
+                for (int column = 0; column < kept.table->columnCount(); ++column) {
+                    if (kept.table->column(column).name() == u"J3701") {
+                        kept.contentColumn = column;
+                        break;
+                    }
                 }
-                const ese::Record record = table.record(attachment.recordIndex);
-                if (record.valueData(column).empty() && !record.isLongValue(column)) {
-                    return false;
-                }
-                return SaveLongValueToFile(*session.host, record, column, attachment.name,
-                                           workFolder) == store::kOk;
+                kept.openId = session.database->openId();
+                kept.catalogIndex = entry.catalogIndex;
             }
+            const int column = kept.contentColumn;
+            if (column < 0) {
+                return false;
+            }
+            const ese::Record record = kept.table->record(attachment.recordIndex);
+            if (record.valueData(column).empty() && !record.isLongValue(column)) {
+                return false;
+            }
+            return SaveLongValueToFile(*session.host, record, column, attachment.name,
+                                       workFolder) == store::kOk;
         } catch (const ese::Error&) {
+            kept = {};
             return false;
         }
-        return false;
     }
     return false;
 }
@@ -271,7 +286,7 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
             std::u16string names;
             for (std::size_t position : session.model.AttachmentsNamedIn(*attachmentKeys)) {
                 const store::AttachmentEntry& attachment = session.model.attachments[position];
-                SaveAttachmentContent(session, attachment, workFolder_);
+                SaveAttachmentContent(session, attachment, workFolder_, attachmentTable_);
                 names += SafeWorkFileName(attachment.name);
                 names += u";";
             }

@@ -130,7 +130,17 @@ class ItemContent final : public store::ItemContentHandler {
     int contactPagesWritten = 0;
     std::vector<SkippedItem> skipped;  // contacts not saved, and why
 
+    // The "1-23" table and its "J3701" column position (-1: none) as found for one opening
+    // of the database.
+    struct AttachmentTable {
+        std::uint64_t openId = 0;
+        int catalogIndex = -1;
+        std::optional<ese::Table> table;
+        int contentColumn = -1;
+    };
+
   private:
+    AttachmentTable attachmentTable_;
     std::filesystem::path workFolder_;
     std::filesystem::path saveFolder_;
     platform::CrtRandom random_;

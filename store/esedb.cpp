@@ -1,5 +1,6 @@
 #include "store/esedb.h"
 
+#include <atomic>
 #include <string_view>
 
 #include "store/long_value_tree.h"
@@ -564,6 +565,8 @@ void File::open(const std::filesystem::path& path, LongValueReading reading) {
         return libesedb_file_open(handle_.get(), path.c_str(), LIBESEDB_OPEN_READ, e);
     });
     open_ = true;
+    static std::atomic<std::uint64_t> openings{0};
+    openId_ = ++openings;
     std::uint32_t pageSize = 0;
     if (reading == LongValueReading::Direct &&
         libesedb_file_get_page_size(handle_.get(), &pageSize, nullptr) == 1) {
@@ -576,6 +579,7 @@ void File::close() {
         return;
     }
     open_ = false;
+    openId_ = 0;
     trees_.reset();
     Check("cannot close the database",
           [&](libesedb_error_t** e) { return libesedb_file_close(handle_.get(), e); });

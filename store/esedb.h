@@ -211,6 +211,9 @@ class File {
     // Tables and records still held keep the file object, but must not be read after close.
     void close();
     bool isOpen() const { return open_; }
+    // A number of this opening of a file, never given to another opening in this process;
+    // 0 while closed. Tables kept across calls are only good for the opening they came from.
+    std::uint64_t openId() const { return openId_; }
 
     int tableCount() const;
     Table table(int index) const;
@@ -219,6 +222,7 @@ class File {
     std::shared_ptr<libesedb_file_t> handle_;
     std::shared_ptr<detail::LongValueTrees> trees_;
     bool open_ = false;
+    std::uint64_t openId_ = 0;
 };
 
 }  // namespace ese
