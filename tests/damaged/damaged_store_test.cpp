@@ -45,9 +45,6 @@ void ExpectSoundReading(const StoreReading& damaged, const BaseStore& base) {
     EXPECT_TRUE(damaged.silentFailures.empty()) << "a step failed without saying why";
     EXPECT_LE(damaged.itemsRead, base.whole.itemsRead);
     EXPECT_LE(damaged.listedItems, base.whole.listedItems);
-    for (const std::string& failure : damaged.failures) {
-        EXPECT_GT(failure.size(), failure.find(": ") + 2) << "a failure without its reason";
-    }
 }
 
 // Items of every folder table other than `table` came through as in the undamaged store.

@@ -68,11 +68,11 @@ void FlipBit(Bytes& file, std::size_t offset, int bit) {
 
 void FlipBitsInPage(Bytes& file, const PageMap& map, const Page& page, int bits,
                     std::uint32_t seed) {
+    // The generator's raw output, not a distribution: the same bits on every platform.
     std::mt19937 random(seed);
-    std::uniform_int_distribution<std::size_t> where(kPageHeaderSize, map.pageSize - 1);
-    std::uniform_int_distribution<int> bit(0, 7);
     for (int i = 0; i < bits; ++i) {
-        FlipBit(file, map.OffsetOf(page) + where(random), bit(random));
+        const std::size_t where = kPageHeaderSize + random() % (map.pageSize - kPageHeaderSize);
+        FlipBit(file, map.OffsetOf(page) + where, static_cast<int>(random() % 8));
     }
 }
 
