@@ -20,19 +20,24 @@ bool IsTextType(std::uint32_t type) {
 
 // UTF-16 little-endian units of the bytes; an odd last byte is left out.
 std::u16string Utf16LeToText(std::span<const std::uint8_t> bytes) {
-    std::u16string text;
-    text.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     }
     return text;
 }
 
-std::u16string UpToNul(std::u16string text) {
-    const auto end = text.find(u'\0');
-    if (end != std::u16string::npos) {
-        text.resize(end);
-    }
+std::u16string_view UpToNul(std::u16string_view text) {
+    return text.substr(0, text.find(u'\0'));
+}
+
+bool IsKept(char16_t c) {
+    return (c >= 0x20 && c != 0x7F) || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+// DropControlCharacters on a text of our own, without copying it.
+std::u16string DropControlCharactersOf(std::u16string text) {
+    std::erase_if(text, [](char16_t c) { return !IsKept(c); });
     return text;
 }
 
@@ -94,7 +99,7 @@ std::vector<std::u16string> ByteBodyTexts(const std::vector<ese::Bytes>& segment
     std::vector<std::u16string> texts;
     if (!platform::IsValidUtf8(AsChars(all))) {
         for (const ese::Bytes& s : segments) {
-            texts.push_back(DropControlCharacters(platform::Cp1252ToUtf16(AsChars(s))));
+            texts.push_back(DropControlCharactersOf(platform::Cp1252ToUtf16(AsChars(s))));
         }
         return texts;
     }
@@ -109,7 +114,7 @@ std::vector<std::u16string> ByteBodyTexts(const std::vector<ese::Bytes>& segment
     for (const ese::Bytes& s : segments) {
         const std::size_t from = boundary(start);
         const std::size_t to = std::max(from, boundary(start + s.size()));
-        texts.push_back(DropControlCharacters(
+        texts.push_back(DropControlCharactersOf(
             platform::Utf8ToUtf16(AsChars(std::span(all).subspan(from, to - from)))));
         start += s.size();
     }
@@ -129,16 +134,15 @@ std::vector<std::u16string> TextBodyTexts(const ese::Record& record, int index,
         }
     }
     const ese::Bytes all = Joined(segments.bytes);
-    const std::u16string asUtf16 = Utf16LeToText(all);
-    const std::u16string as1252 = platform::Cp1252ToUtf16(AsChars(all));
+    std::u16string asUtf16 = Utf16LeToText(all);
     bool utf16 = false;
     if (whole) {
         utf16 = UpToNul(asUtf16) == UpToNul(*whole);
-        if (!utf16 && UpToNul(as1252) != UpToNul(*whole)) {
+        if (!utf16 && UpToNul(platform::Cp1252ToUtf16(AsChars(all))) != UpToNul(*whole)) {
             // Stored in some other form (compressed): the whole text goes into the first part.
             std::vector<std::u16string> texts(segments.bytes.size());
             if (!texts.empty()) {
-                texts[0] = DropControlCharacters(*whole);
+                texts[0] = DropControlCharactersOf(std::move(*whole));
             }
             return texts;
         }
@@ -153,12 +157,21 @@ std::vector<std::u16string> TextBodyTexts(const ese::Record& record, int index,
     std::vector<std::u16string> texts;
     if (!utf16) {
         for (const ese::Bytes& s : segments.bytes) {
-            texts.push_back(DropControlCharacters(platform::Cp1252ToUtf16(AsChars(s))));
+            texts.push_back(DropControlCharactersOf(platform::Cp1252ToUtf16(AsChars(s))));
         }
+        return texts;
+    }
+    if (segments.bytes.size() == 1 && all.size() % 2 == 0) {
+        // One segment of whole units: its text is the text of all bytes.
+        texts.push_back(DropControlCharactersOf(std::move(asUtf16)));
         return texts;
     }
     ese::Bytes carry;
     for (const ese::Bytes& s : segments.bytes) {
+        if (carry.empty() && s.size() % 2 == 0) {
+            texts.push_back(DropControlCharactersOf(Utf16LeToText(s)));
+            continue;
+        }
         ese::Bytes units = carry;
         units.insert(units.end(), s.begin(), s.end());
         carry.clear();
@@ -166,7 +179,7 @@ std::vector<std::u16string> TextBodyTexts(const ese::Record& record, int index,
             carry.push_back(units.back());
             units.pop_back();
         }
-        texts.push_back(DropControlCharacters(Utf16LeToText(units)));
+        texts.push_back(DropControlCharactersOf(Utf16LeToText(units)));
     }
     return texts;
 }
@@ -275,20 +288,13 @@ bool CheckRecordValue(const ese::Record& record, int index, std::uint32_t type) 
 }  // namespace
 
 std::u16string DropControlCharacters(std::u16string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (char16_t c : text) {
-        if ((c >= 0x20 && c != 0x7F) || c == u'\t' || c == u'\n' || c == u'\r') {
-            out.push_back(c);
-        }
-    }
-    return out;
+    return DropControlCharactersOf(std::u16string(text));
 }
 
 std::u16string BodyBytesToText(std::span<const std::uint8_t> bytes) {
     const std::string_view chars = AsChars(bytes);
-    return DropControlCharacters(platform::IsValidUtf8(chars) ? platform::Utf8ToUtf16(chars)
-                                                              : platform::Cp1252ToUtf16(chars));
+    return DropControlCharactersOf(platform::IsValidUtf8(chars) ? platform::Utf8ToUtf16(chars)
+                                                                : platform::Cp1252ToUtf16(chars));
 }
 
 void ExtractBodyColumn(const ese::Record& record, int index, std::u16string_view columnName,

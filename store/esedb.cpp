@@ -121,9 +121,9 @@ struct LongValue::Read {
                 (all[0] == 0xfe && all[1] == 0xff)) {
                 return std::nullopt;
             }
-            text.reserve(all.size() / 2);
-            for (std::size_t i = 0; i < all.size(); i += 2) {
-                text.push_back(static_cast<char16_t>(all[i] | (all[i + 1] << 8)));
+            text.resize(all.size() / 2);
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                text[i] = static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
             }
             for (std::size_t i = 0; i < text.size(); ++i) {
                 const char16_t c = text[i];
