@@ -1,11 +1,50 @@
 #include "store/esedb.h"
 
 #include <atomic>
+#include <mutex>
 #include <string_view>
 
 #include "store/long_value_tree.h"
 
 namespace ese {
+
+namespace detail {
+
+// Column names and types depend on the table alone (its catalogue entries), not on the record:
+// each is looked up through libesedb once per table object and kept. Lookups that fail are not
+// kept, so they fail again as they did.
+struct TableContext {
+    std::shared_ptr<LongValueTrees> trees;  // null: long values through libesedb
+    std::uint32_t tableId = 0;
+
+    std::mutex mutex;
+    std::vector<std::optional<std::u16string>> names;
+    std::vector<std::optional<std::uint32_t>> types;
+
+    template <class T, class Lookup>
+    T Kept(std::vector<std::optional<T>>& kept, int index, Lookup&& lookup) {
+        if (index >= 0) {
+            std::lock_guard lock(mutex);
+            const auto at = static_cast<std::size_t>(index);
+            if (at < kept.size() && kept[at]) {
+                return *kept[at];
+            }
+        }
+        T value = lookup();
+        if (index >= 0 && index < 65536) {
+            std::lock_guard lock(mutex);
+            const auto at = static_cast<std::size_t>(index);
+            if (kept.size() <= at) {
+                kept.resize(at + 1);
+            }
+            kept[at] = value;
+        }
+        return value;
+    }
+};
+
+}  // namespace detail
+
 namespace {
 
 // Owns a libesedb error while a call is checked.
@@ -287,22 +326,28 @@ int Record::valueCount() const {
 }
 
 std::uint32_t Record::columnType(int index) const {
-    std::uint32_t type = 0;
-    Check("cannot read the column type of a value", [&](libesedb_error_t** e) {
-        return libesedb_record_get_column_type(handle_.get(), index, &type, e);
-    });
-    return type;
+    auto lookup = [&] {
+        std::uint32_t type = 0;
+        Check("cannot read the column type of a value", [&](libesedb_error_t** e) {
+            return libesedb_record_get_column_type(handle_.get(), index, &type, e);
+        });
+        return type;
+    };
+    return table_ ? table_->Kept(table_->types, index, lookup) : lookup();
 }
 
 std::u16string Record::columnName(int index) const {
-    return ReadUtf16Name(
-        "cannot read the column name of a value",
-        [&](std::size_t* size, libesedb_error_t** e) {
-            return libesedb_record_get_utf16_column_name_size(handle_.get(), index, size, e);
-        },
-        [&](std::uint16_t* buffer, std::size_t size, libesedb_error_t** e) {
-            return libesedb_record_get_utf16_column_name(handle_.get(), index, buffer, size, e);
-        });
+    auto lookup = [&] {
+        return ReadUtf16Name(
+            "cannot read the column name of a value",
+            [&](std::size_t* size, libesedb_error_t** e) {
+                return libesedb_record_get_utf16_column_name_size(handle_.get(), index, size, e);
+            },
+            [&](std::uint16_t* buffer, std::size_t size, libesedb_error_t** e) {
+                return libesedb_record_get_utf16_column_name(handle_.get(), index, buffer, size, e);
+            });
+    };
+    return table_ ? table_->Kept(table_->names, index, lookup) : lookup();
 }
 
 std::uint8_t Record::valueFlags(int index) const {
@@ -422,7 +467,8 @@ bool Record::isMultiValue(int index) const {
 }
 
 std::optional<LongValue> Record::longValue(int index) const {
-    if (trees_) {
+    if (table_ && table_->trees) {
+        const std::shared_ptr<detail::LongValueTrees>& trees = table_->trees;
         std::uint8_t flags = 0;
         std::uint32_t columnId = 0;
         Bytes key;
@@ -436,9 +482,9 @@ std::optional<LongValue> Record::longValue(int index) const {
         }
         if (key.size() == 4 &&
             libesedb_record_get_column_identifier(handle_.get(), index, &columnId, nullptr) == 1) {
-            if (auto segments = trees_->Segments(tableId_, key)) {
+            if (auto segments = trees->Segments(table_->tableId, key)) {
                 return LongValue(std::move(*segments), *this, index,
-                                 trees_->ColumnCodepage(tableId_, columnId));
+                                 trees->ColumnCodepage(table_->tableId, columnId));
             }
         }
     }
@@ -469,9 +515,10 @@ std::optional<MultiValue> Record::multiValue(int index) const {
 
 Table::Table(libesedb_table_t* handle, detail::Owner owner,
              std::shared_ptr<detail::LongValueTrees> trees)
-    : handle_(detail::Adopt<libesedb_table_t, libesedb_table_free>(handle, std::move(owner))) {
-    if (trees && libesedb_table_get_identifier(handle_.get(), &id_, nullptr) == 1) {
-        trees_ = std::move(trees);
+    : handle_(detail::Adopt<libesedb_table_t, libesedb_table_free>(handle, std::move(owner))),
+      context_(std::make_shared<detail::TableContext>()) {
+    if (trees && libesedb_table_get_identifier(handle_.get(), &context_->tableId, nullptr) == 1) {
+        context_->trees = std::move(trees);
     }
 }
 
@@ -541,7 +588,7 @@ Record Table::record(int index) const {
     Check("cannot read a record", [&](libesedb_error_t** e) {
         return libesedb_table_get_record(handle_.get(), index, &handle, e);
     });
-    return Record(handle, handle_, trees_, id_);
+    return Record(handle, handle_, context_);
 }
 
 // --- File ------------------------------------------------------------------------------

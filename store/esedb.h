@@ -16,6 +16,7 @@ namespace ese {
 
 namespace detail {
 class LongValueTrees;
+struct TableContext;
 }  // namespace detail
 
 class Error : public std::runtime_error {
@@ -113,10 +114,9 @@ class MultiValue {
 class Record {
   public:
     Record(libesedb_record_t* handle, detail::Owner owner,
-           std::shared_ptr<detail::LongValueTrees> trees = nullptr, std::uint32_t tableId = 0)
+           std::shared_ptr<detail::TableContext> table = nullptr)
         : handle_(detail::Adopt<libesedb_record_t, libesedb_record_free>(handle, std::move(owner))),
-          trees_(std::move(trees)),
-          tableId_(tableId) {}
+          table_(std::move(table)) {}
     int valueCount() const;
     std::uint32_t columnType(int index) const;
     std::u16string columnName(int index) const;
@@ -149,9 +149,9 @@ class Record {
     std::optional<LongValue> libesedbLongValue(int index) const;
 
     std::shared_ptr<libesedb_record_t> handle_;
-    // Where long values are read from instead of through libesedb; null: through libesedb.
-    std::shared_ptr<detail::LongValueTrees> trees_;
-    std::uint32_t tableId_ = 0;
+    // What the records of one table share: column names and types once looked up, and where
+    // long values are read from. Null: everything through libesedb.
+    std::shared_ptr<detail::TableContext> table_;
 };
 
 class Column {
@@ -181,8 +181,7 @@ class Table {
 
   private:
     std::shared_ptr<libesedb_table_t> handle_;
-    std::shared_ptr<detail::LongValueTrees> trees_;
-    std::uint32_t id_ = 0;
+    std::shared_ptr<detail::TableContext> context_;
 };
 
 // How long values are read. libesedb looks every segment up from the root of the long-value
