@@ -210,6 +210,9 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
     Text recipientData;
     std::u16string_view bodyKind;
     const std::u16string& messageKey = session.state.currentItem.messageId;
+    // Contact values make the page of a contact; items of other folders have no use for them.
+    const std::u16string& folderClass = session.state.currentFolderClass;
+    const bool contactFolder = folderClass == u"IPM.Contact" || folderClass == u"IPF.Contact";
 
     int count = 0;
     try {
@@ -250,7 +253,9 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         bool isContactColumn = false;
         for (const ContactColumn& column : kContactColumns) {
             if (head == column.name) {
-                captured[column.field] = store::RecordValueToText(record, i, std::nullopt);
+                if (contactFolder) {
+                    captured[column.field] = store::RecordValueToText(record, i, std::nullopt);
+                }
                 isContactColumn = true;
                 break;
             }
@@ -270,7 +275,6 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         }
     }
 
-    const std::u16string& folderClass = session.state.currentFolderClass;
     if (folderClass.starts_with(u"Folder")) {
         MailDetailEntry entry;
         entry.messageId = std::move(messageId);
@@ -297,7 +301,7 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         entry.subject = item.subject;
         entry.date = item.date;
         mailDetails.push_back(std::move(entry));
-    } else if (folderClass == u"IPM.Contact" || folderClass == u"IPF.Contact") {
+    } else if (contactFolder) {
         std::u16string page = RenderContactPage(captured);
         contactCards.push_back({std::move(messageId), std::move(captured), std::move(page)});
     }
