@@ -2,7 +2,7 @@
 // flipped bits in record, long-value and catalogue pages, and with whole pages zeroed. Each is
 // scanned, every folder listed and every listed item read, the way the window does it. The
 // reading must finish, say in words what failed, and still bring every item that the damage
-// left readable.
+// left readable; a save of everything must then write every one of those items whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +27,12 @@ struct BaseStore {
     PageMap map;
     std::map<std::uint32_t, TreeOwner> owners;
     StoreReading whole;
+    StoreExport saved;
+
+    // Items read that a save of everything does not write: those of folders it leaves out.
+    std::size_t NotSaved() const {
+        return whole.itemsRead - static_cast<std::size_t>(saved.mails + saved.contacts);
+    }
 
     // The table the page belongs to and its role; an empty table name for pages of no table
     // (the database's own trees, the catalogue).
@@ -45,6 +51,20 @@ void ExpectSoundReading(const StoreReading& damaged, const BaseStore& base) {
     EXPECT_TRUE(damaged.silentFailures.empty()) << "a step failed without saying why";
     EXPECT_LE(damaged.itemsRead, base.whole.itemsRead);
     EXPECT_LE(damaged.listedItems, base.whole.listedItems);
+}
+
+// What a save of a damaged copy must satisfy: a file for every item it counts and nothing else
+// left behind, no item that the undamaged store does not have, and every item that the reading
+// of the same copy brought.
+void ExpectSoundExport(const StoreExport& saved, const StoreReading& damaged,
+                       const BaseStore& base) {
+    SCOPED_TRACE(Describe(saved));
+    EXPECT_EQ(saved.msgFiles, static_cast<std::size_t>(saved.mails));
+    EXPECT_EQ(saved.htmlFiles, static_cast<std::size_t>(saved.contacts));
+    EXPECT_TRUE(saved.otherFiles.empty()) << saved.otherFiles.front();
+    const auto written = static_cast<std::size_t>(saved.mails + saved.contacts);
+    EXPECT_LE(written, static_cast<std::size_t>(base.saved.mails + base.saved.contacts));
+    EXPECT_GE(written + base.NotSaved(), damaged.itemsRead) << "a readable item was not saved";
 }
 
 // Items of every folder table other than `table` came through as in the undamaged store.
@@ -80,6 +100,7 @@ class DamagedStores : public ::testing::Test {
         base.map = PageMap::Of(base.bytes);
         base.owners = TreeOwners(path);
         base.whole = Read(base.bytes);
+        base.saved = Export(base.bytes);
         return base;
     }
 
@@ -91,6 +112,26 @@ class DamagedStores : public ::testing::Test {
         fs::remove_all(work);
         fs::create_directory(work);
         return ReadWholeStore(copy, work);
+    }
+
+    // Saves everything of a copy made of these bytes into a fresh destination.
+    static StoreExport Export(const Bytes& bytes) {
+        const fs::path copy = *dir_ / "copy.edb";
+        const fs::path work = *dir_ / "work";
+        const fs::path saved = *dir_ / "saved";
+        WriteFileBytes(copy, bytes);
+        fs::remove_all(work);
+        fs::remove_all(saved);
+        fs::create_directory(work);
+        return ExportWholeStore(copy, saved, work);
+    }
+
+    // Reads the copy, then saves it, and checks both.
+    static StoreReading ReadAndExport(const Bytes& bytes, const BaseStore& base) {
+        const StoreReading damaged = Read(bytes);
+        ExpectSoundReading(damaged, base);
+        ExpectSoundExport(Export(bytes), damaged, base);
+        return damaged;
     }
 
     static std::unique_ptr<testing_support::TempDir> dir_;
@@ -120,7 +161,17 @@ TEST_F(DamagedStores, UndamagedStoresAreReadWhole) {
         EXPECT_FALSE(base.map.Select([](const Page& p) { return p.isCatalogue(); }).empty());
         EXPECT_FALSE(base.map.Select([](const Page& p) { return p.isLongValue(); }).empty());
         EXPECT_FALSE(base.map.Select([](const Page& p) { return p.isTableData(); }).empty());
+        // The save writes every mail and contact of the folders it covers.
+        SCOPED_TRACE(Describe(base.saved));
+        EXPECT_TRUE(base.saved.error.empty());
+        EXPECT_TRUE(base.saved.folderErrors.empty());
+        EXPECT_GT(base.saved.mails, 0);
+        EXPECT_GT(base.saved.contacts, 0);
+        EXPECT_EQ(base.saved.msgFiles, static_cast<std::size_t>(base.saved.mails));
+        EXPECT_LE(static_cast<std::size_t>(base.saved.mails + base.saved.contacts),
+                  base.whole.itemsRead);
     }
+
     EXPECT_EQ(bases_[0].whole.itemsRead, kSmallStoreItems);
     EXPECT_EQ(bases_[0].whole.folders, 4u);
     // The small store's Inbox spans several record pages, so damage can hit part of it.
@@ -143,8 +194,7 @@ TEST_F(DamagedStores, TruncatedCopiesFailInWordsAndShowNothingThatIsNotThere) {
             SCOPED_TRACE(base.name + " cut at " + std::to_string(cut));
             const Bytes bytes(base.bytes.begin(),
                               base.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
-            const StoreReading damaged = Read(bytes);
-            ExpectSoundReading(damaged, base);
+            const StoreReading damaged = ReadAndExport(bytes, base);
             if (damaged.itemsRead < base.whole.itemsRead || damaged.tables < base.whole.tables) {
                 EXPECT_FALSE(damaged.failures.empty()) << "a loss without a word";
             }
@@ -166,8 +216,7 @@ TEST_F(DamagedStores, AZeroedPageLosesAtMostWhatItsTableHolds) {
                          (owner.longValues ? " (long values)" : ""));
             Bytes bytes = base.bytes;
             ZeroPage(bytes, base.map, page);
-            const StoreReading damaged = Read(bytes);
-            ExpectSoundReading(damaged, base);
+            const StoreReading damaged = ReadAndExport(bytes, base);
             for (const std::u16string& id : damaged.readIds) {
                 EXPECT_TRUE(base.whole.readIds.contains(id));
             }
@@ -212,8 +261,7 @@ TEST_F(DamagedStores, FlippedBitsInRecordLongValueAndCataloguePages) {
                     // As if the page had been written so: the checksums do not give it away.
                     RepairPageChecksums(bytes, base.map, page);
                 }
-                const StoreReading damaged = Read(bytes);
-                ExpectSoundReading(damaged, base);
+                const StoreReading damaged = ReadAndExport(bytes, base);
                 if (IsFolderTable(owner.table)) {
                     ExpectOtherFoldersWhole(damaged, base, owner.table);
                 } else if (owner.longValues || owner.table == u"1-23") {

@@ -3,12 +3,19 @@
 #include <sstream>
 
 #include "content/item_content.h"
+#include "export/export_run.h"
+#include "export/message_component.h"
 #include "platform/codepage.h"
 #include "store/messages.h"
 #include "store/session.h"
 
 namespace damaged {
 namespace {
+
+class QuietUi final : public msgexport::ExportUi {
+  public:
+    void ShowMessage(std::u16string_view) override {}
+};
 
 class CountingList final : public store::ItemListSink {
   public:
@@ -99,6 +106,76 @@ StoreReading ReadWholeStore(const std::filesystem::path& storePath,
         reading.bodyParts += part.text.empty() ? 0 : 1;
     }
     return reading;
+}
+
+StoreExport ExportWholeStore(const std::filesystem::path& storePath,
+                             const std::filesystem::path& destination,
+                             const std::filesystem::path& workFolder) {
+    msgfile::RegisterMessageFileComponent();
+    StoreExport saved;
+    store::NullScanHost host;
+    store::StoreSession session(host, nullptr);
+    // The scan the save needs: the same steps as the window's, where a failure leaves the
+    // model as far as it came.
+    if (OpenStore(session, storePath) != store::kOk || ListTables(session) != store::kOk) {
+        saved.error = "scan: " + session.lastError;
+        return saved;
+    }
+    for (std::u16string_view table : {u"Mailbox", u"Folders", u"Msg", u"1-23"}) {
+        if (ScanTableByName(session, table) != store::kOk && table != u"Msg") {
+            saved.error = "scan of " + Narrow(table) + ": " + session.lastError;
+            break;
+        }
+    }
+    store::CloseStore(session);
+    store::FreeStore(session);
+
+    QuietUi ui;
+    const msgexport::SaveRequest request{
+        storePath, destination, workFolder,
+        msgexport::BuildExportList(session.model, [](store::TreeItem) { return true; })};
+    const msgexport::SaveReport report = msgexport::RunSave(session, request, &ui);
+    if (saved.error.empty()) {
+        saved.error = report.error;
+    }
+    for (const msgexport::FolderReport& folder : report.folders) {
+        if (!folder.error.empty()) {
+            saved.folderErrors.push_back(Narrow(folder.mailbox) + "/" + Narrow(folder.folder) +
+                                         ": " + folder.error);
+        }
+    }
+    saved.mails = report.mails();
+    saved.contacts = report.contacts();
+    saved.skipped = report.skipped();
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(destination, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory()) {
+            continue;
+        }
+        const std::filesystem::path& file = it->path();
+        if (file.extension() == ".msg") {
+            ++saved.msgFiles;
+        } else if (file.extension() == ".html") {
+            ++saved.htmlFiles;
+        } else {
+            saved.otherFiles.push_back(file.string());
+        }
+    }
+    return saved;
+}
+
+std::string Describe(const StoreExport& s) {
+    std::ostringstream out;
+    out << "saved " << s.mails << " mails (" << s.msgFiles << " .msg files), " << s.contacts
+        << " contacts (" << s.htmlFiles << " pages), skipped " << s.skipped;
+    if (!s.error.empty()) {
+        out << "\n  error: " << s.error;
+    }
+    for (const std::string& f : s.folderErrors) {
+        out << "\n  folder failed: " << f;
+    }
+    return out.str();
 }
 
 std::string Describe(const StoreReading& r) {

@@ -35,7 +35,26 @@ struct StoreReading {
 StoreReading ReadWholeStore(const std::filesystem::path& store,
                             const std::filesystem::path& workFolder);
 
+// A save of every mailbox and folder, as Save with every box checked does it.
+struct StoreExport {
+    std::string error;  // why the save could not start or run on, or the scan's failure
+    std::vector<std::string> folderErrors;  // "mailbox/folder: reason"
+    int mails = 0;                          // as the save reports them
+    int contacts = 0;
+    int skipped = 0;
+    std::size_t msgFiles = 0;  // files found under the destination afterwards
+    std::size_t htmlFiles = 0;
+    std::vector<std::string> otherFiles;  // anything else found there
+};
+
+// Scans the store, then saves everything into the destination, which must not exist yet; the
+// item reader's files go into the work folder, which must exist.
+StoreExport ExportWholeStore(const std::filesystem::path& store,
+                             const std::filesystem::path& destination,
+                             const std::filesystem::path& workFolder);
+
 // A one-line account of a reading, for test messages.
 std::string Describe(const StoreReading& reading);
+std::string Describe(const StoreExport& saved);
 
 }  // namespace damaged

@@ -3,12 +3,17 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "content/compressed_rtf.h"
 #include "content/rtf_text.h"
+#include "export/compose.h"
 #include "fixture_stores.h"
+#include "platform/datetime.h"
 #include "store/address.h"
+#include "store/esedb.h"
+#include "store/long_value_tree.h"
 #include "store/values.h"
 #include "store_patches.h"
 #include "whole_store.h"
@@ -167,6 +172,115 @@ std::string StoreTarget::Check(Input input) const {
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(work)) {
         if (!entry.is_regular_file()) {
             return "the work folder holds something other than files: " + entry.path().string();
+        }
+    }
+    return {};
+}
+
+std::string CheckDateText(Input input) {
+    const std::u16string text(input.begin(), input.end());
+    const double date = msgexport::DateTextToAutomationDate(text);
+    if (date == 0.0) {
+        return {};
+    }
+    // 1 January 0000 (day -693,959, its time of day counted off) and 31 December 9999, 23:59:59.
+    if (!std::isfinite(date) || date <= -693960.0 || date >= 2958466.0) {
+        return fmt::format("{} is not a date of years 0 to 9999", date);
+    }
+    std::uint64_t filetime = 0;
+    const bool representable = platform::OleDateToFiletime(date, filetime);
+    // Day -109,205 is 1 January 1601; before the epoch the whole days count the date.
+    const bool from1601 = std::trunc(date) >= -109205.0;
+    if (representable != from1601) {
+        return fmt::format("{} {} a FILETIME", date, representable ? "became" : "did not become");
+    }
+    if (!representable) {
+        return {};
+    }
+    const std::u16string again = platform::FiletimeToText(filetime);
+    if (msgexport::DateTextToAutomationDate(again) != date) {
+        return fmt::format("{} does not read back from its own date text", date);
+    }
+    // "Mar 05, 2009 14:07:09"
+    if (text.size() == 21 && again != text) {
+        return "a date text in full widths did not come back as itself";
+    }
+    return {};
+}
+
+// Every long value of a store: the table's object id, the key stored in the record, and the
+// text columns with their column ids.
+struct LongValueTarget::Keys {
+    struct Value {
+        std::uint32_t table = 0;
+        std::vector<std::uint8_t> key;
+    };
+    std::vector<Value> values;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> textColumns;  // (table, column id)
+
+    explicit Keys(const std::filesystem::path& store) {
+        const ese::File file(store);
+        for (int t = 0; t < file.tableCount(); ++t) {
+            const ese::Table table = file.table(t);
+            std::uint32_t id = 0;
+            if (libesedb_table_get_identifier(table.get(), &id, nullptr) != 1) {
+                continue;
+            }
+            for (int c = 0; c < table.columnCount(); ++c) {
+                const ese::Column column = table.column(c);
+                if (column.type() == ese::kText || column.type() == ese::kLargeText) {
+                    textColumns.emplace_back(id, column.identifier());
+                }
+            }
+            for (int r = 0; r < table.recordCount(); ++r) {
+                const ese::Record record = table.record(r);
+                for (int v = 0; v < record.valueCount(); ++v) {
+                    if ((record.valueFlags(v) & ese::kLongValue) != 0) {
+                        values.push_back({id, record.valueData(v)});
+                    }
+                }
+            }
+        }
+    }
+};
+
+LongValueTarget::LongValueTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
+    edbforge::StoreBuilder::build(TinyStoreScenario(), folder_ / "tiny.edb");
+    damaged::WriteSmallStore(folder_ / "small.edb");
+    tiny_ = damaged::ReadFileBytes(folder_ / "tiny.edb");
+    small_ = damaged::ReadFileBytes(folder_ / "small.edb");
+    tinyKeys_ = std::make_unique<Keys>(folder_ / "tiny.edb");
+    smallKeys_ = std::make_unique<Keys>(folder_ / "small.edb");
+}
+
+LongValueTarget::~LongValueTarget() = default;
+
+std::string LongValueTarget::Check(Input input) const {
+    StoreDamage damage = ParseDamage(input);
+    damage.repairChecksums = true;
+    const damaged::Bytes file = ApplyDamage(damage.smallStore ? small_ : tiny_, damage);
+    const std::filesystem::path copy = folder_ / "copy.edb";
+    damaged::WriteFileBytes(copy, file);
+    const auto trees =
+        ese::detail::LongValueTrees::Open(copy, damaged::PageMap::Of(tiny_).pageSize);
+    if (!trees) {
+        return "the reader would not open a store of 4 KiB pages";
+    }
+    const Keys& keys = damage.smallStore ? *smallKeys_ : *tinyKeys_;
+    for (const auto& [table, column] : keys.textColumns) {
+        trees->ColumnCodepage(table, column);
+    }
+    for (const Keys::Value& value : keys.values) {
+        const auto segments = trees->Segments(value.table, value.key);
+        if (!segments) {
+            continue;
+        }
+        std::size_t total = 0;
+        for (const std::vector<std::uint8_t>& segment : *segments) {
+            total += segment.size();
+        }
+        if (total > file.size()) {
+            return fmt::format("a long value of {} bytes out of a file of {}", total, file.size());
         }
     }
     return {};

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -49,7 +50,29 @@ class StoreTarget {
     std::vector<std::uint8_t> small_;
 };
 
-// The export's date-text parser gets its Check function and harness here when that code
-// lands (see tests/fuzz/CMakeLists.txt).
+// The store layer's own reader of long-value trees (ese::detail::LongValueTrees), which parses
+// pages of the file itself: a fixture store damaged as for StoreTarget, always with its
+// checksums made right again (the reader leaves pages with wrong ones to libesedb), then every
+// long value of the undamaged store asked for by its key. A value never holds more bytes than
+// the file, and the reader's answers must come without crash, hang or undefined behaviour.
+class LongValueTarget {
+  public:
+    explicit LongValueTarget(std::filesystem::path folder);
+    ~LongValueTarget();
+    std::string Check(Input input) const;
+
+  private:
+    struct Keys;
+    std::filesystem::path folder_;
+    std::vector<std::uint8_t> tiny_;
+    std::vector<std::uint8_t> small_;
+    std::unique_ptr<Keys> tinyKeys_;
+    std::unique_ptr<Keys> smallKeys_;
+};
+
+// msgexport::DateTextToAutomationDate on the input bytes taken one character each. A date it
+// accepts lies within years 0 to 9999; from 1601 on it becomes a FILETIME whose date text reads
+// back as the same date, and equals the input when the input is written in full widths.
+std::string CheckDateText(Input input);
 
 }  // namespace fuzz

@@ -120,6 +120,8 @@ void StoreSeeds(Corpus& corpus, bool small, const fs::path& store) {
     auto add = [&](fuzz::StoreDamage damage, bool alsoRepaired) {
         damage.smallStore = small;
         corpus.Add("store", fuzz::EncodeDamage(damage));
+        // The long-value harness takes the same input and always repairs the checksums.
+        corpus.Add("long_values", fuzz::EncodeDamage(damage));
         if (alsoRepaired) {
             damage.repairChecksums = true;
             corpus.Add("store", fuzz::EncodeDamage(damage));

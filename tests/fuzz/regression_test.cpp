@@ -32,13 +32,17 @@ std::vector<fs::path> InputsOf(const std::string& harness) {
 
 TEST(FuzzInputs, CheckedInInputsPassEveryCheck) {
     testing_support::TempDir dir;
+    testing_support::TempDir longValueDir;
     const fuzz::StoreTarget store(dir.path());
+    const fuzz::LongValueTarget longValues(longValueDir.path());
     const std::map<std::string, std::function<std::string(fuzz::Input)>> harnesses = {
         {"compressed_rtf", fuzz::CheckCompressedRtf},
         {"rtf_text", fuzz::CheckRtfText},
         {"seven_bit", fuzz::CheckSevenBitText},
         {"address", fuzz::CheckAddresses},
+        {"date_text", fuzz::CheckDateText},
         {"store", [&](fuzz::Input in) { return store.Check(in); }},
+        {"long_values", [&](fuzz::Input in) { return longValues.Check(in); }},
     };
     for (const auto& [harness, check] : harnesses) {
         const std::vector<fs::path> inputs = InputsOf(harness);
