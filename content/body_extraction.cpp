@@ -184,67 +184,25 @@ std::vector<std::u16string> TextBodyTexts(const ese::Record& record, int index,
     return texts;
 }
 
-std::optional<ese::Bytes> ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    ese::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
-// The compressed RTF body: its bytes go to one work file, the RTF made of them to another,
-// and the text read back from that becomes the body part. Both files are removed.
+// The compressed RTF body gives one body part: the text of the RTF it decompresses to.
 void ConvertCompressedRtf(const Segments& segments, const std::u16string& messageKey,
-                          const std::filesystem::path& workFolder,
                           std::vector<BodyPartEntry>& bodyParts, std::u16string_view& bodyKind) {
-    const std::filesystem::path compressedFile =
-        workFolder / SafeWorkFileName(messageKey + u"_lzfu.txt");
-    const std::filesystem::path rtfFile =
-        workFolder / SafeWorkFileName(messageKey + u"rtfbody.rtf");
-    {
-        std::ofstream out(compressedFile, std::ios::binary | std::ios::trunc);
-        for (const ese::Bytes& s : segments.bytes) {
-            if (s.empty()) {
-                continue;
-            }
+    for (const ese::Bytes& s : segments.bytes) {
+        if (!s.empty()) {
             bodyKind = kKindText;
-            if (out) {
-                out.write(reinterpret_cast<const char*>(s.data()),
-                          static_cast<std::streamsize>(s.size()));
-                out.clear();
-            }
         }
     }
     if (!segments.complete) {
         return;
     }
     std::u16string text;
-    if (const auto compressed = ReadWholeFile(compressedFile)) {
-        std::vector<std::uint8_t> rtf;
-        if (!compressed->empty()) {
-            rtf = DecompressRtf(*compressed).value_or(std::vector<std::uint8_t>{});
-        }
-        bool written = false;
-        {
-            std::ofstream out(rtfFile, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(rtf.data()),
-                      static_cast<std::streamsize>(rtf.size()));
-            written = static_cast<bool>(out);
-        }
-        if (written) {
-            if (const auto converted = RtfToText(rtfFile)) {
-                text = DropControlCharacters(converted->text);
-            }
+    const ese::Bytes compressed = Joined(segments.bytes);
+    if (!compressed.empty()) {
+        if (const auto rtf = DecompressRtf(compressed)) {
+            text = DropControlCharacters(RtfToText(std::span<const std::uint8_t>(*rtf)).text);
         }
     }
     bodyParts.push_back({messageKey, std::move(text), kKindText, 0});
-    std::error_code ec;
-    std::filesystem::remove(rtfFile, ec);
-    std::filesystem::remove(compressedFile, ec);
 }
 
 bool CheckRecordValue(const ese::Record& record, int index, std::uint32_t type) {
@@ -298,8 +256,8 @@ std::u16string BodyBytesToText(std::span<const std::uint8_t> bytes) {
 }
 
 void ExtractBodyColumn(const ese::Record& record, int index, std::u16string_view columnName,
-                       const std::u16string& messageKey, const std::filesystem::path& workFolder,
-                       std::vector<BodyPartEntry>& bodyParts, std::u16string_view& bodyKind) {
+                       const std::u16string& messageKey, std::vector<BodyPartEntry>& bodyParts,
+                       std::u16string_view& bodyKind) {
     const bool plain = columnName == u"S1000";
     const bool rtf = columnName == u"N1009";
     const bool html = columnName == u"N1013";
@@ -318,7 +276,7 @@ void ExtractBodyColumn(const ese::Record& record, int index, std::u16string_view
         return;
     }
     if (rtf) {
-        ConvertCompressedRtf(*segments, messageKey, workFolder, bodyParts, bodyKind);
+        ConvertCompressedRtf(*segments, messageKey, bodyParts, bodyKind);
         return;
     }
     const std::vector<std::u16string> texts =

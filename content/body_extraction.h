@@ -34,13 +34,13 @@ std::u16string DropControlCharacters(std::u16string_view text);
 
 // Turns one body column of an item's record into body parts and records its body kind.
 // Columns other than "S1000", "N1009" and "N1013" are left alone. Text columns are read in
-// their own code page (UTF-16 stays UTF-16); byte columns by BodyBytesToText. A compressed RTF
-// body is converted through two files in the work folder, removed again afterwards, and gives
-// one part. A long value gives one part per segment with bytes; a value kept in the record
-// gives one part with index 0.
+// their own code page (UTF-16 stays UTF-16); byte columns by BodyBytesToText. A compressed
+// RTF body gives one part: the text of the RTF it holds, empty when it does not decompress.
+// A long value gives one part per segment with bytes; a value kept in the record gives one
+// part with index 0.
 void ExtractBodyColumn(const ese::Record& record, int index, std::u16string_view columnName,
-                       const std::u16string& messageKey, const std::filesystem::path& workFolder,
-                       std::vector<BodyPartEntry>& bodyParts, std::u16string_view& bodyKind);
+                       const std::u16string& messageKey, std::vector<BodyPartEntry>& bodyParts,
+                       std::u16string_view& bodyKind);
 
 // Writes the long value of one column into the work folder under the file name, made safe by
 // SafeWorkFileName. Values that are not long values are only checked. Returns store::kOk, or

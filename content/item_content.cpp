@@ -271,7 +271,7 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         } else if (head == u"N67b4") {
             recipientData = store::RecordValueToText(record, i, std::nullopt);
         } else {
-            ExtractBodyColumn(record, i, name, messageKey, workFolder_, bodyParts, bodyKind);
+            ExtractBodyColumn(record, i, name, messageKey, bodyParts, bodyKind);
         }
     }
 

@@ -118,7 +118,7 @@ TEST_F(BodyFilesTest, ALongValueBrokenPartWayKeepsWhatCameBefore) {
     const ese::Record record = LastTableRecord(file);
     std::vector<content::BodyPartEntry> parts;
     std::u16string_view kind = content::kKindEmpty;
-    content::ExtractBodyColumn(record, 1, u"S1000", u"1", work_, parts, kind);
+    content::ExtractBodyColumn(record, 1, u"S1000", u"1", parts, kind);
     EXPECT_TRUE(parts.empty());
     EXPECT_EQ(kind, content::kKindEmpty);
 
