@@ -125,17 +125,20 @@ std::vector<std::u16string> ByteBodyTexts(const std::vector<ese::Bytes>& segment
 // code page; its whole text tells which reading of the segment bytes is the right one.
 std::vector<std::u16string> TextBodyTexts(const ese::Record& record, int index,
                                           const Segments& segments) {
+    const ese::Bytes all = Joined(segments.bytes);
+    std::u16string asUtf16 = Utf16LeToText(all);
+    // A value whose text is its bytes read as UTF-16 needs no whole text to compare with.
+    const bool plainUtf16 =
+        segments.complete && segments.longValue && segments.longValue->plainTextCodepage() == 1200;
     std::optional<std::u16string> whole;
-    if (segments.complete) {
+    if (segments.complete && !plainUtf16) {
         try {
             whole = segments.longValue ? segments.longValue->text() : record.valueUtf16(index);
         } catch (const ese::Error&) {
             whole.reset();
         }
     }
-    const ese::Bytes all = Joined(segments.bytes);
-    std::u16string asUtf16 = Utf16LeToText(all);
-    bool utf16 = false;
+    bool utf16 = plainUtf16;
     if (whole) {
         utf16 = UpToNul(asUtf16) == UpToNul(*whole);
         if (!utf16 && UpToNul(platform::Cp1252ToUtf16(AsChars(all))) != UpToNul(*whole)) {

@@ -140,51 +140,72 @@ struct LongValue::Read {
     std::uint32_t columnType = 0;
     std::uint32_t codepage = 0;
 
-    // The text without libesedb when its reading is beyond doubt: UTF-16 text (code page
-    // 1200) without a byte-order mark or an unpaired surrogate, or ASCII text (code page
-    // 1252). Compressed values (first byte 0x18) and everything else go to libesedb.
-    std::optional<std::u16string> PlainText() const {
-        if (columnType != kText && columnType != kLargeText) {
-            return std::nullopt;
+    // The code page in which the text can be read without libesedb because its reading is
+    // beyond doubt: UTF-16 text (code page 1200) without a byte-order mark or an unpaired
+    // surrogate, or ASCII text (code page 1252). 0 for compressed values (first byte 0x18) and
+    // everything else, which go to libesedb.
+    std::uint32_t PlainCodepage(const Bytes& all) const {
+        if ((columnType != kText && columnType != kLargeText) || all.empty() ||
+            (all.size() > 1 && all[0] == 0x18)) {
+            return 0;
         }
+        if (codepage == 1200) {
+            if (all.size() % 2 != 0 || (all[0] == 0xff && all[1] == 0xfe) ||
+                (all[0] == 0xfe && all[1] == 0xff)) {
+                return 0;
+            }
+            const std::size_t units = all.size() / 2;
+            auto unit = [&](std::size_t i) {
+                return static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
+            };
+            for (std::size_t i = 0; i < units; ++i) {
+                const char16_t c = unit(i);
+                if (c == 0xfffe || c == 0xffff) {
+                    return 0;
+                }
+                if (c >= 0xd800 && c <= 0xdbff && i + 1 < units && unit(i + 1) >= 0xdc00 &&
+                    unit(i + 1) <= 0xdfff) {
+                    ++i;
+                } else if (c >= 0xd800 && c <= 0xdfff) {
+                    return 0;
+                }
+            }
+            return 1200;
+        }
+        if (codepage == 1252) {
+            for (std::uint8_t b : all) {
+                if (b >= 0x80) {
+                    return 0;
+                }
+            }
+            return 1252;
+        }
+        return 0;
+    }
+
+    Bytes Joined() const {
         Bytes all;
         for (const Bytes& s : segments) {
             all.insert(all.end(), s.begin(), s.end());
         }
-        if (all.empty() || (all.size() > 1 && all[0] == 0x18)) {
+        return all;
+    }
+
+    // The text as PlainCodepage reads it, up to the first NUL.
+    std::optional<std::u16string> PlainText() const {
+        const Bytes all = Joined();
+        const std::uint32_t plain = PlainCodepage(all);
+        if (plain == 0) {
             return std::nullopt;
         }
         std::u16string text;
-        if (codepage == 1200) {
-            if (all.size() % 2 != 0 || (all[0] == 0xff && all[1] == 0xfe) ||
-                (all[0] == 0xfe && all[1] == 0xff)) {
-                return std::nullopt;
-            }
+        if (plain == 1200) {
             text.resize(all.size() / 2);
             for (std::size_t i = 0; i < text.size(); ++i) {
                 text[i] = static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
             }
-            for (std::size_t i = 0; i < text.size(); ++i) {
-                const char16_t c = text[i];
-                if (c == 0xfffe || c == 0xffff) {
-                    return std::nullopt;
-                }
-                if (c >= 0xd800 && c <= 0xdbff && i + 1 < text.size() && text[i + 1] >= 0xdc00 &&
-                    text[i + 1] <= 0xdfff) {
-                    ++i;
-                } else if (c >= 0xd800 && c <= 0xdfff) {
-                    return std::nullopt;
-                }
-            }
-        } else if (codepage == 1252) {
-            for (std::uint8_t b : all) {
-                if (b >= 0x80) {
-                    return std::nullopt;
-                }
-                text.push_back(static_cast<char16_t>(b));
-            }
         } else {
-            return std::nullopt;
+            text.assign(all.begin(), all.end());
         }
         const auto end = text.find(u'\0');
         if (end != std::u16string::npos) {
@@ -238,6 +259,10 @@ Bytes LongValue::data() const {
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
+}
+
+std::uint32_t LongValue::plainTextCodepage() const {
+    return read_ ? read_->PlainCodepage(read_->Joined()) : 0;
 }
 
 std::u16string LongValue::text() const {

@@ -88,6 +88,9 @@ class LongValue {
     Bytes data() const;
     // The value as text, decompressed; for text columns only (code page of the column).
     std::u16string text() const;
+    // 1200 when text() is the value's bytes read as UTF-16 little-endian up to the first NUL,
+    // 1252 when it is the bytes as ASCII up to the first NUL; 0 when libesedb has to read it.
+    std::uint32_t plainTextCodepage() const;
 
   private:
     struct Read;

@@ -27,6 +27,27 @@ struct Reading {
     std::string textError;
 };
 
+// A value that names a plain code page reads as its bytes in that code page, up to a NUL.
+void ExpectPlainTextAsPromised(const ese::LongValue& value, const std::u16string& text) {
+    const ese::Bytes bytes = value.data();
+    std::u16string plain;
+    switch (value.plainTextCodepage()) {
+        case 0:
+            return;
+        case 1200:
+            for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+                plain.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
+            }
+            break;
+        case 1252:
+            plain.assign(bytes.begin(), bytes.end());
+            break;
+        default:
+            ADD_FAILURE() << "code page " << value.plainTextCodepage();
+    }
+    EXPECT_EQ(plain.substr(0, plain.find(u'\0')), text);
+}
+
 Reading Read(const ese::Record& record, int index) {
     Reading r;
     try {
@@ -43,6 +64,7 @@ Reading Read(const ese::Record& record, int index) {
             r.hasText = true;
             try {
                 r.text = value->text();
+                ExpectPlainTextAsPromised(*value, r.text);
             } catch (const ese::Error& e) {
                 r.textError = e.what();
             }
@@ -195,6 +217,13 @@ TEST_F(LongValues, TextsOfEveryKindReadTheSameAsThroughLibesedb) {
         EXPECT_EQ(first.longValue(2)->text(), u"plain ASCII text of a body");
         const ese::Record withNul = file.table(file.tableCount() - 1).record(6);
         EXPECT_EQ(withNul.longValue(1)->text(), u"before");
+        // Only texts beyond doubt are read without libesedb.
+        EXPECT_EQ(first.longValue(1)->plainTextCodepage(), 1200u);
+        EXPECT_EQ(first.longValue(2)->plainTextCodepage(), 1252u);
+        EXPECT_EQ(first.longValue(3)->plainTextCodepage(), 0u);
+        const ese::Record odd = file.table(file.tableCount() - 1).record(2);
+        EXPECT_EQ(odd.longValue(1)->plainTextCodepage(), 0u);  // an unpaired surrogate
+        EXPECT_EQ(odd.longValue(2)->plainTextCodepage(), 0u);  // starts like a compressed value
         EXPECT_EQ(withNul.longValue(1)->data().size(), 24u);
     }
 }
