@@ -264,10 +264,17 @@ int Info(const fs::path& storePath, bool asJson) {
     json tables = json::array();
     ese::File file(storePath);
     std::map<std::u16string, int> counts;
+    bool unreadable = false;
     for (int i = 0; i < file.tableCount(); ++i) {
         const ese::Table t = file.table(i);
-        counts[t.name()] = t.recordCount();
-        tables.push_back({{"name", U8(t.name())}, {"records", t.recordCount()}});
+        json entry = {{"name", U8(t.name())}, {"records", 0}};
+        try {
+            entry["records"] = counts[t.name()] = t.recordCount();
+        } catch (const ese::Error& e) {
+            entry["error"] = e.what();
+            unreadable = true;
+        }
+        tables.push_back(std::move(entry));
     }
     json mailboxes = json::array();
     for (const store::MailboxEntry& m : s.model().mailboxes) {
@@ -292,11 +299,16 @@ int Info(const fs::path& storePath, bool asJson) {
                       {"attachments", s.model().attachments.size()}};
     if (asJson) {
         Print(out);
-        return 0;
+        return unreadable ? 1 : 0;
     }
     std::cout << "Store: " << storePath.string() << "\n\nTables:\n";
     for (const json& t : tables) {
-        std::cout << "  " << t["name"].get<std::string>() << "  " << t["records"] << " records\n";
+        std::cout << "  " << t["name"].get<std::string>() << "  ";
+        if (t.contains("error")) {
+            std::cout << "unreadable: " << t["error"].get<std::string>() << "\n";
+        } else {
+            std::cout << t["records"] << " records\n";
+        }
     }
     std::cout << "\nMailboxes:\n";
     for (const json& m : mailboxes) {
@@ -305,7 +317,7 @@ int Info(const fs::path& storePath, bool asJson) {
     }
     std::cout << "\nFolders: " << out["folders"] << "\nMessages: " << out["messages"]
               << "\nAttachments: " << out["attachments"] << "\n";
-    return 0;
+    return unreadable ? 1 : 0;
 }
 
 int Tree(const fs::path& storePath, bool asJson) {

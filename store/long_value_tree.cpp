@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <string_view>
 
 namespace ese::detail {
@@ -32,11 +33,14 @@ constexpr std::uint8_t kTagCommonKey = 0x04;
 
 // The catalogue's root page and entry types.
 constexpr std::uint32_t kCatalogueRoot = 4;
+constexpr std::uint16_t kCatalogueTable = 1;
 constexpr std::uint16_t kCatalogueColumn = 2;
 constexpr std::uint16_t kCatalogueLongValue = 4;
 
 // Levels of a tree; deeper trees are left to libesedb.
 constexpr int kMaxDepth = 16;
+// Pages looked at when a table's tree is checked for pages past the end of the file.
+constexpr std::size_t kMaxPagesLookedAt = 4096;
 // Branch pages kept between reads: the upper levels of the long-value trees (8 MiB at most).
 constexpr std::size_t kMaxBranchPages = 1024;
 
@@ -268,7 +272,9 @@ bool LongValueTrees::ReadCatalogue() {
             const std::uint16_t type = Le16(r.data() + 8);
             const std::uint32_t id = Le32(r.data() + 10);
             const std::uint32_t fdpOrType = Le32(r.data() + 14);
-            if (type == kCatalogueLongValue) {
+            if (type == kCatalogueTable && owner == id) {
+                tables_[owner].dataRoot = fdpOrType;
+            } else if (type == kCatalogueLongValue) {
                 TableTrees& table = tables_[owner];
                 // A table with two long-value trees is left to libesedb.
                 table.longValueRoot = table.longValueRoot == 0 ? fdpOrType : 0xffffffffU;
@@ -299,6 +305,35 @@ const LongValueTrees::TableTrees* LongValueTrees::Table(std::uint32_t objectId) 
     }
     const auto found = tables_.find(objectId);
     return found == tables_.end() ? nullptr : &found->second;
+}
+
+std::uint32_t LongValueTrees::PagePastTheEnd(std::uint32_t tableObjectId) {
+    const TableTrees* table = Table(tableObjectId);
+    if (table == nullptr || table->dataRoot == 0) {
+        return 0;
+    }
+    // Down the branch pages from the root; a page that cannot be read is passed over (that is
+    // other damage, which libesedb reports itself).
+    std::vector<std::uint32_t> pending{table->dataRoot};
+    std::set<std::uint32_t> visited;
+    while (!pending.empty() && visited.size() < kMaxPagesLookedAt) {
+        const std::uint32_t number = pending.back();
+        pending.pop_back();
+        // Page n sits after the two file headers.
+        if (number + 2ULL > pageCount_) {
+            return number;
+        }
+        Page page;
+        if (!visited.insert(number).second || !ReadPage(number, page) || page.IsLeaf()) {
+            continue;
+        }
+        for (const Page::Value& v : page.values) {
+            if ((v.flags & kTagDefunct) == 0 && v.data.size() >= 4) {
+                pending.push_back(Le32(v.data.data()));
+            }
+        }
+    }
+    return 0;
 }
 
 std::uint32_t LongValueTrees::ColumnCodepage(std::uint32_t tableObjectId, std::uint32_t columnId) {

@@ -38,12 +38,19 @@ class LongValueTrees {
     std::optional<std::vector<std::vector<std::uint8_t>>> Segments(
         std::uint32_t tableObjectId, std::span<const std::uint8_t> key);
 
+    // A page of the table's record tree that lies past the end of the file, which is then cut
+    // short (libesedb reads such a table as empty, without an error); 0 when none is found.
+    std::uint32_t PagePastTheEnd(std::uint32_t tableObjectId);
+    // The number of pages the file holds, its headers not counted.
+    std::uint64_t PageCount() const { return pageCount_ < 2 ? 0 : pageCount_ - 2; }
+
     // The code page of a text column as the catalogue gives it; 0 when unknown.
     std::uint32_t ColumnCodepage(std::uint32_t tableObjectId, std::uint32_t columnId);
 
   private:
     struct Page;
     struct TableTrees {
+        std::uint32_t dataRoot = 0;       // the first page of the records
         std::uint32_t longValueRoot = 0;  // 0: none, or more than one
         std::map<std::uint32_t, std::uint32_t> codepages;
     };

@@ -5,9 +5,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
+#include "fixture_stores.h"
 #include "msg_readback.h"
+#include "store_damage.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -195,6 +198,29 @@ TEST(Cli, InfoCountsTablesMailboxesAndMessages) {
         msg = msg || (t["name"] == "Msg" && t["records"] == 46);
     }
     EXPECT_TRUE(msg);
+}
+
+TEST(Cli, InfoNamesTheTablesThatACutShortStoreLost) {
+    testing_support::TempDir dir;
+    damaged::WriteSmallStore(dir / "small.edb");
+    damaged::Bytes bytes = damaged::ReadFileBytes(dir / "small.edb");
+    bytes.resize(bytes.size() / 2);
+    damaged::WriteFileBytes(dir / "cut.edb", bytes);
+
+    const json info = ToolJson({"info", (dir / "cut.edb").string()}, 1);
+    std::map<std::string, json> tables;
+    for (const json& t : info["tables"]) {
+        tables[t["name"].get<std::string>()] = t;
+    }
+    ASSERT_TRUE(tables.contains("Msg"));
+    EXPECT_NE(tables["Msg"].value("error", "").find("the file is cut short"), std::string::npos)
+        << tables["Msg"];
+    EXPECT_EQ(tables["Mailbox"]["records"], 2);
+    EXPECT_FALSE(tables["Mailbox"].contains("error"));
+    const ToolRun text = Tool({"info", (dir / "cut.edb").string()});
+    EXPECT_EQ(text.code, 1);
+    EXPECT_NE(text.out.find("  Msg  unreadable: its records lie on page"), std::string::npos)
+        << text.out;
 }
 
 }  // namespace

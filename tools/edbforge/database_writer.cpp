@@ -349,9 +349,17 @@ struct DatabaseWriter::Io {
     std::uint64_t pagesWritten = 0;
     Bytes buffer;
 
+    // The pages kept for the catalogues, [keptNext, keptEnd), handed out while writingCatalogue.
+    std::uint32_t keptNext = kShadowCatalogRootPage + 1;
+    std::uint32_t keptEnd = kShadowCatalogRootPage + 1;
+    bool writingCatalogue = false;
+
     std::uint32_t allocate() {
+        if (writingCatalogue && keptNext < keptEnd) {
+            return keptNext++;
+        }
         if (nextPage == kShadowCatalogRootPage) {
-            ++nextPage;
+            nextPage = keptEnd;
         }
         return nextPage++;
     }
@@ -856,6 +864,7 @@ DatabaseWriter::DatabaseWriter(const std::filesystem::path& path, WriterOptions 
         throw std::invalid_argument("page size must be 4096 or 8192");
     }
     io_->pageSize = options_.pageSize;
+    io_->keptEnd = io_->keptNext + options_.cataloguePages;
     io_->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (io_->fd < 0) {
         throw std::system_error(errno, std::generic_category(), "cannot create " + path.string());
@@ -1035,6 +1044,7 @@ void DatabaseWriter::finish() {
     }
     std::sort(entries.begin(), entries.end(),
               [](const CatalogEntry& a, const CatalogEntry& b) { return a.key < b.key; });
+    io.writingCatalogue = true;
     for (std::uint32_t objid : {2U, 3U}) {
         TreeWriter tree(io, objid, objid == 2 ? kCatalogRootPage : kShadowCatalogRootPage, 0,
                         rootHeader(1, kDatabaseRootPage, 0, 0));
@@ -1047,7 +1057,8 @@ void DatabaseWriter::finish() {
         tree.finish();
     }
     // The database root with its space trees: all pages are owned, none is free.
-    std::uint32_t lastPage = std::max(io.nextPage - 1, kShadowCatalogRootPage);
+    io.writingCatalogue = false;
+    std::uint32_t lastPage = std::max({io.nextPage - 1, io.keptNext - 1, kShadowCatalogRootPage});
     {
         Io::Image root;
         root.add(rootHeader(lastPage, 0, 1, 2));

@@ -148,6 +148,11 @@ struct WriterOptions {
     std::uint32_t signatureRandom = 0x45444246;
     // Long values up to this size stay in the record when their placement is Auto.
     std::uint32_t inlineLongValueLimit = 1024;
+    // Pages kept right after the shadow catalogue's root for the other pages of both
+    // catalogues, near the start of the file as the engine keeps them, so that a copy cut
+    // short still opens. 0: the catalogues go after everything else; pages they need beyond
+    // the kept ones go there too.
+    std::uint32_t cataloguePages = 0;
 };
 
 class DatabaseWriter {
