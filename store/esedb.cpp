@@ -605,13 +605,17 @@ int Table::recordCount() const {
     Check("cannot count the records of a table", [&](libesedb_error_t** e) {
         return libesedb_table_get_number_of_records(handle_.get(), &count, e);
     });
-    // libesedb counts no records, without an error, in a table whose pages were cut off.
+    // libesedb counts no records, without an error, in a table whose pages are gone.
     if (count == 0 && context_->trees) {
-        if (const std::uint32_t page = context_->trees->PagePastTheEnd(context_->tableId)) {
-            throw Error("its records lie on page " + std::to_string(page) +
-                        " and on, past the end of the file, which holds " +
-                        std::to_string(context_->trees->PageCount()) +
-                        " pages: the file is cut short");
+        if (const auto lost = context_->trees->LostRecordPage(context_->tableId)) {
+            if (lost->pastTheEnd) {
+                throw Error("its records lie on page " + std::to_string(lost->number) +
+                            " and on, past the end of the file, which holds " +
+                            std::to_string(context_->trees->PageCount()) +
+                            " pages: the file is cut short");
+            }
+            throw Error("its records lie on page " + std::to_string(lost->number) +
+                        ", which holds only zeros");
         }
     }
     return count;

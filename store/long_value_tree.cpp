@@ -39,7 +39,7 @@ constexpr std::uint16_t kCatalogueLongValue = 4;
 
 // Levels of a tree; deeper trees are left to libesedb.
 constexpr int kMaxDepth = 16;
-// Pages looked at when a table's tree is checked for pages past the end of the file.
+// Pages looked at when a table's tree is checked for pages that are gone.
 constexpr std::size_t kMaxPagesLookedAt = 4096;
 // Branch pages kept between reads: the upper levels of the long-value trees (8 MiB at most).
 constexpr std::size_t kMaxBranchPages = 1024;
@@ -307,13 +307,22 @@ const LongValueTrees::TableTrees* LongValueTrees::Table(std::uint32_t objectId) 
     return found == tables_.end() ? nullptr : &found->second;
 }
 
-std::uint32_t LongValueTrees::PagePastTheEnd(std::uint32_t tableObjectId) {
+bool LongValueTrees::HoldsOnlyZeros(std::uint32_t number) const {
+    Bytes bytes(pageSize_);
+    const ssize_t n =
+        ::pread(fd_, bytes.data(), pageSize_, static_cast<off_t>((number + 1ULL) * pageSize_));
+    return n == static_cast<ssize_t>(pageSize_) &&
+           std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+std::optional<LongValueTrees::LostPage> LongValueTrees::LostRecordPage(
+    std::uint32_t tableObjectId) {
     const TableTrees* table = Table(tableObjectId);
     if (table == nullptr || table->dataRoot == 0) {
-        return 0;
+        return std::nullopt;
     }
-    // Down the branch pages from the root; a page that cannot be read is passed over (that is
-    // other damage, which libesedb reports itself).
+    // Down the branch pages from the root. A page that cannot be read for another reason is
+    // passed over: libesedb reports that damage itself.
     std::vector<std::uint32_t> pending{table->dataRoot};
     std::set<std::uint32_t> visited;
     while (!pending.empty() && visited.size() < kMaxPagesLookedAt) {
@@ -321,10 +330,19 @@ std::uint32_t LongValueTrees::PagePastTheEnd(std::uint32_t tableObjectId) {
         pending.pop_back();
         // Page n sits after the two file headers.
         if (number + 2ULL > pageCount_) {
-            return number;
+            return LostPage{number, true};
+        }
+        if (!visited.insert(number).second) {
+            continue;
         }
         Page page;
-        if (!visited.insert(number).second || !ReadPage(number, page) || page.IsLeaf()) {
+        if (!ReadPage(number, page)) {
+            if (HoldsOnlyZeros(number)) {
+                return LostPage{number, false};
+            }
+            continue;
+        }
+        if (page.IsLeaf()) {
             continue;
         }
         for (const Page::Value& v : page.values) {
@@ -333,7 +351,7 @@ std::uint32_t LongValueTrees::PagePastTheEnd(std::uint32_t tableObjectId) {
             }
         }
     }
-    return 0;
+    return std::nullopt;
 }
 
 std::uint32_t LongValueTrees::ColumnCodepage(std::uint32_t tableObjectId, std::uint32_t columnId) {

@@ -38,9 +38,13 @@ class LongValueTrees {
     std::optional<std::vector<std::vector<std::uint8_t>>> Segments(
         std::uint32_t tableObjectId, std::span<const std::uint8_t> key);
 
-    // A page of the table's record tree that lies past the end of the file, which is then cut
-    // short (libesedb reads such a table as empty, without an error); 0 when none is found.
-    std::uint32_t PagePastTheEnd(std::uint32_t tableObjectId);
+    // A page of the table's record tree that is gone: past the end of the file, which is then
+    // cut short, or holding only zeros. libesedb reads such a table as empty, without an error.
+    struct LostPage {
+        std::uint32_t number = 0;
+        bool pastTheEnd = false;  // else: only zeros
+    };
+    std::optional<LostPage> LostRecordPage(std::uint32_t tableObjectId);
     // The number of pages the file holds, its headers not counted.
     std::uint64_t PageCount() const { return pageCount_ < 2 ? 0 : pageCount_ - 2; }
 
@@ -57,6 +61,7 @@ class LongValueTrees {
 
     LongValueTrees(int fd, std::uint32_t pageSize, std::uint64_t pageCount);
     bool ReadPage(std::uint32_t number, Page& page) const;
+    bool HoldsOnlyZeros(std::uint32_t number) const;
     // A branch page, parsed once and kept; nullptr for a leaf or a page that cannot be read.
     std::shared_ptr<const Page> BranchPage(std::uint32_t number);
     bool ReadCatalogue();
