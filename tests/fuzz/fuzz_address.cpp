@@ -1,14 +1,6 @@
 // Hex-to-printable text and both address resolvers under libFuzzer.
-#include <cstdio>
-#include <cstdlib>
-
-#include "fuzz_targets.h"
+#include "fuzz_main.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string problem = fuzz::CheckAddresses(fuzz::Input(data, size));
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
-        std::abort();
-    }
-    return 0;
+    return fuzz::Verdict(fuzz::CheckAddresses(fuzz::Input(data, size)));
 }

@@ -1,14 +1,6 @@
 // The compressed RTF decoder under libFuzzer.
-#include <cstdio>
-#include <cstdlib>
-
-#include "fuzz_targets.h"
+#include "fuzz_main.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string problem = fuzz::CheckCompressedRtf(fuzz::Input(data, size));
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
-        std::abort();
-    }
-    return 0;
+    return fuzz::Verdict(fuzz::CheckCompressedRtf(fuzz::Input(data, size)));
 }
