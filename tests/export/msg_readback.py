@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Reads back message files for the tests and prints what it found as JSON.
 
-  msg_inspect.py eml FILE.eml [wide]
+  msg_readback.py eml FILE.eml [wide]
                                 the headers, bodies and attachments of a message that
                                 msgconvert wrote; "wide" when msgconvert warned that it
                                 printed wide characters
-  msg_inspect.py ole FILE.msg   every storage and stream of a compound file, with the
+  msg_readback.py ole FILE.msg   every storage and stream of a compound file, with the
                                 stream bytes, and whether each storage's children form a
                                 correctly ordered tree
 """
