@@ -1,9 +1,9 @@
 #include "app/controller.h"
 
 #include <cstdio>
-#include <fstream>
 
 #include "platform/codepage.h"
+#include "platform/work_folder.h"
 #include "store/messages.h"
 
 namespace app {
@@ -103,23 +103,7 @@ fs::path StatusPagePath(const fs::path& programFile) {
 }
 
 bool WriteUtf16File(const fs::path& path, std::u16string_view text) {
-    std::error_code ec;
-    if (fs::exists(path, ec)) {
-        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        return false;
-    }
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
+    return platform::ReplaceFileContents(path, platform::Utf16LeBytes(text));
 }
 
 std::string PreviewBodyBytes(const std::vector<std::u16string_view>& parts) {
@@ -395,8 +379,9 @@ void Controller::Preview(const std::vector<std::u16string>& row) {
                     parts.push_back(part.text);
                 }
             }
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out << PreviewBodyBytes(parts);
+            // The preview shows what was written; a page that could not be written shows as
+            // missing, never an older item's body.
+            (void)platform::ReplaceFileContents(path, PreviewBodyBytes(parts));
             break;
         }
         f_.Navigate(path);

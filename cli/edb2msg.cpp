@@ -123,24 +123,14 @@ class CliFrontEnd final : public app::FrontEnd {
     bool shown_ = false;
 };
 
-// A work folder of this process under the shared one, removed when the command ends.
-class WorkFolder {
-  public:
-    WorkFolder() : path_(platform::WorkFolderPath() / ("edb2msg-" + std::to_string(::getpid()))) {
-        if (!platform::CreateWorkFolder(path_)) {
-            throw std::runtime_error("cannot create the work folder " + path_.string());
-        }
+// The work folder of this run, removed when the command ends.
+platform::WorkFolder MakeWorkFolder() {
+    auto folder = platform::WorkFolder::Create("edb2msg");
+    if (!folder) {
+        throw std::runtime_error(folder.error());
     }
-    ~WorkFolder() {
-        platform::RemoveWorkFolder(path_);
-        std::error_code ec;
-        fs::remove(path_.parent_path(), ec);  // only when no other run uses it
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+    return std::move(*folder);
+}
 
 // One store opened and scanned through the controller.
 class Session {
@@ -235,7 +225,7 @@ class Session {
     }
 
   private:
-    WorkFolder work_;
+    platform::WorkFolder work_ = MakeWorkFolder();
     CliFrontEnd front_;
     app::Controller controller_;
     std::vector<std::string> warnings_;

@@ -1,6 +1,5 @@
 #include "content/body_extraction.h"
 
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <system_error>
@@ -9,6 +8,7 @@
 #include "content/rtf_text.h"
 #include "content/work_files.h"
 #include "platform/codepage.h"
+#include "platform/work_folder.h"
 #include "store/values.h"
 
 namespace content {
@@ -308,11 +308,11 @@ int SaveLongValueToFile(store::ScanHost& host, const ese::Record& record, int in
             if (type == ese::kBinary || type == ese::kLargeBinary) {
                 // Small contents are kept in the record itself: they are saved all the same.
                 const ese::Bytes bytes = record.valueData(index);
-                std::ofstream out(workFolder / SafeWorkFileName(fileName),
-                                  std::ios::binary | std::ios::trunc);
-                out.write(reinterpret_cast<const char*>(bytes.data()),
-                          static_cast<std::streamsize>(bytes.size()));
-                return store::kOk;
+                return platform::ReplaceFileContents(
+                           workFolder / SafeWorkFileName(fileName),
+                           {reinterpret_cast<const char*>(bytes.data()), bytes.size()})
+                           ? store::kOk
+                           : store::kFailed;
             }
             return CheckRecordValue(record, index, type) ? store::kOk : store::kFailed;
         }
@@ -359,7 +359,10 @@ int SaveLongValueToFile(store::ScanHost& host, const ese::Record& record, int in
     } catch (const ese::Error&) {
         return store::kFailed;
     }
-    std::ofstream out(workFolder / SafeWorkFileName(fileName), std::ios::binary | std::ios::trunc);
+    const platform::FileHandle out = platform::ReplaceFile(workFolder / SafeWorkFileName(fileName));
+    if (!out) {
+        return store::kFailed;
+    }
     int counter = 0;
     for (int i = 0; i < count; ++i) {
         host.SetProgress(counter);
@@ -370,9 +373,8 @@ int SaveLongValueToFile(store::ScanHost& host, const ese::Record& record, int in
         ++counter;
         try {
             const ese::Bytes segment = longValue->segment(i);
-            if (out) {
-                out.write(reinterpret_cast<const char*>(segment.data()),
-                          static_cast<std::streamsize>(segment.size()));
+            if (std::fwrite(segment.data(), 1, segment.size(), out.get()) != segment.size()) {
+                return store::kFailed;
             }
         } catch (const ese::Error&) {
             // An unreadable segment is left out; the rest of the value still lands.

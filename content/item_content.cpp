@@ -8,6 +8,8 @@
 #include <system_error>
 
 #include "content/work_files.h"
+#include "platform/codepage.h"
+#include "platform/work_folder.h"
 #include "store/address.h"
 #include "store/values.h"
 
@@ -100,20 +102,6 @@ constexpr std::u16string_view kLabels[kStreet] = {
 
 bool IsBinaryType(std::uint32_t type) {
     return type == ese::kBinary || type == ese::kLargeBinary;
-}
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Creates a new file; fails with EEXIST when the path is taken.
-FileHandle CreateNewFile(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return FileHandle(_wfopen(path.c_str(), L"wbx"));
-#else
-    return FileHandle(std::fopen(path.c_str(), "wbx"));
-#endif
 }
 
 // Writes an attachment's content from its own "1-23" record ("J3701") into the work folder.
@@ -337,13 +325,13 @@ int ItemContent::WriteContactPages(store::StoreSession& session) {
         try {
             const std::u16string base =
                 card.values[kFullName].value_or(u"") + card.values[kLastName].value_or(u"");
-            FileHandle file;
+            platform::FileHandle file;
             std::filesystem::path path;
             int error = 0;
             for (int attempt = 0; attempt < kMaxAttempts && !file; ++attempt) {
                 path = saveFolder_ / SavedFileName(base, random_.next(), u".html");
                 errno = 0;
-                file = CreateNewFile(path);
+                file = platform::CreateNewFile(path, platform::kSavedFileMode);
                 error = errno;
                 if (!file && error != EEXIST) {
                     break;
@@ -354,12 +342,7 @@ int ItemContent::WriteContactPages(store::StoreSession& session) {
                                              ": " + std::strerror(error)});
                 result = store::kFailed;
             } else {
-                std::string bytes;
-                bytes.reserve(card.page.size() * 2);
-                for (char16_t c : card.page) {
-                    bytes.push_back(static_cast<char>(c & 0xFF));
-                    bytes.push_back(static_cast<char>(c >> 8));
-                }
+                const std::string bytes = platform::Utf16LeBytes(card.page);
                 const bool written =
                     std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
                 if (std::fclose(file.release()) != 0 || !written) {

@@ -148,4 +148,14 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
+std::string Utf16LeBytes(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
 }  // namespace platform

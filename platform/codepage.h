@@ -19,6 +19,9 @@ std::string Utf16ToCp1252(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view bytes);
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// The text as UTF-16 little-endian bytes, as a Windows "Unicode" file holds it.
+std::string Utf16LeBytes(std::u16string_view text);
+
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 

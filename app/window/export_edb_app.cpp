@@ -30,16 +30,12 @@ int CExportEdbApp::InitInstance() {
         selfRunDialogs = std::make_unique<SelfRunDialogs>(run->store);
         selfRun = std::make_unique<SelfRun>(*run, *selfRunDialogs);
         options.dialogs = selfRunDialogs.get();
-        options.workFolder = selfRun->WorkFolder();
         options.endProcess = [run = selfRun.get()](int code) { run->EndProcess(code); };
     }
     CExportEdbDlg dialog(std::move(options));
 
     WindowFrontEndOptions frontEndOptions;
     frontEndOptions.programFile = std::filesystem::path(applicationFilePath().toStdU16String());
-    if (selfRun) {
-        frontEndOptions.tempFolder = dialog.WorkFolder();
-    }
     WindowFrontEnd frontEnd(dialog, std::move(frontEndOptions));
 
     if (selfRun) {

@@ -28,6 +28,7 @@
 #include "app/window/dialog_template.h"
 #include "app/window/explorer.h"
 #include "app/window/transparent_static.h"
+#include "platform/codepage.h"
 #include "platform/work_folder.h"
 
 namespace app {
@@ -223,10 +224,22 @@ CExportEdbDlg::CExportEdbDlg(DialogOptions options, QWidget* parent)
     std::error_code ec;
     applicationDirectory_ = options.applicationDirectory.empty() ? std::filesystem::current_path(ec)
                                                                  : options.applicationDirectory;
-    workFolder_ = options.workFolder.empty() ? platform::WorkFolderPath() : options.workFolder;
-
     ApplyUiState(UiState::Start);
-    platform::CreateWorkFolder(workFolder_);
+    if (!options.workFolder.empty()) {
+        workFolder_ = options.workFolder;
+        std::filesystem::create_directories(workFolder_, ec);
+        return;
+    }
+    auto own = platform::WorkFolder::Create("ExportEdb");
+    if (!own) {
+        // Without a folder of its own the window has nowhere safe for its work files.
+        dialogs_->ShowMessage(this, ToQString(platform::Utf8ToUtf16(own.error())),
+                              ToQString(kRecoveryCaption), MessageIcon::Error, true);
+        endProcess_(1);
+        return;
+    }
+    ownWorkFolder_.emplace(std::move(*own));
+    workFolder_ = ownWorkFolder_->path();
 }
 
 CExportEdbDlg::~CExportEdbDlg() {

@@ -29,6 +29,7 @@
 #include "app/window/dialogs.h"
 #include "app/window/folder_tree.h"
 #include "app/window/item_list.h"
+#include "platform/work_folder.h"
 
 class QAction;
 class QLineEdit;
@@ -117,7 +118,8 @@ struct DialogOptions {
     Dialogs* dialogs = nullptr;
     // Where the help file is looked for; empty: the current directory at start-up.
     std::filesystem::path applicationDirectory;
-    // The work folder; empty: the system temporary directory followed by "test1".
+    // The work folder, removed at the exit; empty: a new folder of the window's own under the
+    // system temporary directory.
     std::filesystem::path workFolder;
     // Ends the process at once with the code; empty: std::_Exit. When it returns, the
     // window closes normally.
@@ -243,6 +245,7 @@ class CExportEdbDlg : public QWidget {
     DialogFontMetrics metrics_;
     std::filesystem::path applicationDirectory_;
     std::filesystem::path workFolder_;
+    std::optional<platform::WorkFolder> ownWorkFolder_;
 
     QMenuBar* menuBar_ = nullptr;
     app::ClientArea* client_ = nullptr;

@@ -16,7 +16,6 @@
 #include "app/window/dialog_template.h"
 #include "app/window/export_edb_dlg.h"
 #include "app/window/window_front_end.h"
-#include "platform/work_folder.h"
 
 namespace app {
 
@@ -111,10 +110,6 @@ bool SelfRunDialogs::OpenDocument(const fs::path&) {
 
 SelfRun::SelfRun(SelfRunOptions options, SelfRunDialogs& dialogs)
     : options_(std::move(options)), dialogs_(dialogs) {}
-
-fs::path SelfRun::WorkFolder() const {
-    return platform::WorkFolderPath() / ("ExportEdb-self-test-" + std::to_string(::getpid()));
-}
 
 void SelfRun::EndProcess(int code) {
     Say(failed_ ? QStringLiteral("self-test failed") : QStringLiteral("self-test passed"));

@@ -62,9 +62,6 @@ class SelfRun : public QObject {
 
   public:
     SelfRun(SelfRunOptions options, SelfRunDialogs& dialogs);
-
-    // The work folder of the run.
-    std::filesystem::path WorkFolder() const;
     // Ends the process with the run's result once the window has been left.
     void EndProcess(int code);
 

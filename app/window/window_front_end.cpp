@@ -55,15 +55,6 @@ DetailLabel ToDetailLabel(Label label) {
     return DetailLabel::From;
 }
 
-fs::path TempFolderOr(const fs::path& folder) {
-    if (!folder.empty()) {
-        return folder;
-    }
-    std::error_code ec;
-    fs::path temp = fs::temp_directory_path(ec);
-    return ec ? fs::path("/tmp") : temp;
-}
-
 std::u16string Number(int n) {
     return platform::Utf8ToUtf16(std::to_string(n));
 }
@@ -90,7 +81,7 @@ WindowFrontEnd::WindowFrontEnd(CExportEdbDlg& dialog, WindowFrontEndOptions opti
     : dialog_(dialog) {
     ControllerPaths paths;
     paths.statusPage = StatusPagePath(options.programFile);
-    paths.tempFolder = TempFolderOr(options.tempFolder);
+    paths.tempFolder = options.tempFolder.empty() ? dialog.WorkFolder() : options.tempFolder;
     paths.workFolder = dialog.WorkFolder();
     controller_ = std::make_unique<Controller>(*this, std::move(paths), std::move(options.factory));
     dialog_.SetCommands(this);

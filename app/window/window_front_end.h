@@ -31,7 +31,7 @@ inline constexpr char16_t kNothingCheckedMessage[] =
 struct WindowFrontEndOptions {
     // The program file: the status page is written beside it.
     std::filesystem::path programFile;
-    // Where the preview files go; empty: the system temporary directory.
+    // Where the preview files go; empty: the window's work folder.
     std::filesystem::path tempFolder;
     // Creates the message-file component's objects.
     msgexport::ComponentFactory factory = dispatch::CreateObject;

@@ -17,6 +17,8 @@
 #include "app/window/explorer.h"
 #include "app/window/window_front_end.h"
 #include "export/message_component.h"
+#include "platform/work_folder.h"
+#include "support/planted_links.h"
 #include "window_fixture.h"
 
 namespace {
@@ -45,7 +47,9 @@ class SessionTest : public testing_support::WindowTest {
         fs::create_directories(previewFolder);
         app::WindowFrontEndOptions options;
         options.programFile = appFolder / "ExportEdb";
-        options.tempFolder = previewFolder;
+        if (!ownWorkFolder) {
+            options.tempFolder = previewFolder;
+        }
         front = std::make_unique<app::WindowFrontEnd>(*window, std::move(options));
         ShowNormal();
     }
@@ -662,6 +666,45 @@ TEST_F(SessionTest, ExitAnsweredYesDuringAScanDoesNotWaitForIt) {
     // Here the process would have ended; the test lets the worker go and finds it gone.
     ASSERT_TRUE(WaitIdle());
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// The window as it starts for a user: its work files in a folder of its own, whatever another
+// user of the machine planted in the temporary directory.
+class OwnWorkFolderSessionTest : public SessionTest {
+  protected:
+    OwnWorkFolderSessionTest() { ownWorkFolder = true; }
+    const testing_support::PlantedLinks planted;
+};
+
+TEST_F(OwnWorkFolderSessionTest, PreviewsNeverGoThroughPlantedLinksAndTheExitRemovesOnlyItsFolder) {
+    ASSERT_EQ(workFolder.parent_path(), planted.tmpdir());
+    EXPECT_EQ(fs::status(workFolder).permissions(), fs::perms::owner_all);
+    Scan(store);
+    List("Alice Martin", "Inbox");
+    for (int row : {0, 1, 3}) {
+        ClickRow(row);
+        EXPECT_EQ(window->Preview()->Location().parent_path(), workFolder) << row;
+        EXPECT_FALSE(Pane().isEmpty()) << row;
+    }
+    List("Alice Martin", "Contacts");
+    ClickRow(0);
+    EXPECT_EQ(window->Preview()->Location(), workFolder / "htmlbody.html");
+    EXPECT_TRUE(Pane().contains("Full Name: Bob Stone"));
+    List("Alice Martin", "Calendar");
+    ClickRow(1);
+    EXPECT_TRUE(Pane().contains("Subject : Dentist"));
+    EXPECT_EQ(planted.Check(), "");
+
+    // A command-line run that is still at work keeps its files through the window's exit.
+    auto run = platform::WorkFolder::Create("edb2msg");
+    ASSERT_TRUE(run) << run.error();
+    std::ofstream(run->path() / "attachment.bin") << "in use";
+    dialogs.answers = {true};
+    window->MenuCommand(app::kCmdExit)->trigger();
+    EXPECT_EQ(endCodes, std::vector<int>{0});
+    EXPECT_FALSE(fs::exists(workFolder));
+    EXPECT_TRUE(fs::exists(run->path() / "attachment.bin"));
+    EXPECT_EQ(planted.Check(), "");
 }
 
 }  // namespace

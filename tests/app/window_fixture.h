@@ -44,9 +44,14 @@ class WindowTest : public ::testing::Test {
         app::DialogOptions options;
         options.dialogs = &dialogs;
         options.applicationDirectory = appFolder;
-        options.workFolder = workFolder;
+        if (!ownWorkFolder) {
+            options.workFolder = workFolder;
+        }
         options.endProcess = [this](int code) { endCodes.push_back(code); };
         window = std::make_unique<app::CExportEdbDlg>(std::move(options));
+        if (ownWorkFolder) {
+            workFolder = window->WorkFolder();
+        }
         window->SetCommands(&commands);
     }
 
@@ -82,6 +87,8 @@ class WindowTest : public ::testing::Test {
         return window->ClientArea()->size() == size;
     }
 
+    // Set by a fixture's constructor: the window makes its own work folder, as at a real start.
+    bool ownWorkFolder = false;
     TempDir temp;
     std::filesystem::path workFolder;
     std::filesystem::path appFolder;

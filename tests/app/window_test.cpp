@@ -1,5 +1,6 @@
 // The main window driven through its real widgets on the off-screen platform.
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -267,6 +268,23 @@ TEST_F(WindowTest, ExitAnsweredYesRemovesTheWorkFolderAndEndsTheProcess) {
     // The process end was only recorded, so the window closed the ordinary way, asking once.
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(dialogs.questions.size(), 1u);
+}
+
+TEST_F(WindowTest, WithoutAUsableTemporaryDirectorySaysWhyAndEnds) {
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("TMPDIR", (temp.path() / "not-there").c_str(), 1);
+    testing_support::ScriptedDialogs own;
+    std::vector<int> codes;
+    app::DialogOptions options;
+    options.dialogs = &own;
+    options.endProcess = [&codes](int code) { codes.push_back(code); };
+    app::CExportEdbDlg second(std::move(options));
+    old != nullptr ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(codes, std::vector<int>{1});
+    ASSERT_EQ(own.messages.size(), 1u);
+    EXPECT_TRUE(own.messages[0].text.contains("not-there")) << own.messages[0].text.toStdString();
+    EXPECT_TRUE(second.WorkFolder().empty());
 }
 
 TEST_F(WindowTest, EscapeAndEnterAskTheCloseQuestion) {

@@ -11,6 +11,7 @@
 #include "fixture_stores.h"
 #include "msg_readback.h"
 #include "store_damage.h"
+#include "support/planted_links.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -171,6 +172,23 @@ TEST(Cli, ExportWritesOneMessagePerMailAndOnePagePerContact) {
         after += e.path().extension() == ".msg";
     }
     EXPECT_EQ(after, 20);
+}
+
+TEST(Cli, WorkFilesNeverGoThroughLinksPlantedInTheTemporaryDirectory) {
+    const testing_support::TempDir dir;
+    const testing_support::PlantedLinks planted;
+    const std::string inbox = "Alice Martin/Inbox";
+    for (const char* row : {"1", "2", "4"}) {
+        EXPECT_FALSE(ToolJson({"show", kSample.string(), inbox, row})["body"].is_null()) << row;
+    }
+    EXPECT_FALSE(
+        ToolJson({"show", kSample.string(), "Alice Martin/Contacts", "1"})["page"].is_null());
+    const json report = ToolJson(
+        {"export", kSample.string(), "--out", (dir / "out").string(), "--folder", inbox}, 0);
+    EXPECT_EQ(report["mails"], 10);
+
+    EXPECT_EQ(planted.Check(), "");
+    EXPECT_EQ(planted.Others(), std::vector<std::string>{}) << "a run leaves no work folder behind";
 }
 
 TEST(Cli, BadUsageAndUnreadableStoresExitWithTwo) {

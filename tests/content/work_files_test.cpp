@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <set>
+#include <sstream>
 
 #include "platform/codepage.h"
 #include "platform/work_folder.h"
@@ -14,6 +18,13 @@
 namespace {
 
 using content::SafeWorkFileName;
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
 
 TEST(SafeWorkFileName, PlainNamesStayAndHostileNamesBecomeOneComponent) {
     for (std::u16string name : {u"report.pdf", u"Grüße 2009.doc", u"..hidden", u"a..b"}) {
@@ -80,25 +91,80 @@ TEST(SavedFileName, ReplacesReservedCharactersAndKeepsTheWholeNameWithinTheLimit
     EXPECT_EQ(platform::Utf8ToUtf16(platform::Utf16ToUtf8(saved)), saved);
 }
 
-TEST(WorkFolder, LivesInTheTemporaryDirectoryAndIsRemovedWhole) {
-    testing_support::TempDir temp;
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    setenv("TMPDIR", temp.path().c_str(), 1);
-    const std::filesystem::path folder = platform::WorkFolderPath();
-    if (old) {
-        setenv("TMPDIR", saved.c_str(), 1);
-    } else {
-        unsetenv("TMPDIR");
+// Sets TMPDIR for the life of the object.
+class TemporaryDirectoryIs {
+  public:
+    explicit TemporaryDirectoryIs(const std::filesystem::path& folder) {
+        if (const char* old = std::getenv("TMPDIR")) {
+            saved_ = old;
+        }
+        setenv("TMPDIR", folder.c_str(), 1);
     }
-    EXPECT_EQ(folder, temp.path() / "test1");
-    ASSERT_TRUE(platform::CreateWorkFolder(folder));
-    EXPECT_TRUE(platform::CreateWorkFolder(folder)) << "an existing folder is no error";
-    std::filesystem::create_directory(folder / "sub");
-    { std::ofstream(folder / "sub" / "f") << "x"; }
-    platform::RemoveWorkFolder(folder);
-    EXPECT_FALSE(std::filesystem::exists(folder));
-    platform::RemoveWorkFolder(folder);
+    ~TemporaryDirectoryIs() {
+        if (saved_) {
+            setenv("TMPDIR", saved_->c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+
+  private:
+    std::optional<std::string> saved_;
+};
+
+TEST(WorkFolder, IsNewPrivateAndRemovedWholeWithNothingElse) {
+    testing_support::TempDir temp;
+    TemporaryDirectoryIs tmpdir(temp.path());
+    // A folder another user made first under the old fixed name is neither used nor removed.
+    std::filesystem::create_directory(temp.path() / "test1");
+    std::ofstream(temp.path() / "test1" / "theirs") << "x";
+
+    std::filesystem::path first;
+    {
+        auto folder = platform::WorkFolder::Create("edb2msg");
+        ASSERT_TRUE(folder) << folder.error();
+        auto second = platform::WorkFolder::Create("edb2msg");
+        ASSERT_TRUE(second) << second.error();
+        first = folder->path();
+        EXPECT_EQ(first.parent_path(), temp.path());
+        EXPECT_TRUE(first.filename().string().starts_with("edb2msg-"));
+        EXPECT_NE(first, second->path());
+        EXPECT_EQ(std::filesystem::status(first).permissions(), std::filesystem::perms::owner_all);
+        std::filesystem::create_directory(first / "sub");
+        std::ofstream(first / "sub" / "f") << "x";
+        // A link inside goes with the folder; what it points to stays.
+        std::filesystem::create_directory_symlink(temp.path() / "test1", first / "link");
+    }
+    EXPECT_FALSE(std::filesystem::exists(first));
+    EXPECT_TRUE(std::filesystem::exists(temp.path() / "test1" / "theirs"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 1);
+
+    TemporaryDirectoryIs missing(temp.path() / "not-there");
+    const auto failed = platform::WorkFolder::Create("edb2msg");
+    ASSERT_FALSE(failed);
+    EXPECT_NE(failed.error().find("not-there"), std::string::npos) << failed.error();
+}
+
+TEST(WorkFolder, FilesAreMadeAfreshAndNeverThroughALink) {
+    testing_support::TempDir temp;
+    const auto outside = temp.path() / "outside.txt";
+    std::ofstream(outside) << "keep";
+    const auto link = temp.path() / "txtbody.txt";
+    std::filesystem::create_symlink(outside, link);
+
+    EXPECT_FALSE(platform::CreateNewFile(link)) << "a new file never takes a linked name";
+    EXPECT_EQ(errno, EEXIST);
+    ASSERT_TRUE(platform::ReplaceFileContents(link, "preview"));
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadAll(link), "preview");
+    EXPECT_EQ(ReadAll(outside), "keep");
+    EXPECT_EQ(std::filesystem::status(link).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    // Writing again replaces the older contents whole.
+    ASSERT_TRUE(platform::ReplaceFileContents(link, "x"));
+    EXPECT_EQ(ReadAll(link), "x");
+    EXPECT_FALSE(platform::ReplaceFileContents(temp.path() / "no-folder" / "f", "x"));
 }
 
 }  // namespace
