@@ -174,8 +174,7 @@ void Controller::SetStatus(std::u16string_view text) {
 }
 
 void Controller::ReleaseDatabase() {
-    store::CloseStore(session_);
-    store::FreeStore(session_);
+    store::ReleaseStore(session_);
 }
 
 void Controller::ShowStatusPage(std::u16string_view page) {
@@ -266,7 +265,9 @@ bool Controller::RunScan() {
         return fail();
     }
     SetStatus(u"Status: Getting Message Informations");
-    store::ScanTableByName(session_, u"Msg");
+    // A message index that cannot be read still leaves the mailboxes and folders to show:
+    // their items are then listed without content, and the save reports each one.
+    (void)store::ScanTableByName(session_, u"Msg");
     if (Abandoned()) {
         return fail();
     }
@@ -303,11 +304,12 @@ bool Controller::StartListing(store::TreeItem item) {
     }
     Wait();
     NewToken();
-    StartWorker(listing_, [this, item] { RunListing(item); });
+    // The window learns of a failed listing from the status line.
+    StartWorker(listing_, [this, item] { (void)RunListing(item); });
     return true;
 }
 
-void Controller::RunListing(store::TreeItem item) {
+platform::Result<> Controller::RunListing(store::TreeItem item) {
     if (session_.token == nullptr) {
         NewToken();
     }
@@ -326,6 +328,7 @@ void Controller::RunListing(store::TreeItem item) {
             break;
         }
     }
+    std::string failure;
     if (folder != nullptr) {
         session_.state.currentFolderClass = folder->folderClass;
         const std::u16string table = folder->messageTableName;
@@ -335,18 +338,31 @@ void Controller::RunListing(store::TreeItem item) {
         ShowStatusPage(kListingStartedPage);
         content_.mailDetails.clear();
         content_.contactCards.clear();
-        if (store::OpenStore(session_, databasePath_) == store::kOk) {
-            store::ScanTableByName(session_, table);
+        if (store::OpenStore(session_, databasePath_) != store::kOk) {
+            failure = session_.lastError;
+        } else {
+            if (store::ScanTableByName(session_, table) != store::kOk) {
+                failure = session_.lastError;
+            }
             content_.bodyParts.clear();
             SetStatus(u"Status: Getting " + name + u" Body & Attachment Informations");
-            store::LoadFolderItems(session_);
+            // The rows already listed are read in full even when the folder's table ended
+            // early.
+            if (store::LoadFolderItems(session_) != store::kOk && failure.empty()) {
+                failure = session_.lastError;
+            }
         }
         ReleaseDatabase();
         f_.EnableList(true);
         f_.EnableTree(true);
     }
     ShowStatusPage(kListingDonePage);
-    SetStatus(u" ");
+    if (failure.empty() || Abandoned()) {
+        SetStatus(u" ");
+        return {};
+    }
+    SetStatus(u"Status: " + name + u" was not read whole: " + platform::Utf8ToUtf16(failure));
+    return platform::Failure(failure);
 }
 
 void Controller::Preview(const std::vector<std::u16string>& row) {

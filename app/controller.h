@@ -19,6 +19,7 @@
 
 #include "content/item_content.h"
 #include "export/export_run.h"
+#include "platform/result.h"
 #include "store/session.h"
 
 namespace app {
@@ -127,7 +128,9 @@ class Controller {
 
     // A click on a tree item: starts its listing. False when a scan, a listing or a save runs.
     bool StartListing(store::TreeItem item);
-    void RunListing(store::TreeItem item);
+    // The listing on the calling thread. Fails with the reason when the folder could not be
+    // read whole; the rows that could be read are listed all the same.
+    platform::Result<> RunListing(store::TreeItem item);
 
     // A click on a list row: the row's texts, column 0 first.
     void Preview(const std::vector<std::u16string>& row);

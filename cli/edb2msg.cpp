@@ -166,7 +166,15 @@ class Session {
     CliFrontEnd& front() { return front_; }
     app::Controller& controller() { return controller_; }
     const store::StoreModel& model() { return controller_.session().model; }
-    const std::vector<std::string>& warnings() const { return warnings_; }
+    // Lists the folder; false, with a warning, when it could not be read whole.
+    bool List(const store::FolderEntry& folder) {
+        const platform::Result<> listed = controller_.RunListing(folder.treeItem);
+        front_.EndProgress();
+        if (!listed) {
+            warnings_.push_back(U8(folder.displayName) + ": not read whole: " + listed.error());
+        }
+        return listed.has_value();
+    }
 
     // The folder named "Mailbox/Folder" (a nested folder: "Mailbox/Parent/Child").
     const store::FolderEntry& FindFolder(const std::string& spec) {
@@ -229,6 +237,14 @@ class Session {
     CliFrontEnd front_;
     app::Controller controller_;
     std::vector<std::string> warnings_;
+
+  public:
+    // What went wrong along the way goes to standard error, after the output.
+    ~Session() {
+        for (const std::string& warning : warnings_) {
+            std::cerr << "edb2msg: warning: " << warning << "\n";
+        }
+    }
 };
 
 int ItemCount(const fs::path& store, const std::u16string& table) {
@@ -352,8 +368,7 @@ int Tree(const fs::path& storePath, bool asJson) {
 int List(const fs::path& storePath, const std::string& folderSpec, bool asJson) {
     Session s(storePath);
     const store::FolderEntry& folder = s.FindFolder(folderSpec);
-    s.controller().RunListing(folder.treeItem);
-    s.front().EndProgress();
+    const int code = s.List(folder) ? 0 : 1;
     const auto& columns = s.front().columns;
     json titles = json::array();
     for (const app::ListColumn& c : columns) {
@@ -369,7 +384,7 @@ int List(const fs::path& storePath, const std::string& folderSpec, bool asJson) 
     }
     if (asJson) {
         Print({{"columns", titles}, {"rows", rows}});
-        return 0;
+        return code;
     }
     // Text: the visible columns (from "Type" on), one row per line, separated by " | ".
     for (std::size_t i = 1; i < columns.size(); ++i) {
@@ -382,7 +397,7 @@ int List(const fs::path& storePath, const std::string& folderSpec, bool asJson) 
         }
         std::cout << "\n";
     }
-    return 0;
+    return code;
 }
 
 std::u16string ReadUtf16File(const fs::path& path) {
@@ -400,8 +415,7 @@ int Show(const fs::path& storePath, const std::string& folderSpec, const std::st
          bool asJson) {
     Session s(storePath);
     const store::FolderEntry& folder = s.FindFolder(folderSpec);
-    s.controller().RunListing(folder.treeItem);
-    s.front().EndProgress();
+    const int code = s.List(folder) ? 0 : 1;
     const std::u16string seq = U16(sequence);
     const std::vector<std::u16string>* row = nullptr;
     for (const auto& r : s.front().rows) {
@@ -448,14 +462,14 @@ int Show(const fs::path& storePath, const std::string& folderSpec, const std::st
     }
     if (asJson) {
         Print(out);
-        return 0;
+        return code;
     }
     auto text = [](const json& j) { return j.is_null() ? std::string() : j.get<std::string>(); };
     std::cout << "From: " << text(out["from"]) << "\nTo: " << text(out["to"])
               << "\nSubject: " << text(out["subject"]) << "\nDate: " << text(out["date"])
               << "\nAttachments: " << text(out["attachments"]) << "\n\n"
               << (out["body"].is_null() ? text(out["page"]) : text(out["body"])) << "\n";
-    return 0;
+    return code;
 }
 
 int Export(const fs::path& storePath, const fs::path& outDir,

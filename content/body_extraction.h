@@ -46,7 +46,8 @@ void ExtractBodyColumn(const ese::Record& record, int index, std::u16string_view
 // SafeWorkFileName. Values that are not long values are only checked. Returns store::kOk, or
 // store::kFailed when the value cannot be read. The progress bar counts the segments in
 // rounds of 100.
-int SaveLongValueToFile(store::ScanHost& host, const ese::Record& record, int index,
-                        std::u16string_view fileName, const std::filesystem::path& workFolder);
+[[nodiscard]] int SaveLongValueToFile(store::ScanHost& host, const ese::Record& record, int index,
+                                      std::u16string_view fileName,
+                                      const std::filesystem::path& workFolder);
 
 }  // namespace content

@@ -97,7 +97,8 @@ struct SkippedItem {
 class MailSaver {
   public:
     virtual ~MailSaver() = default;
-    virtual int ExportPendingItems(store::StoreSession& session, ItemContent& content) = 0;
+    [[nodiscard]] virtual int ExportPendingItems(store::StoreSession& session,
+                                                 ItemContent& content) = 0;
 };
 
 class ItemContent final : public store::ItemContentHandler {
@@ -108,14 +109,15 @@ class ItemContent final : public store::ItemContentHandler {
     // turns its bodies into body parts, and appends one MailDetailEntry (mail folder) or
     // ContactCardEntry (contact folder). kFailed when a column name or type cannot be read
     // or a name is longer than 255 characters.
-    int ReadMsgRecord(store::StoreSession& session, const ese::Record& record) override;
-    int SaveLongValueToFile(store::StoreSession& session, const ese::Record& record, int valueIndex,
-                            std::u16string_view fileName) override;
+    [[nodiscard]] int ReadMsgRecord(store::StoreSession& session,
+                                    const ese::Record& record) override;
+    [[nodiscard]] int SaveLongValueToFile(store::StoreSession& session, const ese::Record& record,
+                                          int valueIndex, std::u16string_view fileName) override;
     // Hands the mail details read so far to the mail saver, if one is set.
-    int ExportPendingItems(store::StoreSession& session) override;
+    [[nodiscard]] int ExportPendingItems(store::StoreSession& session) override;
     // Saves every contact card as a page in the save folder, never over an existing file,
     // and empties the card list. Pages that cannot be written are listed in skipped.
-    int WriteContactPages(store::StoreSession& session) override;
+    [[nodiscard]] int WriteContactPages(store::StoreSession& session) override;
 
     const std::filesystem::path& workFolder() const { return workFolder_; }
     void setSaveFolder(std::filesystem::path folder) { saveFolder_ = std::move(folder); }

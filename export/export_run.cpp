@@ -44,8 +44,7 @@ class SessionSwap {
     }
     ~SessionSwap() {
         session_.state.exportMode = 0;
-        store::CloseStore(session_);
-        store::FreeStore(session_);
+        store::ReleaseStore(session_);
         session_.content = content_;
         session_.list = list_;
     }
@@ -218,9 +217,13 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
 
 int MessageExporter::ExportPendingItems(store::StoreSession& session,
                                         content::ItemContent& content) {
+    const std::size_t skippedBefore = skipped.size();
     if (content.mailDetails.empty()) {
-        skipped.push_back({session.state.currentItem.messageId,
-                           "the item's record in the message table could not be read"});
+        std::string reason = "the item's record in the message table could not be read";
+        if (!session.lastError.empty()) {
+            reason += ": " + session.lastError;
+        }
+        skipped.push_back({session.state.currentItem.messageId, std::move(reason)});
     }
     setUpError_.clear();
     if (SetUp()) {
@@ -236,7 +239,7 @@ int MessageExporter::ExportPendingItems(store::StoreSession& session,
     content.mailDetails.clear();
     // Parts of items that were not composed must not reach the next message.
     content.bodyParts.clear();
-    return store::kOk;
+    return skipped.size() == skippedBefore ? store::kOk : store::kFailed;
 }
 
 ExportList BuildExportList(const store::StoreModel& model,

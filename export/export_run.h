@@ -44,7 +44,8 @@ class MessageExporter final : public content::MailSaver {
     // The text shown in front of each file name on the status line.
     void setStatusText(std::u16string text) { statusText_ = std::move(text); }
 
-    int ExportPendingItems(store::StoreSession& session, content::ItemContent& content) override;
+    [[nodiscard]] int ExportPendingItems(store::StoreSession& session,
+                                         content::ItemContent& content) override;
 
     int mailsWritten = 0;
     std::vector<std::filesystem::path> written;

@@ -13,19 +13,18 @@ namespace platform {
 
 namespace fs = std::filesystem;
 
-tl::expected<WorkFolder, std::string> WorkFolder::Create(std::string_view prefix) {
+Result<WorkFolder> WorkFolder::Create(std::string_view prefix) {
     std::error_code ec;
     const fs::path temp = fs::temp_directory_path(ec);
     if (ec) {
         const char* named = std::getenv("TMPDIR");
-        return tl::unexpected(std::string("the temporary directory ") +
-                              (named != nullptr ? named : "/tmp") +
-                              " cannot be used: " + ec.message());
+        return Failure(std::string("the temporary directory ") +
+                       (named != nullptr ? named : "/tmp") + " cannot be used: " + ec.message());
     }
     std::string pattern = (temp / (std::string(prefix) + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) {
-        return tl::unexpected("cannot create a work folder in " + temp.string() + ": " +
-                              std::strerror(errno));
+        return Failure("cannot create a work folder in " + temp.string() + ": " +
+                       std::strerror(errno));
     }
     return WorkFolder(fs::path(pattern));
 }

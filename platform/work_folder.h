@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include <tl/expected.hpp>
+#include "platform/result.h"
 
 namespace platform {
 
@@ -20,7 +20,7 @@ class WorkFolder {
   public:
     // Makes "<temporary directory>/<prefix>-XXXXXX" (mode 0700). The error names the
     // temporary directory and the reason.
-    static tl::expected<WorkFolder, std::string> Create(std::string_view prefix);
+    static Result<WorkFolder> Create(std::string_view prefix);
 
     WorkFolder(WorkFolder&& other) noexcept;
     WorkFolder& operator=(WorkFolder&& other) noexcept;

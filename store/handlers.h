@@ -10,14 +10,15 @@ namespace store {
 // True for a record that could be fetched and has a value list.
 bool HasRecordValues(const ese::Record* record);
 
-int ReadMailboxRecord(StoreSession& session, const ese::Record* record, int keyIndex,
-                      int nameIndex);
-int ReadFolderRecord(StoreSession& session, const ese::Record* record, int idIndex,
-                     int parentIdIndex, int mailboxKeyIndex, int nameIndex, int classIndex);
-int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int recordIndex,
-                           int idIndex, int attachmentKeysIndex);
-int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int recordIndex,
-                         int idIndex, int nameIndex);
-int ReadItemRecord(StoreSession& session, const ese::Record* record);
+[[nodiscard]] int ReadMailboxRecord(StoreSession& session, const ese::Record* record, int keyIndex,
+                                    int nameIndex);
+[[nodiscard]] int ReadFolderRecord(StoreSession& session, const ese::Record* record, int idIndex,
+                                   int parentIdIndex, int mailboxKeyIndex, int nameIndex,
+                                   int classIndex);
+[[nodiscard]] int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record,
+                                         int recordIndex, int idIndex, int attachmentKeysIndex);
+[[nodiscard]] int ReadAttachmentRecord(StoreSession& session, const ese::Record* record,
+                                       int recordIndex, int idIndex, int nameIndex);
+[[nodiscard]] int ReadItemRecord(StoreSession& session, const ese::Record* record);
 
 }  // namespace store

@@ -357,10 +357,14 @@ int LoadFolderItems(StoreSession& session) {
                 }
                 current.messageId = messages[position].messageId;
                 session.host->SetProgress(step + 1);
-                FetchMsgRecord(session, *table, tableName, tableName.size(),
-                               messages[position].recordIndex);
+                // An item that cannot be read, or saved, is one item lost, never the folder:
+                // the exporter reports it with the reason left in lastError, and the walk goes
+                // on.
+                session.lastError.clear();
+                (void)FetchMsgRecord(session, *table, tableName, tableName.size(),
+                                     messages[position].recordIndex);
                 if (saving) {
-                    session.content->ExportPendingItems(session);
+                    (void)session.content->ExportPendingItems(session);
                 }
                 if (step == 99) {
                     session.host->SetProgress(0);
@@ -381,10 +385,11 @@ int LoadFolderItems(StoreSession& session) {
                     return kFailed;
                 }
                 session.state.currentItem.messageId = messages[position].messageId;
-                FetchMsgRecord(session, *table, tableName, tableName.size(),
-                               messages[position].recordIndex);
+                session.lastError.clear();
+                (void)FetchMsgRecord(session, *table, tableName, tableName.size(),
+                                     messages[position].recordIndex);
                 if (saving) {
-                    session.content->WriteContactPages(session);
+                    (void)session.content->WriteContactPages(session);
                 }
             }
         }

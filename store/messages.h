@@ -8,6 +8,6 @@ namespace store {
 
 // Reads every listed mail item or contact of the scanned folder in full, joined with the
 // message index by message id; while saving, hands each to the exporter.
-int LoadFolderItems(StoreSession& session);
+[[nodiscard]] int LoadFolderItems(StoreSession& session);
 
 }  // namespace store

@@ -205,6 +205,11 @@ int CloseStore(StoreSession& session) {
     }
 }
 
+void ReleaseStore(StoreSession& session) {
+    (void)CloseStore(session);
+    (void)FreeStore(session);
+}
+
 int FreeStore(StoreSession& session) {
     if (!session.database) {
         return kFailed;
@@ -317,11 +322,15 @@ int FetchMsgRecord(StoreSession& session, const ese::Table& table, std::u16strin
                    std::size_t nameLength, int recordIndex) {
     try {
         const ese::Record record = table.record(recordIndex);
-        if (nameLength == 3 && name == u"Msg") {
-            session.content->ReadMsgRecord(session, record);
+        if (nameLength == 3 && name == u"Msg" &&
+            session.content->ReadMsgRecord(session, record) != kOk) {
+            session.lastError =
+                "Msg record " + std::to_string(recordIndex) + ": " + session.lastError;
+            return kFailed;
         }
     } catch (const ese::Error& e) {
         session.lastError = "Msg record " + std::to_string(recordIndex) + ": " + e.what();
+        return kFailed;
     }
     return kOk;
 }

@@ -57,14 +57,15 @@ class ItemContentHandler {
   public:
     virtual ~ItemContentHandler() = default;
     // One "Msg" record read in full; its result is not acted upon.
-    virtual int ReadMsgRecord(StoreSession& session, const ese::Record& record) = 0;
+    [[nodiscard]] virtual int ReadMsgRecord(StoreSession& session, const ese::Record& record) = 0;
     // A long value written to the work folder under the file name.
-    virtual int SaveLongValueToFile(StoreSession& session, const ese::Record& record,
-                                    int valueIndex, std::u16string_view fileName) = 0;
-    // Called after each mail item was read while saving.
-    virtual int ExportPendingItems(StoreSession& session) = 0;
+    [[nodiscard]] virtual int SaveLongValueToFile(StoreSession& session, const ese::Record& record,
+                                                  int valueIndex, std::u16string_view fileName) = 0;
+    // Called after each mail item was read while saving; kFailed when the item, or a part of
+    // it, was left out (the save's report says why).
+    [[nodiscard]] virtual int ExportPendingItems(StoreSession& session) = 0;
     // Called after each contact was read while saving.
-    virtual int WriteContactPages(StoreSession& session) = 0;
+    [[nodiscard]] virtual int WriteContactPages(StoreSession& session) = 0;
 };
 
 struct StoreSession {
@@ -96,19 +97,23 @@ struct StoreSession {
 };
 
 // Creates the database object when there is none and opens the file read-only.
-int OpenStore(StoreSession& session, const std::filesystem::path& path);
-int CloseStore(StoreSession& session);
-int FreeStore(StoreSession& session);
+[[nodiscard]] int OpenStore(StoreSession& session, const std::filesystem::path& path);
+[[nodiscard]] int CloseStore(StoreSession& session);
+[[nodiscard]] int FreeStore(StoreSession& session);
+// Closes and frees whatever is open. The file is only ever read, so a close that fails loses
+// nothing and is not reported.
+void ReleaseStore(StoreSession& session);
 
 // Fills the table list from the catalogue.
-int ListTables(StoreSession& session);
+[[nodiscard]] int ListTables(StoreSession& session);
 // Scans the first table of the table list with exactly this name; no such table is no error.
-int ScanTableByName(StoreSession& session, std::u16string_view name);
+[[nodiscard]] int ScanTableByName(StoreSession& session, std::u16string_view name);
 // Walks one open table record by record and hands each to the handler of its kind.
-int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_view name,
-              std::size_t nameLength);
-// Reads one record of the "Msg" table in full.
-int FetchMsgRecord(StoreSession& session, const ese::Table& table, std::u16string_view name,
-                   std::size_t nameLength, int recordIndex);
+[[nodiscard]] int ScanTable(StoreSession& session, const ese::Table* table,
+                            std::u16string_view name, std::size_t nameLength);
+// Reads one record of the "Msg" table in full; kFailed, with the record and the reason in
+// lastError, when it cannot be fetched or read.
+[[nodiscard]] int FetchMsgRecord(StoreSession& session, const ese::Table& table,
+                                 std::u16string_view name, std::size_t nameLength, int recordIndex);
 
 }  // namespace store

@@ -239,6 +239,22 @@ TEST(Cli, InfoNamesTheTablesThatACutShortStoreLost) {
     EXPECT_EQ(text.code, 1);
     EXPECT_NE(text.out.find("  Msg  unreadable: its records lie on page"), std::string::npos)
         << text.out;
+
+    // A listing of a folder whose table is gone says so in its exit code; the others list.
+    const json tree = ToolJson({"tree", (dir / "cut.edb").string()});
+    int failedListings = 0;
+    for (const json& m : tree["mailboxes"]) {
+        for (const json& f : m["folders"]) {
+            const std::string table = f["table"];
+            const bool lost = !tables.contains(table) || tables[table].contains("error");
+            const std::string path =
+                m["name"].get<std::string>() + "/" + f["path"].get<std::string>();
+            const ToolRun list = Tool({"list", (dir / "cut.edb").string(), path});
+            EXPECT_EQ(list.code, lost ? 1 : 0) << path << " in table " << table;
+            failedListings += list.code == 1;
+        }
+    }
+    EXPECT_GT(failedListings, 0);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ void ScanAndList(store::StoreSession& session, content::ItemContent& content,
     for (const char16_t* table : {u"Mailbox", u"Folders", u"Msg", u"1-23"}) {
         ASSERT_EQ(store::ScanTableByName(session, table), store::kOk) << session.lastError;
     }
-    store::CloseStore(session);
+    ASSERT_EQ(store::CloseStore(session), store::kOk);
     ASSERT_EQ(store::OpenStore(session, path), store::kOk);
     session.state.sequence = 0;
     session.state.currentFolderClass = u"IPF.Note";
@@ -72,7 +72,7 @@ void ScanAndList(store::StoreSession& session, content::ItemContent& content,
     ASSERT_EQ(store::ScanTableByName(session, ef::utf8ToUtf16(ef::folderTableName(kInbox))),
               store::kOk);
     ASSERT_EQ(store::LoadFolderItems(session), store::kOk);
-    store::CloseStore(session);
+    ASSERT_EQ(store::CloseStore(session), store::kOk);
 }
 
 TEST(AttachmentFiles, EachListingBringsTheAttachmentsOfTheStoreOpenForIt) {

@@ -66,8 +66,7 @@ StoreReading ReadWholeStore(const std::filesystem::path& storePath,
             }
         }
     }
-    store::CloseStore(session);
-    store::FreeStore(session);
+    store::ReleaseStore(session);
     reading.tables = session.model.tables.size();
     reading.mailboxes = session.model.mailboxes.size();
     reading.folders = session.model.folders.size();
@@ -90,8 +89,7 @@ StoreReading ReadWholeStore(const std::filesystem::path& storePath,
             [&] { return ScanTableByName(session, folder.messageTableName); });
         reading.listedItems += session.model.items.size() + session.model.contacts.size();
         Run(session, reading, what + " items", [&] { return LoadFolderItems(session); });
-        store::CloseStore(session);
-        store::FreeStore(session);
+        store::ReleaseStore(session);
         reading.readByTable[folder.messageTableName] +=
             content.mailDetails.size() + content.contactCards.size() - before;
     }
@@ -127,8 +125,7 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
             break;
         }
     }
-    store::CloseStore(session);
-    store::FreeStore(session);
+    store::ReleaseStore(session);
 
     QuietUi ui;
     const msgexport::SaveRequest request{

@@ -39,8 +39,7 @@ class DiskTroubleTest : public ::testing::Test {
         for (const char16_t* table : {u"Mailbox", u"Folders", u"Msg", u"1-23"}) {
             ASSERT_EQ(store::ScanTableByName(session_, table), store::kOk);
         }
-        store::CloseStore(session_);
-        store::FreeStore(session_);
+        store::ReleaseStore(session_);
         request_ = {sample, dir_ / "out", dir_ / "work",
                     msgexport::BuildExportList(session_.model, [](auto) { return true; })};
     }

@@ -52,8 +52,7 @@ TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
     for (const char16_t* table : {u"Mailbox", u"Folders", u"Msg", u"1-23"}) {
         ASSERT_EQ(store::ScanTableByName(session, table), store::kOk);
     }
-    store::CloseStore(session);
-    store::FreeStore(session);
+    store::ReleaseStore(session);
     msgexport::SaveRequest request{
         storePath, dir / "saved", dir / "work",
         msgexport::BuildExportList(session.model, [](auto) { return true; })};
