@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 #include <stdexcept>
+#include <unordered_set>
 
 namespace store {
 namespace {
@@ -125,6 +126,19 @@ void RemovePunctuation(std::string& text, bool trim) {
     }
 }
 
+// The first match as a part of the text.
+std::optional<std::string_view> FindPattern(std::string_view text, AddressPattern pattern) {
+    // The text ends at its first NUL, as a C string does. The resolvers never hand one over
+    // (NUL bytes become spaces).
+    text = text.substr(0, text.find('\0'));
+    re2::StringPiece match;
+    if (!Patterns()[pattern].Match(re2::StringPiece(text.data(), text.size()), 0, text.size(),
+                                   RE2::UNANCHORED, &match, 1)) {
+        return std::nullopt;
+    }
+    return std::string_view(match.data(), match.size());
+}
+
 std::string Printable(std::u16string_view hex) {
     return Narrow(HexToPrintableText(hex));
 }
@@ -155,15 +169,11 @@ std::u16string HexToPrintableText(std::u16string_view hex) {
 }
 
 std::optional<std::string> MatchPattern(std::string_view text, AddressPattern pattern) {
-    // The text ends at its first NUL, as a C string does. The resolvers never hand one over
-    // (NUL bytes become spaces).
-    text = text.substr(0, text.find('\0'));
-    re2::StringPiece match;
-    if (!Patterns()[pattern].Match(re2::StringPiece(text.data(), text.size()), 0, text.size(),
-                                   RE2::UNANCHORED, &match, 1)) {
+    const std::optional<std::string_view> match = FindPattern(text, pattern);
+    if (!match) {
         return std::nullopt;
     }
-    return std::string(match.data(), match.size());
+    return std::string(*match);
 }
 
 const char* AddressPatternText(AddressPattern pattern) {
@@ -201,19 +211,26 @@ std::u16string ResolveSenderAddress(std::u16string_view hex) {
 }
 
 std::u16string ResolveRecipientAddresses(std::u16string_view hex) {
-    std::string remaining = Printable(hex);
-    RemovePunctuation(remaining, true);
+    std::string text = Printable(hex);
+    RemovePunctuation(text, true);
+    // Each address once, in the order found. The search goes on after each match, so an
+    // address found before takes nothing out of a longer one that holds it ("ann@example.com"
+    // out of "joann@example.com").
+    std::unordered_set<std::string_view> listed;
     std::string result;
-    while (!remaining.empty()) {
-        auto address = MatchPattern(remaining);
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const std::optional<std::string_view> address = FindPattern(rest, AddressPattern::kAddress);
         if (!address || address->empty()) {
             break;
         }
-        result += *address;
-        result += ",";
-        DeleteAll(remaining, *address);
+        if (listed.insert(*address).second) {
+            result += *address;
+            result += ",";
+        }
+        rest.remove_prefix(static_cast<std::size_t>(address->data() - rest.data()) +
+                           address->size());
     }
-    DeleteAll(result, ",,");
     return Widen(result);
 }
 

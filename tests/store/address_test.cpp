@@ -207,6 +207,10 @@ TEST(RecipientAddresses, EveryAddressFollowedByAComma) {
 
 TEST(RecipientAddresses, RepeatedAddressIsListedOnce) {
     EXPECT_EQ(ResolveRecipientAddresses(Hex("x@example.com x@example.com")), u"x@example.com,");
+    // Only the same address counts as a repeat, not one that holds it.
+    EXPECT_EQ(ResolveRecipientAddresses(Hex("ann@example.com; joann@example.com; ann@example.com")),
+              u"ann@example.com,joann@example.com,");
+    EXPECT_EQ(ResolveRecipientAddresses(Hex("bob@x.org bob@x.org.uk")), u"bob@x.org,bob@x.org.uk,");
 }
 
 TEST(RecipientAddresses, NothingFound) {
