@@ -1,9 +1,11 @@
 #include "store/address.h"
 
-#include <regex.h>
+#include <re2/re2.h>
 
 #include <array>
+#include <memory>
 #include <stdexcept>
+#include <unordered_set>
 
 namespace store {
 namespace {
@@ -17,30 +19,41 @@ constexpr std::array<const char*, 6> kPatterns = {
     R"((\w+)(\.|_)?(\w*) )",
 };
 
-// The patterns, compiled once for the whole process.
+// POSIX extended syntax and matching, in time linear in the text: the leftmost match and, from
+// there, the longest; \w is [0-9A-Za-z_]; every byte is one character (the texts are single
+// bytes, not UTF-8); "." takes a newline too and "^" and "$" hold only at the ends of the text.
+RE2::Options PosixOptions() {
+    RE2::Options options;
+    options.set_posix_syntax(true);
+    options.set_perl_classes(true);
+    options.set_longest_match(true);
+    options.set_encoding(RE2::Options::EncodingLatin1);
+    options.set_dot_nl(true);
+    options.set_one_line(true);
+    options.set_never_capture(true);  // only the whole match is used
+    options.set_log_errors(false);
+    return options;
+}
+
+// The patterns, compiled once for the whole process. RE2 objects may be used from many threads.
 class CompiledPatterns {
   public:
     CompiledPatterns() {
+        const RE2::Options options = PosixOptions();
         for (std::size_t i = 0; i < kPatterns.size(); ++i) {
-            if (regcomp(&compiled_[i], kPatterns[i], REG_EXTENDED) != 0) {
+            compiled_[i] = std::make_unique<const RE2>(kPatterns[i], options);
+            if (!compiled_[i]->ok()) {
                 throw std::logic_error("an address pattern does not compile");
             }
         }
     }
-    ~CompiledPatterns() {
-        for (regex_t& r : compiled_) {
-            regfree(&r);
-        }
-    }
-    CompiledPatterns(const CompiledPatterns&) = delete;
-    CompiledPatterns& operator=(const CompiledPatterns&) = delete;
 
-    const regex_t& operator[](AddressPattern p) const {
-        return compiled_[static_cast<std::size_t>(p)];
+    const RE2& operator[](AddressPattern p) const {
+        return *compiled_[static_cast<std::size_t>(p)];
     }
 
   private:
-    std::array<regex_t, kPatterns.size()> compiled_{};
+    std::array<std::unique_ptr<const RE2>, kPatterns.size()> compiled_;
 };
 
 const CompiledPatterns& Patterns() {
@@ -101,28 +114,6 @@ int HexDigit(char16_t c) {
     return -1;
 }
 
-// No name or address part is anywhere near this long (an address's parts stop at 64).
-constexpr std::size_t kMaxWordRun = 128;
-
-bool IsWordCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// Cuts every run of word characters to kMaxWordRun. The patterns try every start position
-// within a run, so a long run (a damaged or hostile value) costs time that grows with the
-// square of its length: a 16 KB run took seconds per pattern.
-void ShortenWordRuns(std::string& text) {
-    std::size_t out = 0;
-    std::size_t run = 0;
-    for (const char c : text) {
-        run = IsWordCharacter(c) ? run + 1 : 0;
-        if (run <= kMaxWordRun) {
-            text[out++] = c;
-        }
-    }
-    text.resize(out);
-}
-
 // Replaces " SMTP" by "<" and deletes the punctuation that gets between names and addresses.
 void RemovePunctuation(std::string& text, bool trim) {
     ReplaceAll(text, " SMTP", "<");
@@ -133,7 +124,19 @@ void RemovePunctuation(std::string& text, bool trim) {
     for (std::string_view what : {"^", "+", ")", "(", "`", "{", "}", "[", "]", "  "}) {
         DeleteAll(text, what);
     }
-    ShortenWordRuns(text);
+}
+
+// The first match as a part of the text.
+std::optional<std::string_view> FindPattern(std::string_view text, AddressPattern pattern) {
+    // The text ends at its first NUL, as a C string does. The resolvers never hand one over
+    // (NUL bytes become spaces).
+    text = text.substr(0, text.find('\0'));
+    re2::StringPiece match;
+    if (!Patterns()[pattern].Match(re2::StringPiece(text.data(), text.size()), 0, text.size(),
+                                   RE2::UNANCHORED, &match, 1)) {
+        return std::nullopt;
+    }
+    return std::string_view(match.data(), match.size());
 }
 
 std::string Printable(std::u16string_view hex) {
@@ -166,14 +169,15 @@ std::u16string HexToPrintableText(std::u16string_view hex) {
 }
 
 std::optional<std::string> MatchPattern(std::string_view text, AddressPattern pattern) {
-    // regexec needs a NUL-terminated text; a NUL inside ends the search as it would there.
-    const std::string subject(text);
-    regmatch_t match{};
-    if (regexec(&Patterns()[pattern], subject.c_str(), 1, &match, 0) != 0) {
+    const std::optional<std::string_view> match = FindPattern(text, pattern);
+    if (!match) {
         return std::nullopt;
     }
-    return subject.substr(static_cast<std::size_t>(match.rm_so),
-                          static_cast<std::size_t>(match.rm_eo - match.rm_so));
+    return std::string(*match);
+}
+
+const char* AddressPatternText(AddressPattern pattern) {
+    return kPatterns[static_cast<std::size_t>(pattern)];
 }
 
 std::u16string ResolveSenderAddress(std::u16string_view hex) {
@@ -207,19 +211,26 @@ std::u16string ResolveSenderAddress(std::u16string_view hex) {
 }
 
 std::u16string ResolveRecipientAddresses(std::u16string_view hex) {
-    std::string remaining = Printable(hex);
-    RemovePunctuation(remaining, true);
+    std::string text = Printable(hex);
+    RemovePunctuation(text, true);
+    // Each address once, in the order found. The search goes on after each match, so an
+    // address found before takes nothing out of a longer one that holds it ("ann@example.com"
+    // out of "joann@example.com").
+    std::unordered_set<std::string_view> listed;
     std::string result;
-    while (!remaining.empty()) {
-        auto address = MatchPattern(remaining);
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const std::optional<std::string_view> address = FindPattern(rest, AddressPattern::kAddress);
         if (!address || address->empty()) {
             break;
         }
-        result += *address;
-        result += ",";
-        DeleteAll(remaining, *address);
+        if (listed.insert(*address).second) {
+            result += *address;
+            result += ",";
+        }
+        rest.remove_prefix(static_cast<std::size_t>(address->data() - rest.data()) +
+                           address->size());
     }
-    DeleteAll(result, ",,");
     return Widen(result);
 }
 

@@ -1,6 +1,6 @@
 // Sender and recipient addresses out of the binary columns that mix display names, address
 // types and addresses. The bytes are made printable and addresses picked out with POSIX
-// extended regular expressions.
+// extended regular expressions, matched in time linear in the text.
 #pragma once
 
 #include <optional>
@@ -23,9 +23,13 @@ enum class AddressPattern {
 // others are dropped. Empty or odd-length input gives the empty text.
 std::u16string HexToPrintableText(std::u16string_view hex);
 
-// The first match of the pattern in a single-byte text, or nothing.
+// The first match of the pattern in a single-byte text, or nothing: the leftmost match and
+// the longest from there, as POSIX has it. The text ends at its first NUL.
 std::optional<std::string> MatchPattern(std::string_view text,
                                         AddressPattern pattern = AddressPattern::kAddress);
+
+// The pattern as a POSIX extended regular expression (\w for [0-9A-Za-z_]).
+const char* AddressPatternText(AddressPattern pattern);
 
 // The sender text ("Name<address>", an address, or the printable text as it is).
 std::u16string ResolveSenderAddress(std::u16string_view hex);

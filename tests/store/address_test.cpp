@@ -1,6 +1,12 @@
 // Sender and recipient addresses out of mixed binary columns.
 #include <gtest/gtest.h>
+#include <regex.h>
 
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,6 +15,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using store::ResolveRecipientAddresses;
 using store::ResolveSenderAddress;
 
@@ -27,6 +34,68 @@ std::string Bytes(const char* text, std::size_t size) {
     return std::string(text, size);
 }
 
+std::u16string Widen(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+// The C library's POSIX matcher (regexec, REG_EXTENDED): what the patterns found before RE2
+// took over, kept here as the reference. Like any C string, the text ends at its first NUL.
+std::optional<std::string> RegexecMatch(store::AddressPattern pattern, const std::string& text) {
+    regex_t compiled;
+    if (regcomp(&compiled, store::AddressPatternText(pattern), REG_EXTENDED) != 0) {
+        ADD_FAILURE() << "regcomp refuses " << store::AddressPatternText(pattern);
+        return std::nullopt;
+    }
+    regmatch_t match{};
+    const bool found = regexec(&compiled, text.c_str(), 1, &match, 0) == 0;
+    regfree(&compiled);
+    if (!found) {
+        return std::nullopt;
+    }
+    return text.substr(static_cast<std::size_t>(match.rm_so),
+                       static_cast<std::size_t>(match.rm_eo - match.rm_so));
+}
+
+// regexec takes time growing with the square of a word run's length, so the reference sees
+// runs of at most this many characters (still far more than any name or address part).
+constexpr std::size_t kReferenceRun = 2000;
+
+std::string CutForReference(const std::string& text) {
+    std::string out;
+    std::size_t run = 0;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        run = (u < 128 && std::isalnum(u) != 0) || c == '_' ? run + 1 : 0;
+        if (run <= kReferenceRun) {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Every value checked in for the address fuzzing harness, as the raw bytes, as their printable
+// text, and as that text with " SMTP" turned into "<" the way the resolvers do.
+std::vector<std::string> FuzzCorpusSubjects() {
+    namespace fs = std::filesystem;
+    std::vector<std::string> subjects;
+    for (const char* kind : {"seeds", "regressions"}) {
+        const fs::path dir = fs::path(EDB2MSG_SOURCE_DIR) / "tests/fuzz" / kind / "address";
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+            const std::u16string printable = store::HexToPrintableText(Hex(bytes.substr(1)));
+            std::string text(printable.begin(), printable.end());
+            subjects.push_back(bytes);
+            subjects.push_back(text);
+            for (std::size_t at = 0; (at = text.find(" SMTP", at)) != std::string::npos;) {
+                text.replace(at, 5, "<");
+            }
+            subjects.push_back(text);
+        }
+    }
+    return subjects;
+}
+
 TEST(PrintableText, KeepsPrintableBytesAndTurnsNulIntoSpace) {
     EXPECT_EQ(store::HexToPrintableText(Hex(Bytes("Ab\0z", 4))), u"Ab z");
     // "{", "|", "}", "~", controls and bytes above 126 are dropped.
@@ -42,6 +111,65 @@ TEST(MatchPattern, FindsTheFirstAddressOrNothing) {
     EXPECT_EQ(store::MatchPattern("no address here"), std::nullopt);
     EXPECT_EQ(store::MatchPattern("first last", store::AddressPattern::kTwoWords), "first last");
     EXPECT_EQ(store::MatchPattern("word", store::AddressPattern::kWordAndSpace), std::nullopt);
+}
+
+// RE2 finds, byte for byte, what regexec found: on the fuzz corpus and on texts with NUL,
+// newline and non-ASCII bytes, optional parts and several candidates. Word runs of any length
+// are taken whole (patterns used to see only 128 characters of a run) in time linear in the
+// run: a run of a megabyte is matched at once.
+TEST(MatchPattern, FindsWhatPosixRegexecFindsInWordRunsOfAnyLength) {
+    std::vector<std::string> subjects = FuzzCorpusSubjects();
+    ASSERT_FALSE(subjects.empty());
+    const std::string run300(300, 'n');
+    const std::string longRun = std::string(1200, 'd') + "_" + std::string(700, 'e');
+    // Optional and repeated parts, missing parts, several candidates.
+    subjects.insert(subjects.end(), {"", "a@b.c", "a.b@c.d.e", "a_@b.c", "a._b@c.d", "a..b@c.d",
+                                     "x@y", "x@y.", "@a.b", "a@.b", "x.y_z", "a_b c.d e_f@g.h.i",
+                                     "mail to john.smith@mail.example.com now"});
+    // Names before addresses, as the resolvers hand them over.
+    subjects.insert(subjects.end(), {"a b c d e@f.g.h", "Mary Ann Jones mary@example.com work",
+                                     "John Smith< john.smith@example.com", "Bob< Lee< bob@y.org",
+                                     "Ann< ann@x.com Bob Lee< bob.lee@y.org", "first last", "word",
+                                     "word ", " word  two ", "w1 w2 w3 w4"});
+    // Control characters and bytes over 127, which no word character matches.
+    subjects.insert(subjects.end(), {"j\xe9r\xf4me@example.com", "caf\xc3\xa9 user@example.com",
+                                     "\xff\xfe a@b.c", "\x80\xbf\xc0@\xe0.\xf0", "a\nb@c.d",
+                                     "first\nlast x", "a\tb c", "a\rb@c.d\n e"});
+    // A NUL ends the text.
+    subjects.push_back("before\0john@example.com"s);
+    subjects.push_back("john@exa\0mple.com"s);
+    subjects.push_back("Jo Ann\0 Smith x@y.z "s);
+    // Word runs longer than the 128 characters the patterns used to see.
+    subjects.push_back(std::string(129, 'x') + "@example.com");
+    subjects.push_back(run300 + " " + std::string(200, 'y') + " z@example.com");
+    subjects.push_back(run300 + "." + run300 + "@" + run300 + "." + run300);
+    subjects.push_back("First " + run300 + "< " + run300 + "@example.com");
+    subjects.push_back(longRun + "@" + longRun);
+    subjects.push_back(longRun + " " + longRun);
+    for (const std::string& text : subjects) {
+        for (int p = 0; p <= static_cast<int>(store::AddressPattern::kWordAndSpace); ++p) {
+            const auto pattern = static_cast<store::AddressPattern>(p);
+            const std::string reference = CutForReference(text);
+            EXPECT_EQ(store::MatchPattern(reference, pattern), RegexecMatch(pattern, reference))
+                << "pattern " << p << " on " << testing::PrintToString(reference);
+        }
+    }
+
+    // The resolvers keep long words whole.
+    EXPECT_EQ(ResolveRecipientAddresses(Hex(run300 + "@example.com")),
+              Widen(run300 + "@example.com,"));
+    EXPECT_EQ(ResolveSenderAddress(Hex("Ann " + run300 + "\0SMTP\0ann@example.com"s)),
+              Widen("Ann " + run300 + "<ann@example.com>"));
+
+    // A word of a megabyte (failures are not printed: they would be a megabyte long).
+    const std::string megabyte(1 << 20, 'x');
+    EXPECT_TRUE(store::MatchPattern(megabyte + "@example.com") == megabyte + "@example.com");
+    EXPECT_EQ(store::MatchPattern(megabyte + "@ example.com"), std::nullopt);
+    EXPECT_EQ(store::MatchPattern(megabyte, store::AddressPattern::kTwoWords), std::nullopt);
+    EXPECT_EQ(ResolveSenderAddress(Hex(megabyte + " Bob Stone SMTP bob@example.com")),
+              u"Bob Stone<bob@example.com>");
+    EXPECT_TRUE(ResolveRecipientAddresses(Hex("a@b.c " + megabyte + "@example.com")) ==
+                Widen("a@b.c," + megabyte + "@example.com,"));
 }
 
 TEST(SenderAddress, NameAndSmtpAddressBecomeNameInAngleBrackets) {
@@ -79,6 +207,10 @@ TEST(RecipientAddresses, EveryAddressFollowedByAComma) {
 
 TEST(RecipientAddresses, RepeatedAddressIsListedOnce) {
     EXPECT_EQ(ResolveRecipientAddresses(Hex("x@example.com x@example.com")), u"x@example.com,");
+    // Only the same address counts as a repeat, not one that holds it.
+    EXPECT_EQ(ResolveRecipientAddresses(Hex("ann@example.com; joann@example.com; ann@example.com")),
+              u"ann@example.com,joann@example.com,");
+    EXPECT_EQ(ResolveRecipientAddresses(Hex("bob@x.org bob@x.org.uk")), u"bob@x.org,bob@x.org.uk,");
 }
 
 TEST(RecipientAddresses, NothingFound) {
