@@ -1,10 +1,12 @@
 #include "store/esedb.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 
 #include "store/long_value_tree.h"
+#include "store/record_reader.h"
 
 namespace ese {
 
@@ -14,8 +16,27 @@ namespace detail {
 // each is looked up through libesedb once per table object and kept. Lookups that fail are not
 // kept, so they fail again as they did.
 struct TableContext {
-    std::shared_ptr<LongValueTrees> trees;  // null: long values through libesedb
+    std::shared_ptr<LongValueTrees> trees;  // null: everything through libesedb
     std::uint32_t tableId = 0;
+    std::shared_ptr<libesedb_table_t> libesedbTable;
+
+    // The records as our own reader finds them; walked on first need. Null when the reader
+    // does not read this table.
+    std::once_flag walked;
+    std::shared_ptr<TableRecords> records;
+
+    TableRecords* Records() {
+        std::call_once(walked, [this] {
+            if (!trees) {
+                return;
+            }
+            const TableLayout* layout = trees->Layout(tableId);
+            if (layout != nullptr && !layout->templated && !layout->columns.empty()) {
+                records = std::make_shared<TableRecords>(trees->pages(), *layout);
+            }
+        });
+        return records.get();
+    }
 
     std::mutex mutex;
     std::vector<std::optional<std::u16string>> names;
@@ -43,9 +64,108 @@ struct TableContext {
     }
 };
 
+// A record decoded by our own reader, with libesedb's reading of the same record opened when
+// something is asked that the decoded bytes do not answer for sure.
+struct OwnRecord {
+    DecodedRecord decoded;
+    std::shared_ptr<TableContext> table;
+    int index = 0;
+    mutable std::mutex mutex;
+    mutable std::shared_ptr<const Record> witness;
+
+    const ColumnLayout& Column(int i) const {
+        const auto& columns = table->records->layout().columns;
+        if (i < 0 || static_cast<std::size_t>(i) >= columns.size()) {
+            throw Error("cannot read value " + std::to_string(i) + ": the record has " +
+                        std::to_string(columns.size()) + " values");
+        }
+        return columns[static_cast<std::size_t>(i)];
+    }
+    ByteView Data(int i) const {
+        Column(i);
+        return decoded.Data(static_cast<std::size_t>(i));
+    }
+    std::uint8_t Flags(int i) const {
+        Column(i);
+        return decoded.values[static_cast<std::size_t>(i)].flags;
+    }
+};
+
+struct OwnMultiValue {
+    std::vector<Bytes> elements;
+    std::uint32_t columnType = 0;
+    std::uint32_t codepage = 0;
+};
+
 }  // namespace detail
 
 namespace {
+
+// The code page in which text can be read without libesedb because its reading is beyond
+// doubt: UTF-16 text (code page 1200) without a byte-order mark or an unpaired surrogate, or
+// ASCII text (code page 1252). 0 for compressed values (first byte 0x18) and everything else.
+std::uint32_t PlainTextCodepage(std::uint32_t columnType, std::uint32_t codepage,
+                                detail::ByteView all) {
+    if ((columnType != kText && columnType != kLargeText) || all.empty() ||
+        (all.size() > 1 && all[0] == 0x18)) {
+        return 0;
+    }
+    if (codepage == 1200) {
+        if (all.size() % 2 != 0 || (all[0] == 0xff && all[1] == 0xfe) ||
+            (all[0] == 0xfe && all[1] == 0xff)) {
+            return 0;
+        }
+        const std::size_t units = all.size() / 2;
+        auto unit = [&](std::size_t i) {
+            return static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
+        };
+        for (std::size_t i = 0; i < units; ++i) {
+            const char16_t c = unit(i);
+            if (c == 0xfffe || c == 0xffff) {
+                return 0;
+            }
+            if (c >= 0xd800 && c <= 0xdbff && i + 1 < units && unit(i + 1) >= 0xdc00 &&
+                unit(i + 1) <= 0xdfff) {
+                ++i;
+            } else if (c >= 0xd800 && c <= 0xdfff) {
+                return 0;
+            }
+        }
+        return 1200;
+    }
+    if (codepage == 1252) {
+        for (std::uint8_t b : all) {
+            if (b >= 0x80) {
+                return 0;
+            }
+        }
+        return 1252;
+    }
+    return 0;
+}
+
+// The text as PlainTextCodepage reads it, up to the first NUL; nullopt when it does not.
+std::optional<std::u16string> PlainText(std::uint32_t columnType, std::uint32_t codepage,
+                                        detail::ByteView all) {
+    const std::uint32_t plain = PlainTextCodepage(columnType, codepage, all);
+    if (plain == 0) {
+        return std::nullopt;
+    }
+    std::u16string text;
+    if (plain == 1200) {
+        text.resize(all.size() / 2);
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            text[i] = static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
+        }
+    } else {
+        text.assign(all.begin(), all.end());
+    }
+    const auto end = text.find(u'\0');
+    if (end != std::u16string::npos) {
+        text.resize(end);
+    }
+    return text;
+}
 
 // Owns a libesedb error while a call is checked.
 class ErrorSlot {
@@ -140,47 +260,8 @@ struct LongValue::Read {
     std::uint32_t columnType = 0;
     std::uint32_t codepage = 0;
 
-    // The code page in which the text can be read without libesedb because its reading is
-    // beyond doubt: UTF-16 text (code page 1200) without a byte-order mark or an unpaired
-    // surrogate, or ASCII text (code page 1252). 0 for compressed values (first byte 0x18) and
-    // everything else, which go to libesedb.
     std::uint32_t PlainCodepage(const Bytes& all) const {
-        if ((columnType != kText && columnType != kLargeText) || all.empty() ||
-            (all.size() > 1 && all[0] == 0x18)) {
-            return 0;
-        }
-        if (codepage == 1200) {
-            if (all.size() % 2 != 0 || (all[0] == 0xff && all[1] == 0xfe) ||
-                (all[0] == 0xfe && all[1] == 0xff)) {
-                return 0;
-            }
-            const std::size_t units = all.size() / 2;
-            auto unit = [&](std::size_t i) {
-                return static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
-            };
-            for (std::size_t i = 0; i < units; ++i) {
-                const char16_t c = unit(i);
-                if (c == 0xfffe || c == 0xffff) {
-                    return 0;
-                }
-                if (c >= 0xd800 && c <= 0xdbff && i + 1 < units && unit(i + 1) >= 0xdc00 &&
-                    unit(i + 1) <= 0xdfff) {
-                    ++i;
-                } else if (c >= 0xd800 && c <= 0xdfff) {
-                    return 0;
-                }
-            }
-            return 1200;
-        }
-        if (codepage == 1252) {
-            for (std::uint8_t b : all) {
-                if (b >= 0x80) {
-                    return 0;
-                }
-            }
-            return 1252;
-        }
-        return 0;
+        return PlainTextCodepage(columnType, codepage, all);
     }
 
     Bytes Joined() const {
@@ -193,25 +274,7 @@ struct LongValue::Read {
 
     // The text as PlainCodepage reads it, up to the first NUL.
     std::optional<std::u16string> PlainText() const {
-        const Bytes all = Joined();
-        const std::uint32_t plain = PlainCodepage(all);
-        if (plain == 0) {
-            return std::nullopt;
-        }
-        std::u16string text;
-        if (plain == 1200) {
-            text.resize(all.size() / 2);
-            for (std::size_t i = 0; i < text.size(); ++i) {
-                text[i] = static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
-            }
-        } else {
-            text.assign(all.begin(), all.end());
-        }
-        const auto end = text.find(u'\0');
-        if (end != std::u16string::npos) {
-            text.resize(end);
-        }
-        return text;
+        return ese::PlainText(columnType, codepage, Joined());
     }
 };
 
@@ -293,6 +356,9 @@ std::u16string LongValue::text() const {
 // --- MultiValue ------------------------------------------------------------------------
 
 int MultiValue::count() const {
+    if (own_) {
+        return static_cast<int>(own_->elements.size());
+    }
     int count = 0;
     Check("cannot count the elements of a multi-value", [&](libesedb_error_t** e) {
         return libesedb_multi_value_get_number_of_values(handle_.get(), &count, e);
@@ -301,6 +367,9 @@ int MultiValue::count() const {
 }
 
 std::uint32_t MultiValue::columnType() const {
+    if (own_) {
+        return own_->columnType;
+    }
     std::uint32_t type = 0;
     Check("cannot read the column type of a multi-value", [&](libesedb_error_t** e) {
         return libesedb_multi_value_get_column_type(handle_.get(), &type, e);
@@ -309,6 +378,12 @@ std::uint32_t MultiValue::columnType() const {
 }
 
 Bytes MultiValue::valueData(int index) const {
+    if (own_) {
+        if (index < 0 || static_cast<std::size_t>(index) >= own_->elements.size()) {
+            throw Error("cannot read a multi-value element: no element " + std::to_string(index));
+        }
+        return own_->elements[static_cast<std::size_t>(index)];
+    }
     std::size_t size = 0;
     Check("cannot read the size of a multi-value element", [&](libesedb_error_t** e) {
         return libesedb_multi_value_get_value_data_size(handle_.get(), index, &size, e);
@@ -323,6 +398,16 @@ Bytes MultiValue::valueData(int index) const {
 }
 
 std::optional<std::u16string> MultiValue::valueUtf16(int index) const {
+    if (own_) {
+        const Bytes element = valueData(index);
+        if (element.empty()) {
+            return std::nullopt;
+        }
+        if (auto text = PlainText(own_->columnType, own_->codepage, element)) {
+            return text;
+        }
+        throw Error("cannot read the text of a multi-value element: not plain text");
+    }
     std::size_t size = 0;
     if (!Check("cannot read the text size of a multi-value element",
                [&](libesedb_error_t** e) {
@@ -342,7 +427,73 @@ std::optional<std::u16string> MultiValue::valueUtf16(int index) const {
 
 // --- Record ----------------------------------------------------------------------------
 
+template <class T, class Fallback>
+std::optional<T> Record::OwnFixed(int index, Fallback&& fallback) const {
+    const detail::ByteView data = own_->Data(index);
+    if (data.empty()) {
+        return std::nullopt;
+    }
+    if (data.size() != sizeof(T) || own_->Flags(index) != 0) {
+        return fallback();
+    }
+    T value{};
+    std::memcpy(&value, data.data(), sizeof(T));  // stored little-endian, as this machine is
+    return value;
+}
+
+std::optional<MultiValue> Record::DecodedMultiValue(int index) const {
+    const std::uint8_t flags = own_->Flags(index);
+    if ((flags & kMultiValue) == 0 ||
+        (flags & (kCompressed | kLongValue | kMultiValueOffsets)) != 0) {
+        return std::nullopt;
+    }
+    const detail::ByteView data = own_->Data(index);
+    if (data.size() < 2) {
+        return std::nullopt;
+    }
+    const std::size_t first = detail::Le16(data.data()) & 0x7fffU;
+    if (first == 0 || first % 2 != 0 || first > data.size()) {
+        return std::nullopt;
+    }
+    auto element = std::make_shared<detail::OwnMultiValue>();
+    const detail::ColumnLayout& column = own_->Column(index);
+    element->columnType = column.type;
+    element->codepage = column.codepage;
+    const std::size_t count = first / 2;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t begin = detail::Le16(data.data() + 2 * k) & 0x7fffU;
+        const std::size_t end =
+            k + 1 < count ? (detail::Le16(data.data() + 2 * k + 2) & 0x7fffU) : data.size();
+        if (begin < first || end < begin || end > data.size()) {
+            return std::nullopt;
+        }
+        element->elements.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(begin),
+                                       data.begin() + static_cast<std::ptrdiff_t>(end));
+        if ((column.type == kText || column.type == kLargeText) && end > begin &&
+            PlainTextCodepage(column.type, column.codepage, element->elements.back()) == 0) {
+            return std::nullopt;
+        }
+    }
+    return MultiValue(std::move(element));
+}
+
+const Record& Record::Witness() const {
+    std::lock_guard lock(own_->mutex);
+    if (!own_->witness) {
+        libesedb_record_t* handle = nullptr;
+        const std::shared_ptr<libesedb_table_t>& table = own_->table->libesedbTable;
+        Check("cannot read a record through libesedb", [&](libesedb_error_t** e) {
+            return libesedb_table_get_record(table.get(), own_->index, &handle, e);
+        });
+        own_->witness = std::make_shared<const Record>(handle, table);
+    }
+    return *own_->witness;
+}
+
 int Record::valueCount() const {
+    if (own_) {
+        return static_cast<int>(own_->decoded.values.size());
+    }
     int count = 0;
     Check("cannot count the values of a record", [&](libesedb_error_t** e) {
         return libesedb_record_get_number_of_values(handle_.get(), &count, e);
@@ -351,6 +502,9 @@ int Record::valueCount() const {
 }
 
 std::uint32_t Record::columnType(int index) const {
+    if (own_) {
+        return own_->Column(index).type;
+    }
     auto lookup = [&] {
         std::uint32_t type = 0;
         Check("cannot read the column type of a value", [&](libesedb_error_t** e) {
@@ -362,6 +516,9 @@ std::uint32_t Record::columnType(int index) const {
 }
 
 std::u16string Record::columnName(int index) const {
+    if (own_) {
+        return own_->Column(index).name;
+    }
     auto lookup = [&] {
         return ReadUtf16Name(
             "cannot read the column name of a value",
@@ -376,6 +533,9 @@ std::u16string Record::columnName(int index) const {
 }
 
 std::uint8_t Record::valueFlags(int index) const {
+    if (own_) {
+        return own_->Flags(index);
+    }
     std::uint8_t flags = 0;
     Check("cannot read the flags of a value", [&](libesedb_error_t** e) {
         return libesedb_record_get_value_data_flags(handle_.get(), index, &flags, e);
@@ -384,6 +544,10 @@ std::uint8_t Record::valueFlags(int index) const {
 }
 
 Bytes Record::valueData(int index) const {
+    if (own_) {
+        const detail::ByteView data = own_->Data(index);
+        return Bytes(data.begin(), data.end());
+    }
     std::size_t size = 0;
     if (!Check("cannot read the size of a value", [&](libesedb_error_t** e) {
             return libesedb_record_get_value_data_size(handle_.get(), index, &size, e);
@@ -411,6 +575,16 @@ std::optional<T> Typed(std::string_view what, Call&& call) {
 }  // namespace
 
 std::optional<bool> Record::valueBoolean(int index) const {
+    if (own_) {
+        const detail::ByteView data = own_->Data(index);
+        if (data.empty()) {
+            return std::nullopt;
+        }
+        if (data.size() == 1 && own_->Flags(index) == 0) {
+            return data[0] != 0;
+        }
+        return Witness().valueBoolean(index);
+    }
     auto v = Typed<std::uint8_t>("cannot read a boolean value", [&](auto* out, auto** e) {
         return libesedb_record_get_value_boolean(handle_.get(), index, out, e);
     });
@@ -421,48 +595,83 @@ std::optional<bool> Record::valueBoolean(int index) const {
 }
 
 std::optional<std::uint8_t> Record::value8(int index) const {
+    if (own_) {
+        return OwnFixed<std::uint8_t>(index, [&] { return Witness().value8(index); });
+    }
     return Typed<std::uint8_t>("cannot read an 8-bit value", [&](auto* out, auto** e) {
         return libesedb_record_get_value_8bit(handle_.get(), index, out, e);
     });
 }
 
 std::optional<std::uint16_t> Record::value16(int index) const {
+    if (own_) {
+        return OwnFixed<std::uint16_t>(index, [&] { return Witness().value16(index); });
+    }
     return Typed<std::uint16_t>("cannot read a 16-bit value", [&](auto* out, auto** e) {
         return libesedb_record_get_value_16bit(handle_.get(), index, out, e);
     });
 }
 
 std::optional<std::uint32_t> Record::value32(int index) const {
+    if (own_) {
+        return OwnFixed<std::uint32_t>(index, [&] { return Witness().value32(index); });
+    }
     return Typed<std::uint32_t>("cannot read a 32-bit value", [&](auto* out, auto** e) {
         return libesedb_record_get_value_32bit(handle_.get(), index, out, e);
     });
 }
 
 std::optional<std::uint64_t> Record::value64(int index) const {
+    if (own_) {
+        return OwnFixed<std::uint64_t>(index, [&] { return Witness().value64(index); });
+    }
     return Typed<std::uint64_t>("cannot read a 64-bit value", [&](auto* out, auto** e) {
         return libesedb_record_get_value_64bit(handle_.get(), index, out, e);
     });
 }
 
 std::optional<std::uint64_t> Record::valueFiletime(int index) const {
+    if (own_) {
+        return OwnFixed<std::uint64_t>(index, [&] { return Witness().valueFiletime(index); });
+    }
     return Typed<std::uint64_t>("cannot read a date value", [&](auto* out, auto** e) {
         return libesedb_record_get_value_filetime(handle_.get(), index, out, e);
     });
 }
 
 std::optional<float> Record::valueFloat32(int index) const {
+    if (own_) {
+        return OwnFixed<float>(index, [&] { return Witness().valueFloat32(index); });
+    }
     return Typed<float>("cannot read a single-precision value", [&](auto* out, auto** e) {
         return libesedb_record_get_value_floating_point_32bit(handle_.get(), index, out, e);
     });
 }
 
 std::optional<double> Record::valueFloat64(int index) const {
+    if (own_) {
+        return OwnFixed<double>(index, [&] { return Witness().valueFloat64(index); });
+    }
     return Typed<double>("cannot read a double-precision value", [&](auto* out, auto** e) {
         return libesedb_record_get_value_floating_point_64bit(handle_.get(), index, out, e);
     });
 }
 
 std::optional<std::u16string> Record::valueUtf16(int index) const {
+    if (own_) {
+        const detail::ByteView data = own_->Data(index);
+        if (data.empty()) {
+            return std::nullopt;
+        }
+        const std::uint8_t flags = own_->Flags(index);
+        const detail::ColumnLayout& column = own_->Column(index);
+        if (flags == 0 || flags == kVariableSize) {
+            if (auto text = PlainText(column.type, column.codepage, data)) {
+                return text;
+            }
+        }
+        return Witness().valueUtf16(index);
+    }
     std::size_t size = 0;
     if (!Check("cannot read the text size of a value", [&](libesedb_error_t** e) {
             return libesedb_record_get_value_utf16_string_size(handle_.get(), index, &size, e);
@@ -480,12 +689,18 @@ std::optional<std::u16string> Record::valueUtf16(int index) const {
 }
 
 bool Record::isLongValue(int index) const {
+    if (own_) {
+        return (own_->Flags(index) & kLongValue) != 0;
+    }
     return Check("cannot tell whether a value is a long value", [&](libesedb_error_t** e) {
         return libesedb_record_is_long_value(handle_.get(), index, e);
     });
 }
 
 bool Record::isMultiValue(int index) const {
+    if (own_) {
+        return (own_->Flags(index) & kMultiValue) != 0;
+    }
     return Check("cannot tell whether a value is a multi-value", [&](libesedb_error_t** e) {
         return libesedb_record_is_multi_value(handle_.get(), index, e);
     });
@@ -505,8 +720,13 @@ std::optional<LongValue> Record::longValue(int index) const {
         } catch (const Error&) {
             key.clear();  // libesedb gives its own answer below
         }
-        if (key.size() == 4 &&
-            libesedb_record_get_column_identifier(handle_.get(), index, &columnId, nullptr) == 1) {
+        if (own_ && key.size() == 4) {
+            columnId = own_->Column(index).id;
+        } else if (own_ || libesedb_record_get_column_identifier(handle_.get(), index, &columnId,
+                                                                 nullptr) != 1) {
+            key.clear();
+        }
+        if (key.size() == 4) {
             if (auto segments = trees->Segments(table_->tableId, key)) {
                 return LongValue(std::move(*segments), *this, index,
                                  trees->ColumnCodepage(table_->tableId, columnId));
@@ -517,6 +737,9 @@ std::optional<LongValue> Record::longValue(int index) const {
 }
 
 std::optional<LongValue> Record::libesedbLongValue(int index) const {
+    if (own_) {
+        return Witness().libesedbLongValue(index);
+    }
     libesedb_long_value_t* handle = nullptr;
     if (!Check("cannot open a long value", [&](libesedb_error_t** e) {
             return libesedb_record_get_long_value(handle_.get(), index, &handle, e);
@@ -527,6 +750,12 @@ std::optional<LongValue> Record::libesedbLongValue(int index) const {
 }
 
 std::optional<MultiValue> Record::multiValue(int index) const {
+    if (own_) {
+        if (auto own = DecodedMultiValue(index)) {
+            return own;
+        }
+        return Witness().multiValue(index);
+    }
     libesedb_multi_value_t* handle = nullptr;
     if (!Check("cannot open a multi-value", [&](libesedb_error_t** e) {
             return libesedb_record_get_multi_value(handle_.get(), index, &handle, e);
@@ -542,9 +771,24 @@ Table::Table(libesedb_table_t* handle, detail::Owner owner,
              std::shared_ptr<detail::LongValueTrees> trees)
     : handle_(detail::Adopt<libesedb_table_t, libesedb_table_free>(handle, std::move(owner))),
       context_(std::make_shared<detail::TableContext>()) {
+    context_->libesedbTable = handle_;
     if (trees && libesedb_table_get_identifier(handle_.get(), &context_->tableId, nullptr) == 1) {
         context_->trees = std::move(trees);
     }
+}
+
+bool Table::readsOwnRecords() const {
+    return context_->Records() != nullptr;
+}
+
+std::vector<std::string> Table::damage() const {
+    std::vector<std::string> reasons;
+    if (const detail::TableRecords* records = context_->Records()) {
+        for (const detail::PageDamage& d : records->damage()) {
+            reasons.push_back(d.reason);
+        }
+    }
+    return reasons;
 }
 
 std::u16string Column::name() const {
@@ -601,6 +845,25 @@ Column Table::column(int index) const {
 }
 
 int Table::recordCount() const {
+    if (const detail::TableRecords* records = context_->Records()) {
+        if (records->count() == 0 && !records->damage().empty()) {
+            // Nothing could be read: the first damaged page tells why.
+            const detail::PageDamage& first = records->damage().front();
+            switch (first.trouble) {
+                case detail::PageTrouble::kPastTheEnd:
+                    throw Error("its records lie on page " + std::to_string(first.number) +
+                                " and on, past the end of the file, which holds " +
+                                std::to_string(context_->trees->PageCount()) +
+                                " pages: the file is cut short");
+                case detail::PageTrouble::kZeros:
+                    throw Error("its records lie on page " + std::to_string(first.number) +
+                                ", which holds only zeros");
+                default:
+                    throw Error("its records could not be read: " + first.reason);
+            }
+        }
+        return static_cast<int>(records->count());
+    }
     int count = 0;
     Check("cannot count the records of a table", [&](libesedb_error_t** e) {
         return libesedb_table_get_number_of_records(handle_.get(), &count, e);
@@ -622,6 +885,16 @@ int Table::recordCount() const {
 }
 
 Record Table::record(int index) const {
+    if (detail::TableRecords* records = context_->Records()) {
+        auto own = std::make_shared<detail::OwnRecord>();
+        std::string why;
+        if (index < 0 || !records->Record(static_cast<std::size_t>(index), own->decoded, why)) {
+            throw Error("cannot read a record: " + (why.empty() ? "no such record" : why));
+        }
+        own->table = context_;
+        own->index = index;
+        return Record(std::move(own), context_);
+    }
     libesedb_record_t* handle = nullptr;
     Check("cannot read a record", [&](libesedb_error_t** e) {
         return libesedb_table_get_record(handle_.get(), index, &handle, e);
@@ -652,10 +925,8 @@ void File::open(const std::filesystem::path& path, LongValueReading reading) {
     open_ = true;
     static std::atomic<std::uint64_t> openings{0};
     openId_ = ++openings;
-    std::uint32_t pageSize = 0;
-    if (reading == LongValueReading::Direct &&
-        libesedb_file_get_page_size(handle_.get(), &pageSize, nullptr) == 1) {
-        trees_ = detail::LongValueTrees::Open(path, pageSize);
+    if (reading == LongValueReading::Direct) {
+        trees_ = detail::LongValueTrees::Open(path);
     }
 }
 

@@ -17,6 +17,8 @@ namespace ese {
 namespace detail {
 class LongValueTrees;
 struct TableContext;
+struct OwnRecord;
+struct OwnMultiValue;
 }  // namespace detail
 
 class Error : public std::runtime_error {
@@ -103,6 +105,8 @@ class MultiValue {
     MultiValue(libesedb_multi_value_t* handle, detail::Owner owner)
         : handle_(detail::Adopt<libesedb_multi_value_t, libesedb_multi_value_free>(
               handle, std::move(owner))) {}
+    // Elements read from the record's own bytes.
+    explicit MultiValue(std::shared_ptr<const detail::OwnMultiValue> own) : own_(std::move(own)) {}
     int count() const;
     std::uint32_t columnType() const;
     // Raw bytes of one element; an empty vector when the element holds no data.
@@ -112,6 +116,7 @@ class MultiValue {
 
   private:
     std::shared_ptr<libesedb_multi_value_t> handle_;
+    std::shared_ptr<const detail::OwnMultiValue> own_;  // instead of handle_
 };
 
 class Record {
@@ -120,6 +125,10 @@ class Record {
            std::shared_ptr<detail::TableContext> table = nullptr)
         : handle_(detail::Adopt<libesedb_record_t, libesedb_record_free>(handle, std::move(owner))),
           table_(std::move(table)) {}
+    // A record decoded from the table's pages by our own reader.
+    Record(std::shared_ptr<const detail::OwnRecord> own,
+           std::shared_ptr<detail::TableContext> table)
+        : table_(std::move(table)), own_(std::move(own)) {}
     int valueCount() const;
     std::uint32_t columnType(int index) const;
     std::u16string columnName(int index) const;
@@ -145,16 +154,27 @@ class Record {
     std::optional<LongValue> longValue(int index) const;
     std::optional<MultiValue> multiValue(int index) const;
 
-    libesedb_record_t* get() const { return handle_.get(); }
+    // True for a record decoded by our own reader.
+    bool isOwn() const { return own_ != nullptr; }
 
   private:
     friend class LongValue;
     std::optional<LongValue> libesedbLongValue(int index) const;
+    // libesedb's reading of an own record, for what our reader does not vouch for; opened on
+    // first need. Error when libesedb cannot read it.
+    const Record& Witness() const;
+    // A fixed-size value of an own record from its bytes; the fallback answers when they do
+    // not have the size of T.
+    template <class T, class Fallback>
+    std::optional<T> OwnFixed(int index, Fallback&& fallback) const;
+    // A multi-value of an own record from its bytes; nullopt when libesedb must read it.
+    std::optional<MultiValue> DecodedMultiValue(int index) const;
 
     std::shared_ptr<libesedb_record_t> handle_;
     // What the records of one table share: column names and types once looked up, and where
     // long values are read from. Null: everything through libesedb.
     std::shared_ptr<detail::TableContext> table_;
+    std::shared_ptr<const detail::OwnRecord> own_;  // instead of handle_
 };
 
 class Column {
@@ -177,8 +197,15 @@ class Table {
     std::u16string name() const;
     int columnCount() const;
     Column column(int index) const;
+    // The records are read by our own reader where it can, else through libesedb. A table
+    // with damaged pages gives the records of the pages that could be read; damage() names
+    // the others. Error when no record can be read and pages are damaged.
     int recordCount() const;
     Record record(int index) const;
+    // The pages of the record tree that could not be read, each with its reason.
+    std::vector<std::string> damage() const;
+    // True when our own reader reads the records.
+    bool readsOwnRecords() const;
 
     libesedb_table_t* get() const { return handle_.get(); }
 

@@ -14,22 +14,21 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
-#include <unordered_map>
 #include <vector>
+
+#include "store/page_file.h"
+#include "store/record_reader.h"
 
 namespace ese::detail {
 
 class LongValueTrees {
   public:
-    // nullptr when the file cannot be opened or its pages are not of a size read here.
-    static std::shared_ptr<LongValueTrees> Open(const std::filesystem::path& path,
-                                                std::uint32_t pageSize);
-    ~LongValueTrees();
+    // nullptr when the file cannot be opened or its pages are not of a kind read here.
+    static std::shared_ptr<LongValueTrees> Open(const std::filesystem::path& path);
     LongValueTrees(const LongValueTrees&) = delete;
     LongValueTrees& operator=(const LongValueTrees&) = delete;
 
@@ -46,35 +45,23 @@ class LongValueTrees {
     };
     std::optional<LostPage> LostRecordPage(std::uint32_t tableObjectId);
     // The number of pages the file holds, its headers not counted.
-    std::uint64_t PageCount() const { return pageCount_ < 2 ? 0 : pageCount_ - 2; }
+    std::uint64_t PageCount() const { return pages_->pageCount(); }
 
     // The code page of a text column as the catalogue gives it; 0 when unknown.
     std::uint32_t ColumnCodepage(std::uint32_t tableObjectId, std::uint32_t columnId);
 
+    // The table as the catalogue describes it; nullptr when the catalogue cannot be read or
+    // does not hold it.
+    const TableLayout* Layout(std::uint32_t tableObjectId);
+    const std::shared_ptr<const PageFile>& pages() const { return pages_; }
+
   private:
-    struct Page;
-    struct TableTrees {
-        std::uint32_t dataRoot = 0;       // the first page of the records
-        std::uint32_t longValueRoot = 0;  // 0: none, or more than one
-        std::map<std::uint32_t, std::uint32_t> codepages;
-    };
+    explicit LongValueTrees(std::shared_ptr<const PageFile> pages) : pages_(std::move(pages)) {}
 
-    LongValueTrees(int fd, std::uint32_t pageSize, std::uint64_t pageCount);
-    bool ReadPage(std::uint32_t number, Page& page) const;
-    bool HoldsOnlyZeros(std::uint32_t number) const;
-    // A branch page, parsed once and kept; nullptr for a leaf or a page that cannot be read.
-    std::shared_ptr<const Page> BranchPage(std::uint32_t number);
-    bool ReadCatalogue();
-    const TableTrees* Table(std::uint32_t objectId);
-
-    int fd_;
-    std::uint32_t pageSize_;
-    std::uint64_t pageCount_;
+    std::shared_ptr<const PageFile> pages_;
     std::mutex mutex_;
     bool catalogueRead_ = false;
-    bool catalogueUsable_ = false;
-    std::map<std::uint32_t, TableTrees> tables_;
-    std::unordered_map<std::uint32_t, std::shared_ptr<const Page>> branches_;
+    std::optional<Catalogue> catalogue_;
 };
 
 }  // namespace ese::detail

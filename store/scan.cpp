@@ -310,6 +310,17 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                                 " records could not be read)";
             return kFailed;
         }
+        // Records on pages the walk could not reach are lost: said in words, with the first
+        // damaged page; the records of every other page were read above.
+        if (const std::vector<std::string> damage = table->damage(); !damage.empty()) {
+            session.lastError = "table \"" + Narrow(name) + "\": " + damage.front();
+            if (damage.size() > 1) {
+                session.lastError +=
+                    " (" + std::to_string(damage.size() - 1) + " more damaged pages)";
+            }
+            session.lastError += "; the records of its other pages were read";
+            return kFailed;
+        }
         session.lastError = std::move(earlierError);
         return kOk;
     } catch (const ese::Error& e) {

@@ -1,0 +1,359 @@
+#include "store/record_reader.h"
+
+#include <algorithm>
+#include <array>
+
+namespace ese::detail {
+
+namespace {
+
+// The catalogue's root page and entry types.
+constexpr std::uint32_t kCatalogueRoot = 4;
+constexpr std::uint16_t kCatalogueTable = 1;
+constexpr std::uint16_t kCatalogueColumn = 2;
+constexpr std::uint16_t kCatalogueLongValue = 4;
+
+// Identifiers of the first variable and the first tagged column.
+constexpr std::uint32_t kFirstVariable = 128;
+constexpr std::uint32_t kFirstTagged = 256;
+
+// Levels of a tree; deeper trees are damaged.
+constexpr int kMaxDepth = 32;
+
+// Bytes of the fixed-size column types; 0 for the others.
+std::uint32_t FixedSizeOf(std::uint32_t type) {
+    switch (type) {
+        case 1:  // boolean
+        case 2:  // unsigned byte
+            return 1;
+        case 3:   // short
+        case 17:  // unsigned short
+            return 2;
+        case 4:   // long
+        case 6:   // float
+        case 14:  // unsigned long
+            return 4;
+        case 5:   // currency
+        case 7:   // double
+        case 8:   // date and time
+        case 15:  // long long
+            return 8;
+        case 16:  // GUID
+            return 16;
+        default:
+            return 0;
+    }
+}
+
+// The catalogue's own columns, as far as it is read here.
+TableLayout CatalogueLayout() {
+    static constexpr std::array<std::uint32_t, 12> kFixedTypes = {4, 3, 4, 4, 4,  4,
+                                                                  4, 1, 3, 4, 17, 4};
+    TableLayout layout;
+    layout.name = u"MSysObjects";
+    layout.objectId = 2;
+    layout.dataRoot = kCatalogueRoot;
+    for (std::uint32_t id = 1; id <= kFixedTypes.size(); ++id) {
+        const std::uint32_t type = kFixedTypes[id - 1];
+        layout.columns.push_back({id, type, FixedSizeOf(type), 1, 0, {}});
+    }
+    layout.columns.push_back({128, 10, 0, 0, 1252, u"Name"});
+    layout.columns.push_back({129, 9, 0, 0, 0, u"Stats"});
+    layout.columns.push_back({130, 10, 0, 0, 1252, u"TemplateTable"});
+    layout.columns.push_back({131, 9, 0, 0, 0, u"DefaultValue"});
+    return layout;
+}
+
+std::u16string AsciiName(ByteView bytes) {
+    std::u16string name(bytes.begin(), bytes.end());
+    const auto end = name.find(u'\0');
+    if (end != std::u16string::npos) {
+        name.resize(end);
+    }
+    return name;
+}
+
+const ColumnLayout* FindColumn(const TableLayout& layout, std::uint32_t id, std::size_t& position) {
+    const auto found =
+        std::lower_bound(layout.columns.begin(), layout.columns.end(), id,
+                         [](const ColumnLayout& c, std::uint32_t wanted) { return c.id < wanted; });
+    if (found == layout.columns.end() || found->id != id) {
+        return nullptr;
+    }
+    position = static_cast<std::size_t>(found - layout.columns.begin());
+    return &*found;
+}
+
+}  // namespace
+
+bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
+                  DecodedRecord& out, std::string& why) {
+    out.bytes.assign(data.begin(), data.end());
+    out.values.assign(layout.columns.size(), ValueSlot{});
+    const std::uint8_t* d = out.bytes.data();
+    const std::size_t size = out.bytes.size();
+    if (size < 4) {
+        why = "the record is shorter than its header";
+        return false;
+    }
+    const std::uint32_t lastFixed = d[0];
+    const std::uint32_t lastVariable = d[1];
+    const std::size_t variableOffset = Le16(d + 2);
+
+    // Fixed columns, then the bitmap of those that are null.
+    std::size_t at = 4;
+    std::vector<std::pair<std::size_t, std::size_t>> fixed;  // position, offset
+    for (std::uint32_t id = 1; id <= lastFixed; ++id) {
+        std::size_t position = 0;
+        const ColumnLayout* column = FindColumn(layout, id, position);
+        if (column == nullptr || column->size == 0) {
+            why = "fixed column " + std::to_string(id) + " is not in the catalogue";
+            return false;
+        }
+        fixed.emplace_back(position, at);
+        at += column->size;
+    }
+    const std::size_t bitmapEnd = at + (lastFixed + 7) / 8;
+    if (bitmapEnd > size || variableOffset < bitmapEnd || variableOffset > size) {
+        why = "the fixed columns overrun the record";
+        return false;
+    }
+    // libesedb gives a fixed column's bytes whatever its bit in the bitmap says; so do we.
+    for (const auto& [position, offset] : fixed) {
+        out.values[position] = {static_cast<std::uint32_t>(offset), layout.columns[position].size,
+                                0};
+    }
+
+    // Variable columns: an array of end offsets, then their data.
+    const std::size_t variableCount =
+        lastVariable >= kFirstVariable ? lastVariable - kFirstVariable + 1 : 0;
+    const std::size_t dataStart = variableOffset + 2 * variableCount;
+    if (dataStart > size) {
+        why = "the variable columns overrun the record";
+        return false;
+    }
+    std::size_t previousEnd = 0;
+    for (std::size_t k = 0; k < variableCount; ++k) {
+        const std::uint16_t raw = Le16(d + variableOffset + 2 * k);
+        const std::size_t end = raw & 0x7fffU;
+        if (end < previousEnd || dataStart + end > size) {
+            why = "variable column " + std::to_string(kFirstVariable + k) + " overruns the record";
+            return false;
+        }
+        std::size_t position = 0;
+        if ((raw & 0x8000U) == 0 && end > previousEnd &&
+            FindColumn(layout, static_cast<std::uint32_t>(kFirstVariable + k), position) !=
+                nullptr) {
+            out.values[position] = {static_cast<std::uint32_t>(dataStart + previousEnd),
+                                    static_cast<std::uint32_t>(end - previousEnd), 0};
+        }
+        previousEnd = end;
+    }
+
+    // Tagged columns: an array of identifiers and offsets, then their data.
+    const std::size_t tagStart = dataStart + previousEnd;
+    if (tagStart >= size) {
+        return true;
+    }
+    if (file.formatRevision() < 9) {
+        why = "the tagged columns of format revision " + std::to_string(file.formatRevision()) +
+              " are not read here";
+        return false;
+    }
+    const bool large = file.largePages() && file.formatRevision() >= 0x11;
+    const std::uint16_t mask = large ? 0x7fff : 0x3fff;
+    const std::size_t area = size - tagStart;
+    if (area < 4) {
+        why = "the tagged columns overrun the record";
+        return false;
+    }
+    const std::size_t arraySize = Le16(d + tagStart + 2) & mask;
+    if (arraySize == 0 || arraySize % 4 != 0 || arraySize > area) {
+        why = "the tagged columns overrun the record";
+        return false;
+    }
+    const std::size_t count = arraySize / 4;
+    std::uint32_t previousId = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint8_t* entry = d + tagStart + 4 * k;
+        const std::uint32_t id = Le16(entry);
+        const std::uint16_t raw = Le16(entry + 2);
+        const std::size_t begin = raw & mask;
+        const std::size_t end = k + 1 < count ? (Le16(entry + 6) & mask) : area;
+        if (id < kFirstTagged || id <= previousId || begin < arraySize || end < begin ||
+            end > area) {
+            why = "tagged column " + std::to_string(id) + " overruns the record";
+            return false;
+        }
+        previousId = id;
+        std::size_t position = 0;
+        if (FindColumn(layout, id, position) == nullptr || end == begin) {
+            continue;
+        }
+        ValueSlot slot{static_cast<std::uint32_t>(tagStart + begin),
+                       static_cast<std::uint32_t>(end - begin), 0};
+        if (large || (raw & 0x4000U) != 0) {
+            slot.flags = d[slot.offset];
+            ++slot.offset;
+            --slot.size;
+        }
+        out.values[position] = slot;
+    }
+    return true;
+}
+
+std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {
+    const TableLayout layout = CatalogueLayout();
+    TableRecords records(std::move(file), layout);
+    if (!records.damage().empty() || records.count() == 0) {
+        return std::nullopt;
+    }
+    std::size_t name = 0;
+    std::size_t templateTable = 0;
+    FindColumn(layout, 128, name);
+    FindColumn(layout, 130, templateTable);
+    Catalogue catalogue;
+    DecodedRecord record;
+    std::string why;
+    for (std::size_t i = 0; i < records.count(); ++i) {
+        if (!records.Record(i, record, why)) {
+            return std::nullopt;
+        }
+        auto fixed32 = [&](std::size_t position) {
+            const ByteView v = record.Data(position);
+            return v.size() == 4 ? Le32(v.data()) : 0U;
+        };
+        const ByteView typeBytes = record.Data(1);
+        if (typeBytes.size() != 2 || record.Data(0).size() != 4 || record.Data(2).size() != 4) {
+            continue;
+        }
+        const std::uint32_t owner = fixed32(0);
+        const std::uint16_t type = Le16(typeBytes.data());
+        const std::uint32_t id = fixed32(2);
+        const std::uint32_t fdpOrType = fixed32(3);
+        if (type == kCatalogueTable && owner == id) {
+            TableLayout& table = catalogue.tables_[owner];
+            table.objectId = owner;
+            table.name = AsciiName(record.Data(name));
+            table.dataRoot = fdpOrType;
+            table.templated = !record.Data(templateTable).empty();
+        } else if (type == kCatalogueLongValue) {
+            TableLayout& table = catalogue.tables_[owner];
+            table.longValueRoot = table.longValueRoot == 0 ? fdpOrType : TableLayout::kManyTrees;
+        } else if (type == kCatalogueColumn) {
+            TableLayout& table = catalogue.tables_[owner];
+            ColumnLayout column;
+            column.id = id;
+            column.type = fdpOrType;
+            column.flags = fixed32(5);
+            column.codepage = fixed32(6);
+            column.name = AsciiName(record.Data(name));
+            column.size = FixedSizeOf(column.type);
+            if (column.id < kFirstVariable && column.size == 0) {
+                column.size = fixed32(4);  // fixed binary and text keep their own size
+            }
+            table.columns.push_back(std::move(column));
+        }
+    }
+    for (auto& [id, table] : catalogue.tables_) {
+        std::sort(table.columns.begin(), table.columns.end(),
+                  [](const ColumnLayout& a, const ColumnLayout& b) { return a.id < b.id; });
+    }
+    return catalogue;
+}
+
+const TableLayout* Catalogue::Table(std::uint32_t objectId) const {
+    const auto found = tables_.find(objectId);
+    return found == tables_.end() ? nullptr : &found->second;
+}
+
+TableRecords::TableRecords(std::shared_ptr<const PageFile> file, const TableLayout& layout)
+    : file_(std::move(file)), layout_(layout) {
+    Walk();
+}
+
+void TableRecords::Walk() {
+    if (layout_.dataRoot == 0) {
+        damage_.push_back({0, PageTrouble::kLayout, "the catalogue names no first page"});
+        return;
+    }
+    std::vector<bool> visited(file_->pageCount() + 1, false);
+    std::vector<std::pair<std::uint32_t, int>> pending{{layout_.dataRoot, 0}};
+    Page page;
+    while (!pending.empty()) {
+        const auto [number, depth] = pending.back();
+        pending.pop_back();
+        if (number == 0 || number > file_->pageCount()) {
+            damage_.push_back({number, PageTrouble::kPastTheEnd,
+                               file_->Describe(number, PageTrouble::kPastTheEnd)});
+            continue;
+        }
+        if (visited[number]) {
+            damage_.push_back(
+                {number, PageTrouble::kLayout,
+                 "page " + std::to_string(number) + " is linked twice in the tree: a broken link"});
+            continue;
+        }
+        visited[number] = true;
+        if (const PageTrouble trouble = file_->Read(number, page); trouble != PageTrouble::kNone) {
+            damage_.push_back({number, trouble, file_->Describe(number, trouble)});
+            continue;
+        }
+        if (page.objectId != layout_.objectId ||
+            (page.flags & (kPageIndex | kPageLongValue | kPageSpaceTree)) != 0) {
+            damage_.push_back({number, PageTrouble::kLayout,
+                               "page " + std::to_string(number) + " belongs to another tree (" +
+                                   std::to_string(page.objectId) + "): a broken link"});
+            continue;
+        }
+        if (page.IsLeaf()) {
+            for (std::size_t e = 0; e < page.entries.size(); ++e) {
+                if ((page.entries[e].flags & kTagDefunct) == 0) {
+                    places_.push_back({number, static_cast<std::uint32_t>(e)});
+                }
+            }
+            continue;
+        }
+        if (depth >= kMaxDepth) {
+            damage_.push_back({number, PageTrouble::kLayout,
+                               "page " + std::to_string(number) + " lies deeper than any tree"});
+            continue;
+        }
+        // Children in reverse, so that the leaves come out in key order.
+        for (auto e = page.entries.rbegin(); e != page.entries.rend(); ++e) {
+            if ((e->flags & kTagDefunct) == 0) {
+                pending.emplace_back(Page::Child(*e), depth + 1);
+            }
+        }
+    }
+}
+
+bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string& why) {
+    if (position >= places_.size()) {
+        why = "no record " + std::to_string(position);
+        return false;
+    }
+    const Place place = places_[position];
+    std::lock_guard lock(mutex_);
+    if (!haveCurrent_ || current_.number != place.page) {
+        haveCurrent_ = false;
+        if (const PageTrouble trouble = file_->Read(place.page, current_);
+            trouble != PageTrouble::kNone) {
+            why = file_->Describe(place.page, trouble);
+            return false;
+        }
+        haveCurrent_ = true;
+    }
+    if (place.entry >= current_.entries.size()) {
+        why = "page " + std::to_string(place.page) + " changed under the reader";
+        return false;
+    }
+    if (!DecodeRecord(current_.entries[place.entry].data, layout_, *file_, out, why)) {
+        why = "record " + std::to_string(position) + " on page " + std::to_string(place.page) +
+              ": " + why;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ese::detail

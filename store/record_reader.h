@@ -1,0 +1,112 @@
+// Table records read straight from the pages: the catalogue, a walk of a table's record tree
+// from its root, and the decoding of each record into its values (fixed, variable and tagged
+// columns, with the flags the tagged ones carry).
+//
+// The walk goes once through the tree in key order and keeps where each record lies (its page
+// and its entry), so that a record is found again by its position in constant time, and reading
+// every record costs time in proportion to the table. Pages that cannot be used are named with
+// the reason, and the walk goes on with every page it can still reach.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/page_file.h"
+
+namespace ese::detail {
+
+struct ColumnLayout {
+    std::uint32_t id = 0;
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;  // of fixed columns: the bytes each record keeps for it
+    std::uint32_t flags = 0;
+    std::uint32_t codepage = 0;
+    std::u16string name;
+};
+
+struct TableLayout {
+    std::u16string name;
+    std::uint32_t objectId = 0;
+    std::uint32_t dataRoot = 0;       // the root page of the records
+    std::uint32_t longValueRoot = 0;  // 0: none; kManyTrees: more than one
+    // Built on a template table, whose columns its records share: left to libesedb.
+    bool templated = false;
+    std::vector<ColumnLayout> columns;  // by identifier, as the records' values are numbered
+
+    static constexpr std::uint32_t kManyTrees = 0xffffffffU;
+};
+
+// The tables of the catalogue, read from its own pages.
+class Catalogue {
+  public:
+    // nullopt when the catalogue cannot be read whole.
+    static std::optional<Catalogue> Read(std::shared_ptr<const PageFile> file);
+    const TableLayout* Table(std::uint32_t objectId) const;
+    const std::map<std::uint32_t, TableLayout>& tables() const { return tables_; }
+
+  private:
+    std::map<std::uint32_t, TableLayout> tables_;
+};
+
+// Where one value of a decoded record lies in its bytes.
+struct ValueSlot {
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;  // 0: the record holds no data for it
+    std::uint8_t flags = 0;
+};
+
+struct DecodedRecord {
+    std::vector<std::uint8_t> bytes;  // the record as stored
+    std::vector<ValueSlot> values;    // one per column of the table, in column order
+
+    ByteView Data(std::size_t index) const {
+        const ValueSlot& v = values[index];
+        return ByteView(bytes).subspan(v.offset, v.size);
+    }
+};
+
+// Decodes one record of the table; the reason in words when its layout does not hold.
+bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
+                  DecodedRecord& out, std::string& why);
+
+// A damaged page met by a walk.
+struct PageDamage {
+    std::uint32_t number = 0;
+    PageTrouble trouble = PageTrouble::kNone;
+    std::string reason;  // names the page and what is wrong with it
+};
+
+class TableRecords {
+  public:
+    // Walks the table's record tree from its root.
+    TableRecords(std::shared_ptr<const PageFile> file, const TableLayout& layout);
+
+    std::size_t count() const { return places_.size(); }
+    // The record at this position; false with the reason when it cannot be decoded.
+    bool Record(std::size_t position, DecodedRecord& out, std::string& why);
+    // Pages the walk could not use, in the order met.
+    const std::vector<PageDamage>& damage() const { return damage_; }
+    const TableLayout& layout() const { return layout_; }
+
+  private:
+    struct Place {
+        std::uint32_t page = 0;
+        std::uint32_t entry = 0;
+    };
+    void Walk();
+
+    std::shared_ptr<const PageFile> file_;
+    TableLayout layout_;
+    std::vector<Place> places_;
+    std::vector<PageDamage> damage_;
+    std::mutex mutex_;
+    Page current_;  // the leaf last read from: a walk in order reads each leaf once
+    bool haveCurrent_ = false;
+};
+
+}  // namespace ese::detail
