@@ -12,6 +12,7 @@
 #include "fixture_stores.h"
 #include "store/esedb.h"
 #include "support/temp_dir.h"
+#include "tools/edbforge/database_writer.h"
 #include "tools/edbforge/large_store.h"
 
 namespace {
@@ -168,6 +169,44 @@ TEST(OwnRecordReader, ReadsEveryValueOfWindowsWrittenFilesAsLibesedbDoes) {
             ExpectSameRecords(testing_support::DecompressRealDatabase(name, dir.path()));
         EXPECT_GE(tally.tables, 5) << name;
     }
+}
+
+TEST(OwnRecordReader, ReadsATableOfMoreLeafPagesThanLibesedbTakes) {
+    // libesedb refuses a table whose tree has more than 16,384 leaf pages. Records of 1.5 KiB
+    // put two on each 4 KiB page: 34,000 of them fill 17,000 leaves.
+    testing_support::TempDir dir;
+    const fs::path path = dir / "many-leaves.edb";
+    constexpr std::uint32_t kRecords = 34000;
+    {
+        edbforge::DatabaseWriter db(path);
+        edbforge::TableWriter& table =
+            db.addTable({"Big",
+                         {{"Id", edbforge::ColumnType::Long},
+                          {"Pad", edbforge::ColumnType::LongBinary, edbforge::Storage::Tagged}}});
+        for (std::uint32_t i = 0; i < kRecords; ++i) {
+            edbforge::Record r = table.newRecord();
+            r.set(0, edbforge::encode::u32(i));
+            r.set(1, edbforge::Bytes(1500, static_cast<std::uint8_t>(i)),
+                  edbforge::Placement::Inline);
+            table.append(r);
+        }
+        db.finish();
+    }
+    ese::File library(path, ese::LongValueReading::ThroughLibesedb);
+    const int big = library.tableCount() - 1;
+    ASSERT_EQ(Utf8(library.table(big).name()), "Big");
+    EXPECT_THROW(library.table(big).recordCount(), ese::Error);
+
+    ese::File own(path);
+    const ese::Table table = own.table(big);
+    ASSERT_EQ(table.recordCount(), static_cast<int>(kRecords));
+    for (std::uint32_t i = 0; i < kRecords; ++i) {
+        const ese::Record r = table.record(static_cast<int>(i));
+        ASSERT_EQ(r.value32(0), i);
+        const ese::Bytes pad = r.valueData(1);
+        ASSERT_EQ(pad, ese::Bytes(1500, static_cast<std::uint8_t>(i))) << "record " << i;
+    }
+    EXPECT_EQ(table.damage(), std::vector<std::string>{});
 }
 
 TEST(OwnRecordReader, ReadsTheWindowsWrittenTableThatLibesedbCannot) {
