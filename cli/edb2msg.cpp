@@ -276,6 +276,15 @@ int Info(const fs::path& storePath, bool asJson) {
         json entry = {{"name", U8(t.name())}, {"records", 0}};
         try {
             entry["records"] = counts[t.name()] = t.recordCount();
+            // Records on damaged pages are not counted: the table says which pages they were.
+            if (const std::vector<std::string> damage = t.damage(); !damage.empty()) {
+                std::string text = damage.front();
+                if (damage.size() > 1) {
+                    text += " (" + std::to_string(damage.size() - 1) + " more damaged pages)";
+                }
+                entry["error"] = text + "; the records of its other pages were counted";
+                unreadable = true;
+            }
         } catch (const ese::Error& e) {
             entry["error"] = e.what();
             unreadable = true;
@@ -310,7 +319,10 @@ int Info(const fs::path& storePath, bool asJson) {
     std::cout << "Store: " << storePath.string() << "\n\nTables:\n";
     for (const json& t : tables) {
         std::cout << "  " << t["name"].get<std::string>() << "  ";
-        if (t.contains("error")) {
+        if (t.contains("error") && t["records"] > 0) {
+            std::cout << t["records"] << " records, damaged: " << t["error"].get<std::string>()
+                      << "\n";
+        } else if (t.contains("error")) {
             std::cout << "unreadable: " << t["error"].get<std::string>() << "\n";
         } else {
             std::cout << t["records"] << " records\n";

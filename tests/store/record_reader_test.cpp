@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fixture_stores.h"
 #include "store/esedb.h"
+#include "store/session.h"
+#include "store_damage.h"
 #include "support/temp_dir.h"
 #include "tools/edbforge/database_writer.h"
 #include "tools/edbforge/large_store.h"
@@ -168,6 +171,112 @@ TEST(OwnRecordReader, ReadsEveryValueOfWindowsWrittenFilesAsLibesedbDoes) {
         const Tally tally =
             ExpectSameRecords(testing_support::DecompressRealDatabase(name, dir.path()));
         EXPECT_GE(tally.tables, 5) << name;
+    }
+}
+
+// The records of a table, each as its values' bytes.
+std::vector<std::vector<ese::Bytes>> RecordBytes(const ese::Table& table) {
+    std::vector<std::vector<ese::Bytes>> records;
+    for (int i = 0; i < table.recordCount(); ++i) {
+        const ese::Record r = table.record(i);
+        std::vector<ese::Bytes> values;
+        for (int v = 0; v < r.valueCount(); ++v) {
+            values.push_back(r.valueData(v));
+        }
+        records.push_back(std::move(values));
+    }
+    return records;
+}
+
+int TableNamed(const ese::File& file, const std::string& name) {
+    for (int t = 0; t < file.tableCount(); ++t) {
+        if (Utf8(file.table(t).name()) == name) {
+            return t;
+        }
+    }
+    return -1;
+}
+
+TEST(OwnRecordReader, NamesDamagedPagesAndReadsEveryOtherPage) {
+    testing_support::TempDir dir;
+    const fs::path whole = dir / "small.edb";
+    damaged::WriteSmallStore(whole);
+    const damaged::Bytes bytes = damaged::ReadFileBytes(whole);
+    const damaged::PageMap map = damaged::PageMap::Of(bytes);
+    const auto owners = damaged::TreeOwners(whole);
+    std::vector<damaged::Page> inbox;
+    std::uint32_t otherTree = 0;
+    for (const damaged::Page& p :
+         map.Select([](const damaged::Page& p) { return p.isTableData(); })) {
+        const auto owner = owners.find(p.object);
+        if (owner != owners.end() && owner->second.table == u"1-1001") {
+            inbox.push_back(p);
+        } else if (owner != owners.end() && owner->second.table == u"Msg") {
+            otherTree = p.object;
+        }
+    }
+    ASSERT_GE(inbox.size(), 3u);
+    ASSERT_NE(otherTree, 0u);
+    const damaged::Page& hit = inbox[1];
+    const std::vector<std::vector<ese::Bytes>> all = [&] {
+        ese::File file(whole);
+        return RecordBytes(file.table(TableNamed(file, "1-1001")));
+    }();
+
+    struct Case {
+        const char* what;
+        std::function<void(damaged::Bytes&)> damage;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"a flipped bit",
+         [&](damaged::Bytes& b) { damaged::FlipBit(b, map.OffsetOf(hit) + 900, 3); }, "checksum"},
+        {"a link into another tree",
+         [&](damaged::Bytes& b) {
+             const std::size_t at = map.OffsetOf(hit) + 24;
+             for (int i = 0; i < 4; ++i) {
+                 b[at + i] = static_cast<std::uint8_t>(otherTree >> (8 * i));
+             }
+             damaged::RepairPageChecksums(b, map, hit);
+         },
+         "belongs to another tree"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        damaged::Bytes copy = bytes;
+        c.damage(copy);
+        const fs::path path = dir / "damaged.edb";
+        damaged::WriteFileBytes(path, copy);
+        ese::File file(path);
+        const ese::Table table = file.table(TableNamed(file, "1-1001"));
+        const std::vector<std::vector<ese::Bytes>> read = RecordBytes(table);
+        const std::vector<std::string> damage = table.damage();
+        ASSERT_EQ(damage.size(), 1u);
+        const std::string& reason = damage.front();
+        EXPECT_NE(reason.find("page " + std::to_string(hit.number)), std::string::npos) << reason;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        // Only the records of the damaged page are missing, the others are whole and in order.
+        EXPECT_LT(read.size(), all.size());
+        EXPECT_GE(read.size(), all.size() - all.size() / 2);
+        std::size_t at = 0;
+        for (const auto& record : read) {
+            while (at < all.size() && all[at] != record) {
+                ++at;
+            }
+            ASSERT_LT(at, all.size()) << "a record that the undamaged table does not hold";
+            ++at;
+        }
+        // The scan names the table and the page and still lists the other items.
+        store::NullScanHost host;
+        store::StoreSession session(host);
+        ASSERT_EQ(store::OpenStore(session, path), store::kOk);
+        ASSERT_EQ(store::ListTables(session), store::kOk);
+        session.state.currentFolderClass = u"IPF.Note";
+        EXPECT_EQ(store::ScanTableByName(session, u"1-1001"), store::kFailed);
+        EXPECT_NE(session.lastError.find("table \"1-1001\": page " + std::to_string(hit.number)),
+                  std::string::npos)
+            << session.lastError;
+        EXPECT_EQ(session.model.items.size(), read.size());
     }
 }
 
