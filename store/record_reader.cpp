@@ -84,6 +84,43 @@ const ColumnLayout* FindColumn(const TableLayout& layout, std::uint32_t id, std:
     return &*found;
 }
 
+// The tagged columns as the engines before revision 9 kept them: each value behind its
+// identifier and its size, one after the other. Bit 15 of the size says that a flags byte leads
+// the value; the size counts that byte.
+bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayout& layout,
+                             std::string& why) {
+    const std::uint8_t* d = out.bytes.data();
+    const std::size_t size = out.bytes.size();
+    std::uint32_t previousId = 0;
+    while (at < size) {
+        if (size - at < 4) {
+            why = "the tagged columns overrun the record";
+            return false;
+        }
+        const std::uint32_t id = Le16(d + at);
+        const std::uint16_t raw = Le16(d + at + 2);
+        const std::size_t length = raw & 0x7fffU;
+        at += 4;
+        if (id < kFirstTagged || id <= previousId || length > size - at) {
+            why = "tagged column " + std::to_string(id) + " overruns the record";
+            return false;
+        }
+        previousId = id;
+        ValueSlot slot{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(length), 0};
+        at += length;
+        if ((raw & 0x8000U) != 0 && slot.size > 0) {
+            slot.flags = d[slot.offset];
+            ++slot.offset;
+            --slot.size;
+        }
+        std::size_t position = 0;
+        if (slot.size > 0 && FindColumn(layout, id, position) != nullptr) {
+            out.values[position] = slot;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
@@ -156,9 +193,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         return true;
     }
     if (file.formatRevision() < 9) {
-        why = "the tagged columns of format revision " + std::to_string(file.formatRevision()) +
-              " are not read here";
-        return false;
+        return DecodeFirstTaggedLayout(out, tagStart, layout, why);
     }
     const bool large = file.largePages() && file.formatRevision() >= 0x11;
     const std::uint16_t mask = large ? 0x7fff : 0x3fff;
