@@ -15,6 +15,10 @@ namespace edbforge {
 namespace {
 
 constexpr std::uint32_t kHeaderSize = 40;
+// Pages of 16 and 32 KiB (revision 0x11 on) have a longer header, with three more checksums and
+// the page number; their tags have 15-bit offsets and sizes.
+constexpr std::uint32_t kLargeHeaderSize = 80;
+constexpr std::uint32_t kLargePageSize = 16384;
 constexpr std::uint32_t kRootHeaderSize = 16;
 
 // Page flags.
@@ -235,14 +239,18 @@ std::uint32_t headerChecksum(const std::uint8_t* page, std::size_t size) {
     return x;
 }
 
-std::pair<std::uint32_t, std::uint32_t> pageChecksums(const std::uint8_t* page, std::size_t size,
-                                                      std::uint32_t pageNumber) {
+namespace {
+
+// XOR-32 and ECC-32 of a block of a page, from its byte `start` to its end.
+std::pair<std::uint32_t, std::uint32_t> blockChecksums(const std::uint8_t* page, std::size_t size,
+                                                       std::uint32_t pageNumber,
+                                                       std::size_t start) {
     std::uint32_t ecc = 0;
     std::uint32_t rowMask = 0xff800000U;
     std::uint32_t rowXor = 0;
     std::array<std::uint32_t, 4> columns{};
-    std::size_t column = (8 % 16) / 4;
-    for (std::size_t i = 8; i < size; i += 4) {
+    std::size_t column = (start % 16) / 4;
+    for (std::size_t i = start; i < size; i += 4) {
         std::uint32_t v = get32(page + i);
         columns[column] ^= v;
         rowXor ^= v;
@@ -284,6 +292,23 @@ std::pair<std::uint32_t, std::uint32_t> pageChecksums(const std::uint8_t* page, 
     }
     ecc ^= (ecc ^ finalMask) & 0x001f001fU;
     return {pageNumber ^ all, ecc};
+}
+
+}  // namespace
+
+std::pair<std::uint32_t, std::uint32_t> pageChecksums(const std::uint8_t* page, std::size_t size,
+                                                      std::uint32_t pageNumber) {
+    return blockChecksums(page, size, pageNumber, 8);
+}
+
+std::array<std::pair<std::uint32_t, std::uint32_t>, 4> largePageChecksums(
+    const std::uint8_t* page, std::size_t size, std::uint32_t pageNumber) {
+    std::array<std::pair<std::uint32_t, std::uint32_t>, 4> sums;
+    const std::size_t block = size / 4;
+    for (std::size_t i = 0; i < 4; ++i) {
+        sums[i] = blockChecksums(page + i * block, block, pageNumber, i == 0 ? 8 : 0);
+    }
+    return sums;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -405,7 +430,9 @@ struct DatabaseWriter::Io {
         std::size_t bytes() const { return used + 4 * values.size(); }
     };
 
-    std::size_t capacity() const { return pageSize - kHeaderSize; }
+    bool largePages() const { return pageSize >= kLargePageSize; }
+    std::uint32_t headerSize() const { return largePages() ? kLargeHeaderSize : kHeaderSize; }
+    std::size_t capacity() const { return pageSize - headerSize(); }
 
     void writePage(std::uint32_t number, const Image& image, std::uint32_t objid,
                    std::uint32_t flags, std::uint32_t prev = 0, std::uint32_t next = 0) {
@@ -424,17 +451,38 @@ struct DatabaseWriter::Io {
         put16(p + 34, static_cast<std::uint16_t>(image.values.size()));
         put32(p + 36, flags | pageFormatFlags(revision));
         std::size_t offset = 0;
+        std::uint8_t* values = p + headerSize();
         for (std::size_t i = 0; i < image.values.size(); ++i) {
             const Bytes& v = image.values[i];
             if (!v.empty()) {
-                std::memcpy(p + kHeaderSize + offset, v.data(), v.size());
+                std::memcpy(values + offset, v.data(), v.size());
             }
             std::uint8_t* tag = p + pageSize - 4 * (i + 1);
             put16(tag, static_cast<std::uint16_t>(v.size()));
-            put16(tag + 2, static_cast<std::uint16_t>(offset | image.tagFlags[i] << 13));
+            if (!largePages()) {
+                put16(tag + 2, static_cast<std::uint16_t>(offset | image.tagFlags[i] << 13));
+            } else {
+                // The tag flags go to the top three bits of the value's first 16-bit word.
+                put16(tag + 2, static_cast<std::uint16_t>(offset));
+                if (image.tagFlags[i] != 0 && v.size() >= 2) {
+                    values[offset + 1] =
+                        static_cast<std::uint8_t>(values[offset + 1] | image.tagFlags[i] << 5);
+                }
+            }
             offset += v.size();
         }
-        if (revision >= kRevisionEccChecksums) {
+        if (largePages()) {
+            // One checksum per quarter of the page; the first quarter's covers the others'.
+            put64(p + 64, number);
+            auto sums = largePageChecksums(p, pageSize, number);
+            for (std::size_t i = 3; i >= 1; --i) {
+                put32(p + 32 + 8 * i, sums[i].first);
+                put32(p + 36 + 8 * i, sums[i].second);
+            }
+            auto [x, ecc] = pageChecksums(p, pageSize / 4, number);
+            put32(p, x);
+            put32(p + 4, ecc);
+        } else if (revision >= kRevisionEccChecksums) {
             auto [x, ecc] = pageChecksums(p, pageSize, number);
             put32(p, x);
             put32(p + 4, ecc);
@@ -716,9 +764,11 @@ struct SeparatedValue {
 };
 
 // Encodes a record. Separated long values get identifiers from nextLid.
+// largePages: the record goes to a page of 16 or 32 KiB, where every tagged value starts with
+// its flags byte and the offsets of tagged values have 15 bits.
 Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& record,
-                   std::uint32_t revision, std::uint32_t inlineLimit, std::uint32_t& nextLid,
-                   std::vector<SeparatedValue>& separated) {
+                   std::uint32_t revision, bool largePages, std::uint32_t inlineLimit,
+                   std::uint32_t& nextLid, std::vector<SeparatedValue>& separated) {
     const auto& values = record.values();
     if (values.size() != def.columns.size()) {
         throw std::invalid_argument("record does not match the columns of " + def.name);
@@ -861,11 +911,18 @@ Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& reco
         }
         std::size_t offset = 4 * taggedColumns.size();
         for (std::size_t k = 0; k < taggedColumns.size(); ++k) {
-            if (offset > 0x3fff) {
+            if (offset > (largePages ? 0x7fffU : 0x3fffU)) {
                 throw std::invalid_argument("record of " + def.name + " is too large");
             }
             append16(r, layout.ids[taggedColumns[k]]);
-            append16(r, static_cast<std::uint16_t>(offset | (hasFlags[k] ? 0x4000 : 0)));
+            if (largePages) {
+                if (!hasFlags[k]) {
+                    data[k].insert(data[k].begin(), 0x00);
+                }
+                append16(r, static_cast<std::uint16_t>(offset));
+            } else {
+                append16(r, static_cast<std::uint16_t>(offset | (hasFlags[k] ? 0x4000 : 0)));
+            }
             offset += data[k].size();
         }
         for (const Bytes& d : data) {
@@ -930,8 +987,10 @@ void TableWriter::append(const Record& record) {
     }
     std::vector<SeparatedValue> separated;
     std::uint32_t nextLid = impl_->nextLid;
-    Bytes data = encodeRecord(def_, impl_->layout, record, db_.options_.formatRevision,
-                              db_.options_.inlineLongValueLimit, nextLid, separated);
+    const WriterOptions& options = db_.options_;
+    Bytes data = encodeRecord(def_, impl_->layout, record, options.formatRevision,
+                              options.pageSize >= kLargePageSize, options.inlineLongValueLimit,
+                              nextLid, separated);
     Bytes key;
     append32be(key, static_cast<std::uint32_t>(records_ + 1));
     if (2 + key.size() + data.size() > impl_->data->maxEntry()) {
@@ -940,7 +999,7 @@ void TableWriter::append(const Record& record) {
     }
     // Long values first: each has a root entry (reference count and size) and one entry per
     // chunk, keyed by the identifier and the chunk's offset.
-    const std::size_t chunk = db_.options_.pageSize - 82;
+    const std::size_t chunk = db_.io_->capacity() - 42;
     for (const SeparatedValue& lv : separated) {
         Bytes lvKey;
         append32be(lvKey, lv.lid);
@@ -966,11 +1025,15 @@ void TableWriter::append(const Record& record) {
 
 DatabaseWriter::DatabaseWriter(const std::filesystem::path& path, WriterOptions options)
     : options_(options), io_(std::make_unique<Io>()) {
-    if (options_.pageSize != 4096 && options_.pageSize != 8192) {
-        throw std::invalid_argument("page size must be 4096 or 8192");
-    }
     if (!isSupportedRevision(options_.formatRevision)) {
         throw std::invalid_argument("format revision must be 2, 9, 11 or 20");
+    }
+    const std::uint32_t size = options_.pageSize;
+    if (size != 4096 && size != 8192 && size != 16384 && size != 32768) {
+        throw std::invalid_argument("page size must be 4096, 8192, 16384 or 32768");
+    }
+    if (size >= kLargePageSize && options_.formatRevision < kRevisionExchange2013) {
+        throw std::invalid_argument("pages of 16 or 32 KiB need format revision 20");
     }
     io_->pageSize = options_.pageSize;
     io_->revision = options_.formatRevision;
@@ -1188,7 +1251,7 @@ void DatabaseWriter::finish() {
             std::uint32_t unusedLid = 1;
             std::vector<SeparatedValue> none;
             tree.add(e.key, encodeRecord(catalog, catalogLayout, e.record, options_.formatRevision,
-                                         0xffffffffU, unusedLid, none));
+                                         io.largePages(), 0xffffffffU, unusedLid, none));
         }
         tree.finish();
     }

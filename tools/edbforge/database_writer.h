@@ -1,7 +1,8 @@
-// Streaming writer of ESE database files (format 0x620, 4 or 8 KiB pages), in the revision the
-// engine of a given time wrote: 2 (ESE97, whose stores Exchange 2000 took over), 9 (ESE98 of
-// Exchange 2000 and 2003), 0x0b (Exchange 2003 SP1 and 2007: ECC page checksums) or 0x14
-// (Exchange 2013 and later, the default).
+// Streaming writer of ESE database files (format 0x620), in the revision the engine of a given
+// time wrote: 2 (ESE97, whose stores Exchange 2000 took over), 9 (ESE98 of Exchange 2000 and
+// 2003), 0x0b (Exchange 2003 SP1 and 2007: ECC page checksums) or 0x14 (Exchange 2013 and
+// later, the default). Pages are of 4 or 8 KiB, or in revision 0x14 also of 16 or 32 KiB (with
+// the longer page header, 15-bit page tags and a flags byte on every tagged value).
 //
 // A DatabaseWriter owns the output file. Tables are declared with addTable(); their records are
 // then streamed in with TableWriter::append(), in the order they are to be stored. Each table is
@@ -14,12 +15,14 @@
 // TableWriter::readerPosition).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace edbforge {
@@ -154,7 +157,7 @@ inline constexpr std::uint32_t kRevisionExchange2013 = 0x14;
 bool isSupportedRevision(std::uint32_t revision);
 
 struct WriterOptions {
-    std::uint32_t pageSize = 4096;  // 4096 or 8192
+    std::uint32_t pageSize = 4096;  // 4096 or 8192; 16384 or 32768 in revision 0x14
     // Format revision of the file: one of the four above.
     std::uint32_t formatRevision = kRevisionExchange2013;
     // FILETIME of the creation stamps in the file header; fixed so that output is reproducible.
@@ -203,5 +206,10 @@ std::uint32_t headerChecksum(const std::uint8_t* page, std::size_t size);
 // XOR-32 (seeded with the page number) and ECC-32 of a page in the new record format.
 std::pair<std::uint32_t, std::uint32_t> pageChecksums(const std::uint8_t* page, std::size_t size,
                                                       std::uint32_t pageNumber);
+// The same of each quarter of a 16 or 32 KiB page, whose header holds four: the first quarter's
+// (from offset 8) at offset 0, the others' at 40, 48 and 56.
+std::array<std::pair<std::uint32_t, std::uint32_t>, 4> largePageChecksums(const std::uint8_t* page,
+                                                                          std::size_t size,
+                                                                          std::uint32_t pageNumber);
 
 }  // namespace edbforge

@@ -26,7 +26,9 @@ int main(int argc, char** argv) {
     auto* build = app.add_subcommand("build", "Write the store a JSON scenario describes");
     build->add_option("scenario", scenarioPath, "Scenario file (JSON)")->required();
     build->add_option("output", output, "Database file to write")->required();
-    build->add_option("--page-size", pageSize, "Page size: 4096 or 8192 (default: scenario's)");
+    build->add_option("--page-size", pageSize,
+                      "Page size: 4096, 8192, or with revision 20 16384 or 32768 (default: "
+                      "scenario's)");
     build->add_option("--format-revision", revision, "Format revision: 2, 9, 11 or 20")
         ->capture_default_str()
         ->check(revisions);
@@ -42,7 +44,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 200));
     largeCmd->add_option("--seed", large.seed, "Seed of the generated content")
         ->capture_default_str();
-    largeCmd->add_option("--page-size", pageSize, "Page size: 4096 or 8192");
+    largeCmd->add_option("--page-size", pageSize,
+                         "Page size: 4096, 8192, or with revision 20 16384 or 32768");
     largeCmd->add_option("--format-revision", revision, "Format revision: 2, 9, 11 or 20")
         ->capture_default_str()
         ->check(revisions);
