@@ -364,6 +364,32 @@ TEST(edbforgeWriter, ChecksumsAgreeWithWindowsWrittenPages) {
         ++checked;
     }
     EXPECT_GT(checked, 10);
+
+    // A 32 KiB page holds one checksum per quarter, and its number at offset 64.
+    gz = std::filesystem::path(EDB2MSG_TESTDATA_DIR) / "large.edb.gz";
+    path = dir / "large.edb";
+    cmd = "gzip -dc '" + gz.string() + "' > '" + path.string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    bytes = readFile(path);
+    const std::size_t size = 32768;
+    ASSERT_EQ(testing::le32(bytes, 236), size);
+    checked = 0;
+    for (std::size_t off = 2 * size; off + size <= bytes.size(); off += size) {
+        if (testing::le32(bytes, off) == 0 && testing::le32(bytes, off + 4) == 0) {
+            continue;
+        }
+        auto number = static_cast<std::uint32_t>(off / size - 1);
+        EXPECT_EQ(testing::le32(bytes, off + 64), number);
+        auto sums = largePageChecksums(bytes.data() + off, size, number);
+        for (std::size_t i = 0; i < 4; ++i) {
+            std::size_t at = off + (i == 0 ? 0 : 32 + 8 * i);
+            EXPECT_EQ(sums[i].first, testing::le32(bytes, at)) << "page " << number << " " << i;
+            EXPECT_EQ(sums[i].second, testing::le32(bytes, at + 4))
+                << "page " << number << " " << i;
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 100);
 }
 
 }  // namespace

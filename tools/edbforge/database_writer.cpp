@@ -15,6 +15,10 @@ namespace edbforge {
 namespace {
 
 constexpr std::uint32_t kHeaderSize = 40;
+// Pages of 16 and 32 KiB (revision 0x11 on) have a longer header, with three more checksums and
+// the page number; their tags have 15-bit offsets and sizes.
+constexpr std::uint32_t kLargeHeaderSize = 80;
+constexpr std::uint32_t kLargePageSize = 16384;
 constexpr std::uint32_t kRootHeaderSize = 16;
 
 // Page flags.
@@ -23,8 +27,30 @@ constexpr std::uint32_t kPageLeaf = 0x0002;
 constexpr std::uint32_t kPageParent = 0x0004;
 constexpr std::uint32_t kPageSpaceTree = 0x0020;
 constexpr std::uint32_t kPageLongValue = 0x0080;
-// New record format (ECC checksums) plus the two bits Windows sets on every page it writes.
-constexpr std::uint32_t kPageCommon = 0x0800 | 0x2000 | 0x8000;
+// Page tag flag: the value starts with how many bytes of the page's common key it uses.
+constexpr std::uint16_t kTagCommonKey = 0x0004;
+// Bits every page carries besides its kind. 0x2000 marks the new checksum format (XOR seeded
+// with the page number, and ECC), which the engine writes from revision 0x0b on. 0x0800 and
+// 0x8000 are on every page Windows writes in revision 0x14; we take 0x0800 for the record
+// layout with the tagged values behind an offset array (revision 9 on) and 0x8000 for the
+// flush state of later engines (0x14 only).
+constexpr std::uint32_t kPageRecordFormat = 0x0800;
+constexpr std::uint32_t kPageNewChecksum = 0x2000;
+constexpr std::uint32_t kPageFlushed = 0x8000;
+
+std::uint32_t pageFormatFlags(std::uint32_t revision) {
+    std::uint32_t flags = 0;
+    if (revision >= kRevisionEse98) {
+        flags |= kPageRecordFormat;
+    }
+    if (revision >= kRevisionEccChecksums) {
+        flags |= kPageNewChecksum;
+    }
+    if (revision >= kRevisionExchange2013) {
+        flags |= kPageFlushed;
+    }
+    return flags;
+}
 
 // Catalogue object types.
 constexpr std::uint16_t kCatalogTable = 1;
@@ -176,6 +202,11 @@ void putLogTime(std::uint8_t* p, std::uint64_t filetime) {
 
 }  // namespace
 
+bool isSupportedRevision(std::uint32_t revision) {
+    return revision == kRevisionEse97 || revision == kRevisionEse98 ||
+           revision == kRevisionEccChecksums || revision == kRevisionExchange2013;
+}
+
 std::uint32_t fixedSizeOf(ColumnType type) {
     switch (type) {
         case ColumnType::Boolean:
@@ -208,14 +239,18 @@ std::uint32_t headerChecksum(const std::uint8_t* page, std::size_t size) {
     return x;
 }
 
-std::pair<std::uint32_t, std::uint32_t> pageChecksums(const std::uint8_t* page, std::size_t size,
-                                                      std::uint32_t pageNumber) {
+namespace {
+
+// XOR-32 and ECC-32 of a block of a page, from its byte `start` to its end.
+std::pair<std::uint32_t, std::uint32_t> blockChecksums(const std::uint8_t* page, std::size_t size,
+                                                       std::uint32_t pageNumber,
+                                                       std::size_t start) {
     std::uint32_t ecc = 0;
     std::uint32_t rowMask = 0xff800000U;
     std::uint32_t rowXor = 0;
     std::array<std::uint32_t, 4> columns{};
-    std::size_t column = (8 % 16) / 4;
-    for (std::size_t i = 8; i < size; i += 4) {
+    std::size_t column = (start % 16) / 4;
+    for (std::size_t i = start; i < size; i += 4) {
         std::uint32_t v = get32(page + i);
         columns[column] ^= v;
         rowXor ^= v;
@@ -257,6 +292,23 @@ std::pair<std::uint32_t, std::uint32_t> pageChecksums(const std::uint8_t* page, 
     }
     ecc ^= (ecc ^ finalMask) & 0x001f001fU;
     return {pageNumber ^ all, ecc};
+}
+
+}  // namespace
+
+std::pair<std::uint32_t, std::uint32_t> pageChecksums(const std::uint8_t* page, std::size_t size,
+                                                      std::uint32_t pageNumber) {
+    return blockChecksums(page, size, pageNumber, 8);
+}
+
+std::array<std::pair<std::uint32_t, std::uint32_t>, 4> largePageChecksums(
+    const std::uint8_t* page, std::size_t size, std::uint32_t pageNumber) {
+    std::array<std::pair<std::uint32_t, std::uint32_t>, 4> sums;
+    const std::size_t block = size / 4;
+    for (std::size_t i = 0; i < 4; ++i) {
+        sums[i] = blockChecksums(page + i * block, block, pageNumber, i == 0 ? 8 : 0);
+    }
+    return sums;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -344,6 +396,7 @@ Record& Record::clear(std::size_t column) {
 struct DatabaseWriter::Io {
     int fd = -1;
     std::uint32_t pageSize = 0;
+    std::uint32_t revision = kRevisionExchange2013;
     std::uint32_t nextPage = kFirstFreePage;
     std::uint64_t dbtime = 0;
     std::uint64_t pagesWritten = 0;
@@ -367,15 +420,19 @@ struct DatabaseWriter::Io {
     // Values of one page: tag 0 first.
     struct Image {
         std::vector<Bytes> values;
+        std::vector<std::uint16_t> tagFlags;  // page tag flags of each value
         std::size_t used = 0;
-        void add(Bytes v) {
+        void add(Bytes v, std::uint16_t flags = 0) {
             used += v.size();
             values.push_back(std::move(v));
+            tagFlags.push_back(flags);
         }
         std::size_t bytes() const { return used + 4 * values.size(); }
     };
 
-    std::size_t capacity() const { return pageSize - kHeaderSize; }
+    bool largePages() const { return pageSize >= kLargePageSize; }
+    std::uint32_t headerSize() const { return largePages() ? kLargeHeaderSize : kHeaderSize; }
+    std::size_t capacity() const { return pageSize - headerSize(); }
 
     void writePage(std::uint32_t number, const Image& image, std::uint32_t objid,
                    std::uint32_t flags, std::uint32_t prev = 0, std::uint32_t next = 0) {
@@ -392,21 +449,48 @@ struct DatabaseWriter::Io {
         put16(p + 30, 0);
         put16(p + 32, static_cast<std::uint16_t>(image.used));
         put16(p + 34, static_cast<std::uint16_t>(image.values.size()));
-        put32(p + 36, flags | kPageCommon);
+        put32(p + 36, flags | pageFormatFlags(revision));
         std::size_t offset = 0;
+        std::uint8_t* values = p + headerSize();
         for (std::size_t i = 0; i < image.values.size(); ++i) {
             const Bytes& v = image.values[i];
             if (!v.empty()) {
-                std::memcpy(p + kHeaderSize + offset, v.data(), v.size());
+                std::memcpy(values + offset, v.data(), v.size());
             }
             std::uint8_t* tag = p + pageSize - 4 * (i + 1);
             put16(tag, static_cast<std::uint16_t>(v.size()));
-            put16(tag + 2, static_cast<std::uint16_t>(offset));
+            if (!largePages()) {
+                put16(tag + 2, static_cast<std::uint16_t>(offset | image.tagFlags[i] << 13));
+            } else {
+                // The tag flags go to the top three bits of the value's first 16-bit word.
+                put16(tag + 2, static_cast<std::uint16_t>(offset));
+                if (image.tagFlags[i] != 0 && v.size() >= 2) {
+                    values[offset + 1] =
+                        static_cast<std::uint8_t>(values[offset + 1] | image.tagFlags[i] << 5);
+                }
+            }
             offset += v.size();
         }
-        auto [x, ecc] = pageChecksums(p, pageSize, number);
-        put32(p, x);
-        put32(p + 4, ecc);
+        if (largePages()) {
+            // One checksum per quarter of the page; the first quarter's covers the others'.
+            put64(p + 64, number);
+            auto sums = largePageChecksums(p, pageSize, number);
+            for (std::size_t i = 3; i >= 1; --i) {
+                put32(p + 32 + 8 * i, sums[i].first);
+                put32(p + 36 + 8 * i, sums[i].second);
+            }
+            auto [x, ecc] = pageChecksums(p, pageSize / 4, number);
+            put32(p, x);
+            put32(p + 4, ecc);
+        } else if (revision >= kRevisionEccChecksums) {
+            auto [x, ecc] = pageChecksums(p, pageSize, number);
+            put32(p, x);
+            put32(p + 4, ecc);
+        } else {
+            // The old format: the page number, then a XOR over it and the rest of the page.
+            put32(p + 4, number);
+            put32(p, headerChecksum(p, pageSize));
+        }
         writeRaw(static_cast<std::uint64_t>(number + 1) * pageSize, p, pageSize);
         ++pagesWritten;
     }
@@ -446,13 +530,17 @@ Bytes rootHeader(std::uint32_t initialPages, std::uint32_t parentPage, std::uint
 // key), as the engine writes them.
 class TreeWriter {
   public:
+    // leadingZeroKeys: leaf pages below the root hold the leading zero bytes shared by all keys
+    // of the page, up to this many, once as the page's common key, and their entries only the
+    // rest of each key (see longValueTreePrefix).
     TreeWriter(Io& io, std::uint32_t objid, std::uint32_t rootPage, std::uint32_t typeFlags,
-               Bytes rootHeaderValue)
+               Bytes rootHeaderValue, std::size_t leadingZeroKeys = 0)
         : io_(io),
           objid_(objid),
           rootPage_(rootPage),
           typeFlags_(typeFlags),
-          rootHeader_(std::move(rootHeaderValue)) {}
+          rootHeader_(std::move(rootHeaderValue)),
+          leadingZeroKeys_(leadingZeroKeys) {}
 
     // Largest leaf entry (key and data) a page can take.
     std::size_t maxEntry() const { return io_.capacity() - 4 - 4 - kRootHeaderSize; }
@@ -489,7 +577,8 @@ class TreeWriter {
             io_.writePage(rootPage_, root, objid_, kPageRoot | kPageLeaf | typeFlags_);
             return;
         }
-        io_.writePage(leafNumber_, leaf_, objid_, kPageLeaf | typeFlags_, prevLeaf_, 0);
+        io_.writePage(leafNumber_, withCommonKey(leaf_), objid_, kPageLeaf | typeFlags_, prevLeaf_,
+                      0);
         addChild(0, leafNumber_, leafFirstKey_);
         for (std::size_t j = 0; j < levels_.size(); ++j) {
             Level& level = levels_[j];
@@ -530,7 +619,8 @@ class TreeWriter {
             leafNumber_ = io_.allocate();
         }
         std::uint32_t next = io_.allocate();
-        io_.writePage(leafNumber_, leaf_, objid_, kPageLeaf | typeFlags_, prevLeaf_, next);
+        io_.writePage(leafNumber_, withCommonKey(leaf_), objid_, kPageLeaf | typeFlags_, prevLeaf_,
+                      next);
         addChild(0, leafNumber_, leafFirstKey_);
         prevLeaf_ = leafNumber_;
         leafNumber_ = next;
@@ -567,6 +657,39 @@ class TreeWriter {
 
     static constexpr std::size_t kBranchReserve = 2 + 255 + 4 + 4;
 
+    // The leaf with its keys' shared leading zero bytes moved into its common key (value 0):
+    // each entry then starts with how many of those bytes it uses, and its tag carries the
+    // common key flag. With two or more such bytes no entry grows, and the room kept for a
+    // root header covers the common key itself; with fewer the page stays as it is.
+    const Io::Image& withCommonKey(const Io::Image& leaf) {
+        std::size_t common = leadingZeroKeys_;
+        for (std::size_t i = 1; i < leaf.values.size() && common > 0; ++i) {
+            const Bytes& v = leaf.values[i];
+            std::size_t keySize = static_cast<std::size_t>(v[0] | v[1] << 8);
+            std::size_t zeros = 0;
+            while (zeros < std::min(common, keySize) && v[2 + zeros] == 0) {
+                ++zeros;
+            }
+            common = zeros;
+        }
+        if (common < 2) {
+            return leaf;
+        }
+        compressed_ = {};
+        compressed_.add(Bytes(common, 0));
+        for (std::size_t i = 1; i < leaf.values.size(); ++i) {
+            const Bytes& v = leaf.values[i];
+            std::size_t keySize = static_cast<std::size_t>(v[0] | v[1] << 8);
+            Bytes e;
+            e.reserve(v.size() + 2 - common);
+            append16(e, static_cast<std::uint16_t>(common));
+            append16(e, static_cast<std::uint16_t>(keySize - common));
+            e.insert(e.end(), v.begin() + 2 + static_cast<std::ptrdiff_t>(common), v.end());
+            compressed_.add(std::move(e), kTagCommonKey);
+        }
+        return compressed_;
+    }
+
     Io& io_;
     std::uint32_t objid_;
     std::uint32_t rootPage_;
@@ -577,6 +700,8 @@ class TreeWriter {
     std::uint32_t leafNumber_ = 0;
     std::uint32_t prevLeaf_ = 0;
     std::vector<Level> levels_;
+    std::size_t leadingZeroKeys_;
+    Io::Image compressed_;
 };
 
 // Column layout of a table as stored: identifiers and categories.
@@ -621,6 +746,17 @@ Layout makeLayout(const TableDef& def) {
     return l;
 }
 
+// Keys of the long-value tree are the identifier, most significant byte first (then a chunk's
+// offset). Before revision 0x0c the engine stored them without the identifier's leading zero
+// bytes: its leaf pages keep those bytes once, as the page's common key, and each entry only
+// the rest. A root page has no common key (its first value is the root header), so a tree that
+// fits in its root keeps whole keys. Keys that really lacked the zeros would be one to three
+// bytes shorter than the four-byte identifier that the record holds, and libesedb (which
+// looks long values up by that identifier, byte for byte) would lose every long value.
+std::size_t longValueTreePrefix(std::uint32_t revision) {
+    return revision < kRevisionExchange2013 ? 3 : 0;
+}
+
 // Long values that a record places in the long-value tree.
 struct SeparatedValue {
     std::uint32_t lid;
@@ -628,9 +764,11 @@ struct SeparatedValue {
 };
 
 // Encodes a record. Separated long values get identifiers from nextLid.
+// largePages: the record goes to a page of 16 or 32 KiB, where every tagged value starts with
+// its flags byte and the offsets of tagged values have 15 bits.
 Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& record,
-                   std::uint32_t inlineLimit, std::uint32_t& nextLid,
-                   std::vector<SeparatedValue>& separated) {
+                   std::uint32_t revision, bool largePages, std::uint32_t inlineLimit,
+                   std::uint32_t& nextLid, std::vector<SeparatedValue>& separated) {
     const auto& values = record.values();
     if (values.size() != def.columns.size()) {
         throw std::invalid_argument("record does not match the columns of " + def.name);
@@ -753,13 +891,38 @@ Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& reco
             }
             data.push_back(std::move(d));
         }
+        if (revision < kRevisionEse98) {
+            // Revision 2 keeps each value behind its identifier and size, one after the other.
+            // Bit 15 of the size says a flags byte leads the value (0 for a plain value); the
+            // size counts that byte.
+            for (std::size_t k = 0; k < taggedColumns.size(); ++k) {
+                std::size_t size = data[k].size() + (hasFlags[k] ? 0 : 1);
+                if (size > 0x1fff) {
+                    throw std::invalid_argument("record of " + def.name + " is too large");
+                }
+                append16(r, layout.ids[taggedColumns[k]]);
+                append16(r, static_cast<std::uint16_t>(size | 0x8000));
+                if (!hasFlags[k]) {
+                    r.push_back(0x00);
+                }
+                append(r, data[k]);
+            }
+            return r;
+        }
         std::size_t offset = 4 * taggedColumns.size();
         for (std::size_t k = 0; k < taggedColumns.size(); ++k) {
-            if (offset > 0x3fff) {
+            if (offset > (largePages ? 0x7fffU : 0x3fffU)) {
                 throw std::invalid_argument("record of " + def.name + " is too large");
             }
             append16(r, layout.ids[taggedColumns[k]]);
-            append16(r, static_cast<std::uint16_t>(offset | (hasFlags[k] ? 0x4000 : 0)));
+            if (largePages) {
+                if (!hasFlags[k]) {
+                    data[k].insert(data[k].begin(), 0x00);
+                }
+                append16(r, static_cast<std::uint16_t>(offset));
+            } else {
+                append16(r, static_cast<std::uint16_t>(offset | (hasFlags[k] ? 0x4000 : 0)));
+            }
             offset += data[k].size();
         }
         for (const Bytes& d : data) {
@@ -801,9 +964,9 @@ TableWriter::TableWriter(DatabaseWriter& db, TableDef def, std::uint32_t objid)
     if (hasLong) {
         impl_->lvObjid = db_.nextObjid_++;
         impl_->lvRootPage = io.allocate();
-        impl_->longValues =
-            std::make_unique<TreeWriter>(io, impl_->lvObjid, impl_->lvRootPage, kPageLongValue,
-                                         rootHeader(1, impl_->rootPage, 0, 0));
+        impl_->longValues = std::make_unique<TreeWriter>(
+            io, impl_->lvObjid, impl_->lvRootPage, kPageLongValue,
+            rootHeader(1, impl_->rootPage, 0, 0), longValueTreePrefix(db_.options_.formatRevision));
     }
 }
 
@@ -824,7 +987,9 @@ void TableWriter::append(const Record& record) {
     }
     std::vector<SeparatedValue> separated;
     std::uint32_t nextLid = impl_->nextLid;
-    Bytes data = encodeRecord(def_, impl_->layout, record, db_.options_.inlineLongValueLimit,
+    const WriterOptions& options = db_.options_;
+    Bytes data = encodeRecord(def_, impl_->layout, record, options.formatRevision,
+                              options.pageSize >= kLargePageSize, options.inlineLongValueLimit,
                               nextLid, separated);
     Bytes key;
     append32be(key, static_cast<std::uint32_t>(records_ + 1));
@@ -834,7 +999,7 @@ void TableWriter::append(const Record& record) {
     }
     // Long values first: each has a root entry (reference count and size) and one entry per
     // chunk, keyed by the identifier and the chunk's offset.
-    const std::size_t chunk = db_.options_.pageSize - 82;
+    const std::size_t chunk = db_.io_->capacity() - 42;
     for (const SeparatedValue& lv : separated) {
         Bytes lvKey;
         append32be(lvKey, lv.lid);
@@ -860,10 +1025,18 @@ void TableWriter::append(const Record& record) {
 
 DatabaseWriter::DatabaseWriter(const std::filesystem::path& path, WriterOptions options)
     : options_(options), io_(std::make_unique<Io>()) {
-    if (options_.pageSize != 4096 && options_.pageSize != 8192) {
-        throw std::invalid_argument("page size must be 4096 or 8192");
+    if (!isSupportedRevision(options_.formatRevision)) {
+        throw std::invalid_argument("format revision must be 2, 9, 11 or 20");
+    }
+    const std::uint32_t size = options_.pageSize;
+    if (size != 4096 && size != 8192 && size != 16384 && size != 32768) {
+        throw std::invalid_argument("page size must be 4096, 8192, 16384 or 32768");
+    }
+    if (size >= kLargePageSize && options_.formatRevision < kRevisionExchange2013) {
+        throw std::invalid_argument("pages of 16 or 32 KiB need format revision 20");
     }
     io_->pageSize = options_.pageSize;
+    io_->revision = options_.formatRevision;
     io_->keptEnd = io_->keptNext + options_.cataloguePages;
     io_->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (io_->fd < 0) {
@@ -931,6 +1104,28 @@ TableDef catalogDefinition(const std::string& name) {
     add("SpaceHints", T::LongBinary);
     add("SpaceDeferredLVHints", T::LongBinary);
     add("LocaleName", T::LongBinary);
+    return d;
+}
+
+// The catalogue's columns as the engine of a revision had them: each group (fixed, variable,
+// tagged) loses columns only at its end, so identifiers match catalogDefinition's. Revision 2
+// predates the callback columns (256, 257) and the tuple limits (135); KeyMost (11) and Version
+// (136) came with 0x0c, the space hints (258 to 260) with 0x11; LVChunkMax (12), SortID (137)
+// and LocaleName (261) are kept for 0x14 as written so far.
+TableDef catalogDefinition(const std::string& name, std::uint32_t revision) {
+    TableDef d = catalogDefinition(name);
+    if (revision >= kRevisionExchange2013) {
+        return d;
+    }
+    std::vector<std::string> later = {"KeyMost",    "LVChunkMax",          "Version",
+                                      "SortID",     "SeparateLV",          "SpaceHints",
+                                      "LocaleName", "SpaceDeferredLVHints"};
+    if (revision < kRevisionEse98) {
+        later.insert(later.end(), {"TupleLimits", "CallbackData", "CallbackDependencies"});
+    }
+    std::erase_if(d.columns, [&](const ColumnDef& c) {
+        return std::find(later.begin(), later.end(), c.name) != later.end();
+    });
     return d;
 }
 
@@ -1031,12 +1226,16 @@ void DatabaseWriter::finish() {
     }
     // The catalogue describes itself, its shadow copy and every table.
     TableDef catalog = catalogDefinition("MSysObjects");
-    TableDef shadow = catalogDefinition("MSysObjectsShadow");
     Layout catalogLayout = makeLayout(catalog);
+    // The catalogue as this revision describes it; its records are encoded with all columns,
+    // of which they use only ones every revision has.
+    TableDef described = catalogDefinition("MSysObjects", options_.formatRevision);
+    TableDef shadow = catalogDefinition("MSysObjectsShadow", options_.formatRevision);
+    Layout describedLayout = makeLayout(described);
     std::vector<CatalogEntry> entries;
-    addTableEntries(entries, catalog, catalogLayout, 2, kCatalogRootPage, 0, 0,
+    addTableEntries(entries, described, describedLayout, 2, kCatalogRootPage, 0, 0,
                     catalog.columns.size());
-    addTableEntries(entries, shadow, catalogLayout, 3, kShadowCatalogRootPage, 0, 0,
+    addTableEntries(entries, shadow, describedLayout, 3, kShadowCatalogRootPage, 0, 0,
                     catalog.columns.size());
     for (auto& t : tables_) {
         addTableEntries(entries, t->def_, t->impl_->layout, t->objid_, t->impl_->rootPage,
@@ -1051,8 +1250,8 @@ void DatabaseWriter::finish() {
         for (const CatalogEntry& e : entries) {
             std::uint32_t unusedLid = 1;
             std::vector<SeparatedValue> none;
-            tree.add(e.key,
-                     encodeRecord(catalog, catalogLayout, e.record, 0xffffffffU, unusedLid, none));
+            tree.add(e.key, encodeRecord(catalog, catalogLayout, e.record, options_.formatRevision,
+                                         io.largePages(), 0xffffffffU, unusedLid, none));
         }
         tree.finish();
     }
@@ -1092,16 +1291,30 @@ void DatabaseWriter::finish() {
     put32(p + 108, options_.signatureRandom ^ 0x4c4f4721U);
     putLogTime(p + 112, options_.creationTime);
     put32(p + 212, nextObjid_ - 1);
-    put32(p + 216, 6);
-    put32(p + 220, 2);
-    put32(p + 224, 9200);
-    put32(p + 232, 0x14);
+    // The Windows version that last updated the indexes: that of the era's Exchange servers
+    // (Windows 2000; Windows Server 2003, with its first service pack for 0x0b; Windows Server
+    // 2012).
+    const std::uint32_t revision = options_.formatRevision;
+    if (revision >= kRevisionExchange2013) {
+        put32(p + 216, 6);
+        put32(p + 220, 2);
+        put32(p + 224, 9200);
+    } else {
+        put32(p + 216, 5);
+        put32(p + 220, revision >= kRevisionEse98 ? 2 : 0);
+        put32(p + 224, revision >= kRevisionEse98 ? 3790 : 2195);
+        put32(p + 228, revision >= kRevisionEccChecksums ? 1 : 0);
+    }
+    put32(p + 232, revision);
     put32(p + 236, options_.pageSize);
     put32(p + 340, 0x620);
-    put32(p + 344, 0x14);
-    put32(p + 508, 0xffffffffU);
-    put32(p + 512, 0xffffffffU);
-    put32(p + 664, 0x01000000U);
+    put32(p + 344, revision);
+    if (revision >= kRevisionExchange2013) {
+        // The NLS version (Windows 7 on) and the flag that the ECC counters are kept.
+        put32(p + 508, 0xffffffffU);
+        put32(p + 512, 0xffffffffU);
+        put32(p + 664, 0x01000000U);
+    }
     put32(p, headerChecksum(p, h.size()));
     io.writeRaw(0, p, h.size());
     io.writeRaw(options_.pageSize, p, h.size());

@@ -1,4 +1,8 @@
-// Streaming writer of ESE database files (format 0x620, revision 20, 4 or 8 KiB pages).
+// Streaming writer of ESE database files (format 0x620), in the revision the engine of a given
+// time wrote: 2 (ESE97, whose stores Exchange 2000 took over), 9 (ESE98 of Exchange 2000 and
+// 2003), 0x0b (Exchange 2003 SP1 and 2007: ECC page checksums) or 0x14 (Exchange 2013 and
+// later, the default). Pages are of 4 or 8 KiB, or in revision 0x14 also of 16 or 32 KiB (with
+// the longer page header, 15-bit page tags and a flags byte on every tagged value).
 //
 // A DatabaseWriter owns the output file. Tables are declared with addTable(); their records are
 // then streamed in with TableWriter::append(), in the order they are to be stored. Each table is
@@ -11,12 +15,14 @@
 // TableWriter::readerPosition).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace edbforge {
@@ -141,8 +147,19 @@ class TableWriter {
     std::unique_ptr<Impl> impl_;
 };
 
+// The format revisions the writer can produce (format version 0x620 for all).
+inline constexpr std::uint32_t kRevisionEse97 = 0x02;  // tagged values one after the other
+inline constexpr std::uint32_t kRevisionEse98 = 0x09;  // tagged values behind an offset array
+inline constexpr std::uint32_t kRevisionEccChecksums = 0x0b;  // page checksums with ECC
+inline constexpr std::uint32_t kRevisionExchange2013 = 0x14;
+
+// Whether the writer can produce this revision (one of the four above).
+bool isSupportedRevision(std::uint32_t revision);
+
 struct WriterOptions {
-    std::uint32_t pageSize = 4096;  // 4096 or 8192
+    std::uint32_t pageSize = 4096;  // 4096 or 8192; 16384 or 32768 in revision 0x14
+    // Format revision of the file: one of the four above.
+    std::uint32_t formatRevision = kRevisionExchange2013;
     // FILETIME of the creation stamps in the file header; fixed so that output is reproducible.
     std::uint64_t creationTime = 0x01d3c5a8e1a7c000ULL;  // 2018-03-05 10:00:00 UTC
     std::uint32_t signatureRandom = 0x45444246;
@@ -183,9 +200,16 @@ class DatabaseWriter {
 };
 
 // Checksums of database pages, exposed for tests.
+// XOR-32 from offset 4 seeded with 0x89abcdef: the file header's, and that of every page of a
+// revision before 0x0b (which holds the page number at offset 4).
 std::uint32_t headerChecksum(const std::uint8_t* page, std::size_t size);
 // XOR-32 (seeded with the page number) and ECC-32 of a page in the new record format.
 std::pair<std::uint32_t, std::uint32_t> pageChecksums(const std::uint8_t* page, std::size_t size,
                                                       std::uint32_t pageNumber);
+// The same of each quarter of a 16 or 32 KiB page, whose header holds four: the first quarter's
+// (from offset 8) at offset 0, the others' at 40, 48 and 56.
+std::array<std::pair<std::uint32_t, std::uint32_t>, 4> largePageChecksums(const std::uint8_t* page,
+                                                                          std::size_t size,
+                                                                          std::uint32_t pageNumber);
 
 }  // namespace edbforge

@@ -3,6 +3,8 @@
 //   edbforge build SCENARIO.json OUTPUT.edb     a store described by a JSON scenario
 //   edbforge large OUTPUT.edb [--messages N] [--folder-items N] [--mailboxes N] [--seed N]
 //                                               a large generated store for benchmarks
+// Both take --page-size and --format-revision (2, 9, 11 or 20: the format Exchange 2000, 2003,
+// 2003 SP1 and 2007, or 2013 and later wrote; 20 by default).
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
@@ -19,10 +21,17 @@ int main(int argc, char** argv) {
     std::string scenarioPath;
     std::string output;
     std::uint32_t pageSize = 0;
+    std::uint32_t revision = edbforge::kRevisionExchange2013;
+    auto revisions = CLI::IsMember({2, 9, 11, 20});
     auto* build = app.add_subcommand("build", "Write the store a JSON scenario describes");
     build->add_option("scenario", scenarioPath, "Scenario file (JSON)")->required();
     build->add_option("output", output, "Database file to write")->required();
-    build->add_option("--page-size", pageSize, "Page size: 4096 or 8192 (default: scenario's)");
+    build->add_option("--page-size", pageSize,
+                      "Page size: 4096, 8192, or with revision 20 16384 or 32768 (default: "
+                      "scenario's)");
+    build->add_option("--format-revision", revision, "Format revision: 2, 9, 11 or 20")
+        ->capture_default_str()
+        ->check(revisions);
 
     edbforge::LargeStoreOptions large;
     auto* largeCmd = app.add_subcommand("large", "Write a large generated store");
@@ -35,7 +44,11 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 200));
     largeCmd->add_option("--seed", large.seed, "Seed of the generated content")
         ->capture_default_str();
-    largeCmd->add_option("--page-size", pageSize, "Page size: 4096 or 8192");
+    largeCmd->add_option("--page-size", pageSize,
+                         "Page size: 4096, 8192, or with revision 20 16384 or 32768");
+    largeCmd->add_option("--format-revision", revision, "Format revision: 2, 9, 11 or 20")
+        ->capture_default_str()
+        ->check(revisions);
 
     CLI11_PARSE(app, argc, argv);
     try {
@@ -45,11 +58,13 @@ int main(int argc, char** argv) {
             if (pageSize != 0) {
                 sc.options.pageSize = pageSize;
             }
+            sc.options.formatRevision = revision;
             edbforge::StoreBuilder::build(sc, output);
         } else {
             if (pageSize != 0) {
                 large.writer.pageSize = pageSize;
             }
+            large.writer.formatRevision = revision;
             auto stats = edbforge::writeLargeStore(output, large);
             double secs =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

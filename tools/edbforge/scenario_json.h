@@ -1,7 +1,7 @@
 // Store scenarios as JSON files.
 //
 // {
-//   "pageSize": 4096,                                   optional, 4096 or 8192
+//   "pageSize": 4096,                                   optional, 4096 to 32768
 //   "mailboxes": [{
 //     "id": "0x0000000000000b01", "name": "Alice Martin",
 //     "folders": [{
