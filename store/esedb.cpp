@@ -787,6 +787,8 @@ std::vector<std::string> Table::damage() const {
         for (const detail::PageDamage& d : records->damage()) {
             reasons.push_back(d.reason);
         }
+        const auto& unknown = records->layout().unknownToItsEngine;
+        reasons.insert(reasons.end(), unknown.begin(), unknown.end());
     }
     return reasons;
 }

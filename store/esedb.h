@@ -202,7 +202,8 @@ class Table {
     // the others. Error when no record can be read and pages are damaged.
     int recordCount() const;
     Record record(int index) const;
-    // The pages of the record tree that could not be read, each with its reason.
+    // The pages of the record tree that could not be read, each with its reason; then what
+    // the table holds that the engine of its format revision did not know.
     std::vector<std::string> damage() const;
     // True when our own reader reads the records.
     bool readsOwnRecords() const;

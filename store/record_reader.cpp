@@ -232,6 +232,14 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
             ++slot.offset;
             --slot.size;
         }
+        // Compression came with revision 0x11: before it the flag means nothing known.
+        if ((slot.flags & 0x02) != 0 && file.formatRevision() < 0x11) {
+            why = "tagged column " + std::to_string(id) +
+                  " is marked compressed, which format "
+                  "revision " +
+                  std::to_string(file.formatRevision()) + " does not know";
+            return false;
+        }
         out.values[position] = slot;
     }
     return true;
@@ -239,7 +247,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
 
 std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {
     const TableLayout layout = CatalogueLayout();
-    TableRecords records(std::move(file), layout);
+    TableRecords records(file, layout);
     if (!records.damage().empty() || records.count() == 0) {
         return std::nullopt;
     }
@@ -290,9 +298,19 @@ std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {
             table.columns.push_back(std::move(column));
         }
     }
+    const std::uint32_t revision = file->formatRevision();
     for (auto& [id, table] : catalogue.tables_) {
         std::sort(table.columns.begin(), table.columns.end(),
                   [](const ColumnLayout& a, const ColumnLayout& b) { return a.id < b.id; });
+        for (const ColumnLayout& column : table.columns) {
+            // The unsigned, 64-bit and GUID column types came with revision 0x0c.
+            if (revision < 0x0c && column.type >= 14) {
+                table.unknownToItsEngine.push_back(
+                    "column \"" + std::string(column.name.begin(), column.name.end()) +
+                    "\" has type " + std::to_string(column.type) + ", which format revision " +
+                    std::to_string(revision) + " does not know");
+            }
+        }
     }
     return catalogue;
 }

@@ -37,6 +37,10 @@ struct TableLayout {
     // Built on a template table, whose columns its records share: left to libesedb.
     bool templated = false;
     std::vector<ColumnLayout> columns;  // by identifier, as the records' values are numbered
+    // What the table holds that the engine of the file's format revision did not know: a
+    // column type or a compressed value, in words. Such values are given as stored, and the
+    // table says so instead of guessing what they mean.
+    std::vector<std::string> unknownToItsEngine;
 
     static constexpr std::uint32_t kManyTrees = 0xffffffffU;
 };

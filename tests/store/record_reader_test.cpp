@@ -255,6 +255,25 @@ TEST(OwnRecordReader, TheSampleStoreReadsTheSameInEveryFormatRevisionAndPageSize
         }
     }
     EXPECT_GT(today.size(), 10u);
+
+    // A column type that the engine of revision 9 did not have is named, not guessed at.
+    edbforge::WriterOptions options;
+    options.formatRevision = 0x09;
+    {
+        edbforge::DatabaseWriter db(dir / "anachronism.edb", options);
+        edbforge::TableWriter& table =
+            db.addTable({"Odd", {{"Count", edbforge::ColumnType::UnsignedLong}}});
+        edbforge::Record r = table.newRecord();
+        r.set(0, edbforge::encode::u32(7));
+        table.append(r);
+        db.finish();
+    }
+    ese::File odd(dir / "anachronism.edb");
+    const ese::Table table = odd.table(TableNamed(odd, "Odd"));
+    EXPECT_EQ(table.damage(),
+              std::vector<std::string>{"column \"Count\" has type 14, which format revision 9 does "
+                                       "not know"});
+    EXPECT_EQ(table.record(0).valueData(0), edbforge::encode::u32(7));
 }
 
 TEST(OwnRecordReader, ReadsEveryValueOfWindowsWrittenFilesAsLibesedbDoes) {
