@@ -2,7 +2,7 @@
 // and the save, each on a worker thread, and Stop. A front end (the window, the command-line
 // tool, a test) shows what the controller tells it through FrontEnd. Workers call FrontEnd
 // from their own threads; a front end with a user-interface thread hands those calls over
-// and waits for them.
+// and waits for them, or queues some (list rows, progress) for that thread and goes on.
 #pragma once
 
 #include <array>
@@ -152,6 +152,12 @@ class Controller {
     bool Abandoned() const {
         std::lock_guard lock(tokenMutex_);
         return token_ && token_->cancelled();
+    }
+    // The token of the running or last work (null before the first). A front end that carries
+    // a worker's calls out later tells by it whether their work was abandoned in between.
+    std::shared_ptr<const store::WorkToken> CurrentWork() const {
+        std::lock_guard lock(tokenMutex_);
+        return token_;
     }
 
     // Waits for every worker to end.

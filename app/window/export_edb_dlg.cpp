@@ -518,6 +518,22 @@ void CExportEdbDlg::AppendListRow(const std::vector<std::u16string>& texts) {
     });
 }
 
+void CExportEdbDlg::AppendListRows(std::vector<std::vector<std::u16string>> rows) {
+    OnUiThread([&] {
+        std::vector<QStringList> shown;
+        shown.reserve(rows.size());
+        for (const std::vector<std::u16string>& texts : rows) {
+            QStringList row;
+            row.reserve(static_cast<qsizetype>(texts.size()));
+            for (const std::u16string& text : texts) {
+                row.append(QString::fromStdU16String(text));
+            }
+            shown.push_back(std::move(row));
+        }
+        list_->AppendRows(std::move(shown));
+    });
+}
+
 void CExportEdbDlg::ClearListRows() {
     OnUiThread([&] { list_->DeleteAllRows(); });
 }

@@ -153,6 +153,8 @@ class CExportEdbDlg : public QWidget {
 
     void SetListColumns(const std::vector<ItemListColumn>& columns);
     void AppendListRow(const std::vector<std::u16string>& texts);
+    // Appends the rows in their order, all in one go.
+    void AppendListRows(std::vector<std::vector<std::u16string>> rows);
     void ClearListRows();
     void SetListFullRowSelect(bool on);
     int ListSelectionMark();

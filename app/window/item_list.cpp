@@ -1,13 +1,115 @@
 #include "app/window/item_list.h"
 
-#include <algorithm>
+#include <utility>
 
+#include <QAbstractTableModel>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QMouseEvent>
 
 namespace app {
 
-ItemListCtrl::ItemListCtrl(QWidget* parent) : QTableWidget(parent) {
+namespace {
+
+constexpr Qt::Alignment kCellAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+
+}  // namespace
+
+// The list's rows and column titles. A row keeps its texts up to the last column; a cell
+// beyond a row's texts has no text at all.
+class ItemListModel final : public QAbstractTableModel {
+  public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(titles_.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const QString* text = Cell(index.row(), index.column());
+        if (text == nullptr) {
+            return {};
+        }
+        switch (role) {
+            case Qt::DisplayRole:
+            case Qt::EditRole:
+                return *text;
+            case Qt::TextAlignmentRole:
+                return kCellAlignment.toInt();
+            default:
+                return {};
+        }
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) {
+            return QAbstractTableModel::headerData(section, orientation, role);
+        }
+        switch (role) {
+            case Qt::DisplayRole:
+                return titles_[static_cast<std::size_t>(section)];
+            case Qt::TextAlignmentRole:
+                return kCellAlignment.toInt();
+            default:
+                return {};
+        }
+    }
+
+    // The text of a cell, or null when the cell has none.
+    const QString* Cell(int row, int column) const {
+        if (row < 0 || column < 0 || row >= rowCount()) {
+            return nullptr;
+        }
+        const QStringList& texts = rows_[static_cast<std::size_t>(row)];
+        return column < texts.size() ? &texts[column] : nullptr;
+    }
+
+    void SetTitles(QStringList titles) {
+        beginResetModel();
+        rows_.clear();
+        titles_ = std::move(titles);
+        endResetModel();
+    }
+
+    void Append(std::vector<QStringList> rows) {
+        if (rows.empty()) {
+            return;
+        }
+        const int first = rowCount();
+        beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+        rows_.reserve(rows_.size() + rows.size());
+        for (QStringList& texts : rows) {
+            if (texts.size() > titles_.size()) {
+                texts.resize(titles_.size());
+            }
+            rows_.push_back(std::move(texts));
+        }
+        endInsertRows();
+    }
+
+    void RemoveAllRows() {
+        if (rows_.empty()) {
+            return;
+        }
+        beginRemoveRows({}, 0, rowCount() - 1);
+        rows_.clear();
+        endRemoveRows();
+    }
+
+  private:
+    QStringList titles_;
+    std::vector<QStringList> rows_;
+};
+
+ItemListCtrl::ItemListCtrl(QWidget* parent) : QTableView(parent), model_(new ItemListModel(this)) {
+    setModel(model_);
     setShowGrid(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -16,43 +118,38 @@ ItemListCtrl::ItemListCtrl(QWidget* parent) : QTableWidget(parent) {
     verticalHeader()->setVisible(false);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setStretchLastSection(false);
-    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setDefaultAlignment(kCellAlignment);
     horizontalHeader()->setMinimumSectionSize(0);
-    connect(this, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
-        if (row >= 0) {
-            selectionMark_ = row;
-        }
-    });
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) {
+                    selectionMark_ = current.row();
+                }
+            });
 }
 
 void ItemListCtrl::SetColumns(const std::vector<ItemListColumn>& columns) {
-    setRowCount(0);
-    setColumnCount(0);
     selectionMark_ = -1;
-    setColumnCount(static_cast<int>(columns.size()));
+    QStringList titles;
+    for (const ItemListColumn& column : columns) {
+        titles.append(column.title);
+    }
+    model_->SetTitles(std::move(titles));
     for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
-        const ItemListColumn& column = columns[static_cast<std::size_t>(i)];
-        auto* header = new QTableWidgetItem(column.title);
-        header->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        setHorizontalHeaderItem(i, header);
-        setColumnWidth(i, column.width);
+        setColumnWidth(i, columns[static_cast<std::size_t>(i)].width);
     }
 }
 
 void ItemListCtrl::AppendRow(const QStringList& texts) {
-    const int row = rowCount();
-    insertRow(row);
-    const int count = std::min(static_cast<int>(texts.size()), columnCount());
-    for (int i = 0; i < count; ++i) {
-        auto* item = new QTableWidgetItem(texts[i]);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        setItem(row, i, item);
-    }
+    model_->Append({texts});
+}
+
+void ItemListCtrl::AppendRows(std::vector<QStringList> rows) {
+    model_->Append(std::move(rows));
 }
 
 void ItemListCtrl::DeleteAllRows() {
-    setRowCount(0);
+    model_->RemoveAllRows();
     selectionMark_ = -1;
 }
 
@@ -64,18 +161,25 @@ bool ItemListCtrl::FullRowSelect() const {
     return selectionBehavior() == QAbstractItemView::SelectRows;
 }
 
+int ItemListCtrl::rowCount() const {
+    return model_->rowCount();
+}
+
+int ItemListCtrl::columnCount() const {
+    return model_->columnCount();
+}
+
 QStringList ItemListCtrl::RowTexts(int row, int count) const {
     QStringList texts;
     for (int i = 0; i < count; ++i) {
-        const QTableWidgetItem* cell =
-            (row >= 0 && row < rowCount() && i < columnCount()) ? item(row, i) : nullptr;
-        texts.append(cell != nullptr ? cell->text() : QString());
+        const QString* cell = model_->Cell(row, i);
+        texts.append(cell != nullptr ? *cell : QString());
     }
     return texts;
 }
 
 void ItemListCtrl::mouseReleaseEvent(QMouseEvent* event) {
-    QTableWidget::mouseReleaseEvent(event);
+    QTableView::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton) {
         emit Clicked();
     }

@@ -1,5 +1,6 @@
 // The item list: a report view with one row per item of the listed folder. Column 0 holds the
-// item's message id and is kept so narrow that it is practically hidden.
+// item's message id and is kept so narrow that it is practically hidden. The rows are kept in a
+// table model behind the view, so that many rows can be added at once.
 #pragma once
 
 #include <string>
@@ -7,16 +8,18 @@
 
 #include <QString>
 #include <QStringList>
-#include <QTableWidget>
+#include <QTableView>
 
 namespace app {
+
+class ItemListModel;
 
 struct ItemListColumn {
     QString title;
     int width = 0;
 };
 
-class ItemListCtrl : public QTableWidget {
+class ItemListCtrl : public QTableView {
     Q_OBJECT
 
   public:
@@ -26,10 +29,15 @@ class ItemListCtrl : public QTableWidget {
     void SetColumns(const std::vector<ItemListColumn>& columns);
     // Appends a row; texts beyond the last column are dropped.
     void AppendRow(const QStringList& texts);
+    // Appends rows in their order, as AppendRow would one by one.
+    void AppendRows(std::vector<QStringList> rows);
     void DeleteAllRows();
     // Grid lines only, or grid lines with whole rows selected.
     void SetFullRowSelect(bool on);
     bool FullRowSelect() const;
+
+    int rowCount() const;
+    int columnCount() const;
 
     // The row most recently selected, or -1 when no row has been selected since the rows
     // were last filled.
@@ -46,6 +54,7 @@ class ItemListCtrl : public QTableWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
+    ItemListModel* model_;
     int selectionMark_ = -1;
 };
 

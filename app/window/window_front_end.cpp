@@ -1,10 +1,6 @@
 #include "app/window/window_front_end.h"
 
-#include <chrono>
 #include <system_error>
-#include <thread>
-
-#include <QCoreApplication>
 
 #include "platform/codepage.h"
 
@@ -78,7 +74,10 @@ std::u16string SaveSummaryText(const msgexport::SaveReport& report, const fs::pa
 }
 
 WindowFrontEnd::WindowFrontEnd(CExportEdbDlg& dialog, WindowFrontEndOptions options)
-    : dialog_(dialog) {
+    : dialog_(dialog),
+      relay_(std::make_unique<WorkerRelay>(
+          [this](std::vector<WorkerRelay::Row> rows) { dialog_.AppendListRows(std::move(rows)); },
+          [this](int position) { dialog_.SetProgress(position); })) {
     ControllerPaths paths;
     paths.statusPage = StatusPagePath(options.programFile);
     paths.tempFolder = options.tempFolder.empty() ? dialog.WorkFolder() : options.tempFolder;
@@ -93,12 +92,11 @@ WindowFrontEnd::WindowFrontEnd(CExportEdbDlg& dialog, WindowFrontEndOptions opti
 WindowFrontEnd::~WindowFrontEnd() {
     dialog_.SetCommands(nullptr);
     dialog_.SetBeforeExit({});
+    // Once the work is abandoned and the relay closed, a worker's calls return at once and a
+    // worker waiting for this thread is let go: the workers end without this thread's help.
     controller_->Cancel();
-    // A worker may be waiting for the window's thread: answer it until every worker has ended.
-    while (controller_->Busy()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    relay_->Close();
+    controller_->Wait();
     controller_.reset();
 }
 
@@ -169,7 +167,7 @@ void WindowFrontEnd::OnItemListClicked() {
 // ---- Front end ----
 
 void WindowFrontEnd::SetProgress(int position) {
-    OnWindowThread([&] { dialog_.SetProgress(position); });
+    relay_->SetProgress(controller_->CurrentWork(), position);
 }
 
 void WindowFrontEnd::SetStatus(std::u16string_view text) {
@@ -219,7 +217,7 @@ void WindowFrontEnd::SetColumns(const std::vector<ListColumn>& columns) {
 }
 
 void WindowFrontEnd::AppendRow(std::vector<std::u16string> cells) {
-    OnWindowThread([&] { dialog_.AppendListRow(cells); });
+    relay_->AppendRow(controller_->CurrentWork(), std::move(cells));
 }
 
 void WindowFrontEnd::ClearRows() {

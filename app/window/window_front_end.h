@@ -2,11 +2,18 @@
 // start the controller's work (scan, folder listing, preview, save, Stop), and the controller's
 // front-end calls fill and drive the window.
 //
-// The controller's workers call in from their own threads: each call is carried out on the
-// window's thread while the worker waits. A call that arrives after its work was abandoned
-// (Stop answered Yes, the exit) is dropped there, so an abandoned worker never changes the
-// window again. The window's thread never waits for a worker, except when this object is
-// destroyed, and then it keeps answering the workers' calls until they have ended.
+// The controller's workers call in from their own threads, through a WorkerRelay. List rows and
+// progress positions do not hold a worker up: they are queued, and the window's thread takes
+// them in a batch at a time (a few hundred rows, or what came within a short while; of the
+// positions only the latest). Every other call is carried out on the window's thread while the
+// worker waits, after everything the worker queued before it; a listing ends with such calls,
+// so once its worker has ended its rows are all in the list. A call, row or position that the
+// window's thread comes to after its work was abandoned (Stop answered Yes, the exit) is
+// dropped there, and what a worker sends once its work has been abandoned is dropped at once,
+// without the window's thread, so an abandoned worker never changes the window again. The
+// window's thread never waits for a worker, except when this object is destroyed: it then
+// abandons the work, lets go of a worker that waits for it, and waits for the workers to end,
+// which from then on need nothing of the window's thread.
 #pragma once
 
 #include <filesystem>
@@ -17,11 +24,9 @@
 #include <type_traits>
 #include <vector>
 
-#include <QMetaObject>
-#include <QThread>
-
 #include "app/controller.h"
 #include "app/window/export_edb_dlg.h"
+#include "app/window/worker_relay.h"
 
 namespace app {
 
@@ -90,43 +95,23 @@ class WindowFrontEnd final : public FrontEnd, public DialogCommands {
     // dropped or had no parent in the tree.
     static constexpr store::TreeItem kNoSuchItem = -1;
 
-    // Runs f on the window's thread: at once on that thread, otherwise queued there while the
-    // calling worker waits, and not at all (answering `dropped`) once the work was abandoned.
+    // Runs f on the window's thread: at once on that thread, otherwise there while the calling
+    // worker waits, and not at all (answering `dropped`) once the work was abandoned.
     template <typename F>
     auto OnWindowThread(F f, std::invoke_result_t<F&> dropped = {}) -> std::invoke_result_t<F&>
     requires(!std::is_void_v<std::invoke_result_t<F&>>) {
-        if (QThread::currentThread() == dialog_.thread()) {
-            return f();
-        }
         auto result = dropped;
-        QMetaObject::invokeMethod(
-            &dialog_,
-            [&] {
-                if (!controller_->Abandoned()) {
-                    result = f();
-                }
-            },
-            Qt::BlockingQueuedConnection);
+        relay_->Call(controller_->CurrentWork(), [&] { result = f(); });
         return result;
     }
     template <typename F>
     void OnWindowThread(F f) requires std::is_void_v<std::invoke_result_t<F&>> {
-        if (QThread::currentThread() == dialog_.thread()) {
-            f();
-            return;
-        }
-        QMetaObject::invokeMethod(
-            &dialog_,
-            [&] {
-                if (!controller_->Abandoned()) {
-                    f();
-                }
-            },
-            Qt::BlockingQueuedConnection);
+        relay_->Call(controller_->CurrentWork(), [&] { f(); });
     }
 
     CExportEdbDlg& dialog_;
     std::filesystem::path saveFolder_;
+    std::unique_ptr<WorkerRelay> relay_;
     std::unique_ptr<Controller> controller_;
 };
 

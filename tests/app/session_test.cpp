@@ -19,6 +19,7 @@
 #include "export/message_component.h"
 #include "platform/work_folder.h"
 #include "support/planted_links.h"
+#include "tools/edbforge/large_store.h"
 #include "window_fixture.h"
 
 namespace {
@@ -145,14 +146,14 @@ class SessionTest : public testing_support::WindowTest {
         QStringList titles;
         app::ItemListCtrl* list = window->ItemList();
         for (int i = 0; i < list->columnCount(); ++i) {
-            titles.append(list->horizontalHeaderItem(i)->text());
+            titles.append(list->model()->headerData(i, Qt::Horizontal).toString());
         }
         return titles;
     }
 
     QString Cell(int row, int column) const {
-        const QTableWidgetItem* item = window->ItemList()->item(row, column);
-        return item != nullptr ? item->text() : QString();
+        const QAbstractItemModel* model = window->ItemList()->model();
+        return model->index(row, column).data().toString();
     }
 
     QString Text(int id) const { return qobject_cast<QLabel*>(window->Control(id))->text(); }
@@ -200,6 +201,24 @@ class SessionTest : public testing_support::WindowTest {
     }
 
     fs::path StatusPage() const { return appFolder / "ExportEdbtemp.html"; }
+
+    // A generated store of one mailbox whose Inbox holds all of its items.
+    fs::path GeneratedStore(std::uint64_t items) {
+        edbforge::LargeStoreOptions options;
+        options.messages = items;
+        options.bigFolderItems = items;
+        options.mailboxes = 1;
+        const fs::path path = temp.path() / "stores" / "generated.edb";
+        edbforge::writeLargeStore(path, options);
+        return path;
+    }
+
+    // Lists the Inbox of the first mailbox without waiting for the listing.
+    void StartListingFirstInbox() {
+        ASSERT_NE(Root(), nullptr);
+        ASSERT_GT(Root()->childCount(), 0);
+        ClickText(Folder(Root()->child(0)->text(0), "Inbox"));
+    }
 
     fs::path store;
     fs::path previewFolder;
@@ -483,6 +502,8 @@ TEST_F(SessionTest, StopAnsweredNoLetsTheScanFinish) {
 TEST_F(SessionTest, StopAnsweredYesAbandonsTheScan) {
     Browse(store);
     Click(app::kIdScanFile);
+    // Where a scan that has come some way would have the progress bar.
+    window->SetProgress(37);
     dialogs.answers = {true};
     Click(app::kIdStop);
     ASSERT_EQ(dialogs.questions.size(), 1u);
@@ -705,6 +726,69 @@ TEST_F(OwnWorkFolderSessionTest, PreviewsNeverGoThroughPlantedLinksAndTheExitRem
     EXPECT_FALSE(fs::exists(workFolder));
     EXPECT_TRUE(fs::exists(run->path() / "attachment.bin"));
     EXPECT_EQ(planted.Check(), "");
+}
+
+TEST_F(SessionTest, AFolderOfManyItemsHasEveryRowInOrderWhenItsListingEnds) {
+    // Rows for several batches, the last one not full.
+    constexpr int kItems = 1000;
+    Scan(GeneratedStore(kItems));
+    StartListingFirstInbox();
+    // The listing's last calls come after its rows: once its worker has ended, every row is in
+    // the list without the window having to do anything more.
+    ASSERT_TRUE(PumpUntil([&] { return !front->Busy(); }));
+    app::ItemListCtrl* list = window->ItemList();
+    ASSERT_EQ(list->rowCount(), kItems);
+    for (int row = 0; row < kItems; ++row) {
+        // The S.No counts the items in the folder's order; the generator numbers the subjects.
+        ASSERT_EQ(Cell(row, 2), QString::number(row + 1));
+        ASSERT_TRUE(Cell(row, 4).endsWith(" #" + QString::number(row)))
+            << row << ": " << Cell(row, 4).toStdString();
+    }
+    EXPECT_TRUE(list->isEnabled());
+    EXPECT_EQ(window->Progress()->value(), 0);
+
+    // A row far down is selected and previewed like any other.
+    const int row = kItems - 10;
+    ClickRow(row);
+    EXPECT_EQ(list->SelectionMark(), row);
+    EXPECT_EQ(Text(app::kIdSubjectValue), Cell(row, 4));
+}
+
+TEST_F(SessionTest, AListingAbandonedByTheExitChangesTheWindowNoMore) {
+    Scan(GeneratedStore(3000));
+    StartListingFirstInbox();
+    app::ItemListCtrl* list = window->ItemList();
+    // The first rows are in; the worker goes on queuing rows while the exit is confirmed.
+    ASSERT_TRUE(PumpUntil([&] { return list->rowCount() > 0; }));
+    dialogs.answers = {true};
+    window->MenuCommand(app::kCmdExit)->trigger();
+    ASSERT_TRUE(front->controller().Abandoned());
+    const int shown = list->rowCount();
+    const int progress = window->Progress()->value();
+    const QString status = Text(app::kIdStatusLine);
+
+    ASSERT_TRUE(WaitIdle());
+    // Also past the time after which queued rows are taken in unasked.
+    QTest::qWait(static_cast<int>(3 * app::WorkerRelay::kBatchWait.count()));
+    EXPECT_EQ(list->rowCount(), shown);
+    EXPECT_EQ(window->Progress()->value(), progress);
+    EXPECT_EQ(Text(app::kIdStatusLine), status);
+    // The listing had disabled the list; its end, which would enable it, was dropped.
+    EXPECT_FALSE(list->isEnabled());
+}
+
+TEST_F(SessionTest, DestroyedWhileAWorkerWaitsForTheWindowItLetsTheWorkerGo) {
+    Browse(store);
+    Click(app::kIdScanFile);
+    ASSERT_TRUE(front->Busy());
+    // The scan's first call waits for the window's thread, which is busy here and never
+    // answers it: the destruction has to end the worker all the same.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    front.reset();
+    Settle();
+    EXPECT_EQ(Tree()->topLevelItemCount(), 0);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(Text(app::kIdStatusLine), "Status: Start Scaning Exchange EDB File");
 }
 
 }  // namespace

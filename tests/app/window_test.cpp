@@ -5,6 +5,7 @@
 #include <map>
 #include <thread>
 
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QImage>
 #include <QKeyEvent>
@@ -147,7 +148,8 @@ TEST_F(WindowTest, StartsWithOnlyBrowseEnabledAndTheWorkFolderCreated) {
                                                    {"Attachment", 148}};
     ASSERT_EQ(list->columnCount(), 6);
     for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(list->horizontalHeaderItem(i)->text(), QString::fromUtf8(columns[i].first));
+        EXPECT_EQ(list->model()->headerData(i, Qt::Horizontal).toString(),
+                  QString::fromUtf8(columns[i].first));
         EXPECT_EQ(list->columnWidth(i), columns[i].second);
     }
     EXPECT_TRUE(list->showGrid());

@@ -1,0 +1,184 @@
+#include "app/window/worker_relay.h"
+
+#include <utility>
+
+#include <QMetaObject>
+#include <QThread>
+
+namespace app {
+
+struct WorkerRelay::PendingCall {
+    enum class State { Posted, Running, Done, Dropped };
+    State state = State::Posted;
+};
+
+WorkerRelay::WorkerRelay(std::function<void(std::vector<Row>)> showRows,
+                         std::function<void(int)> showProgress)
+    : showRows_(std::move(showRows)), showProgress_(std::move(showProgress)) {
+    batchTimer_.setSingleShot(true);
+    connect(&batchTimer_, &QTimer::timeout, this, &WorkerRelay::TakeQueued);
+    connect(
+        this, &WorkerRelay::Queued, this,
+        [this] {
+            if (!batchTimer_.isActive()) {
+                batchTimer_.start(kBatchWait);
+            }
+        },
+        Qt::QueuedConnection);
+    connect(this, &WorkerRelay::Wanted, this, &WorkerRelay::TakeQueued, Qt::QueuedConnection);
+}
+
+WorkerRelay::~WorkerRelay() {
+    Close();
+}
+
+bool WorkerRelay::OnWindowThread() const {
+    return QThread::currentThread() == thread();
+}
+
+bool WorkerRelay::Call(const Work& work, const std::function<void()>& f) {
+    if (OnWindowThread()) {
+        f();
+        return true;
+    }
+    if (Abandoned(work)) {
+        return false;
+    }
+    auto call = std::make_shared<PendingCall>();
+    std::unique_lock lock(mutex_);
+    if (closed_) {
+        return false;
+    }
+    // What was queued before the call is taken in before the call is carried out.
+    Want();
+    // The posted call refers to f, which lives only while this worker waits: it runs f only
+    // in the state Posted, and the worker leaves only once the call has left that state.
+    QMetaObject::invokeMethod(
+        this, [this, call, work, &f] { Carry(*call, work, f); }, Qt::QueuedConnection);
+    using State = PendingCall::State;
+    callEnded_.wait(lock, [&] {
+        return call->state == State::Done || call->state == State::Dropped ||
+               (closed_ && call->state == State::Posted);
+    });
+    if (call->state == State::Posted) {
+        call->state = State::Dropped;
+    }
+    return call->state == State::Done;
+}
+
+void WorkerRelay::Carry(PendingCall& call, const Work& work, const std::function<void()>& f) {
+    using State = PendingCall::State;
+    {
+        std::lock_guard lock(mutex_);
+        if (call.state != State::Posted) {
+            return;
+        }
+        call.state = Abandoned(work) ? State::Dropped : State::Running;
+        if (call.state == State::Dropped) {
+            callEnded_.notify_all();
+            return;
+        }
+    }
+    // The worker waits until the call is done, also when f leaves by an exception.
+    struct Finish {
+        WorkerRelay& relay;
+        PendingCall& call;
+        ~Finish() {
+            {
+                std::lock_guard lock(relay.mutex_);
+                call.state = State::Done;
+            }
+            relay.callEnded_.notify_all();
+        }
+    } finish{*this, call};
+    f();
+}
+
+void WorkerRelay::AppendRow(const Work& work, Row row) {
+    if (OnWindowThread()) {
+        TakeQueued();
+        std::vector<Row> rows;
+        rows.push_back(std::move(row));
+        showRows_(std::move(rows));
+        return;
+    }
+    if (Abandoned(work)) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return;
+    }
+    if (NothingQueued()) {
+        emit Queued(QPrivateSignal());
+    }
+    if (queued_.empty() || queued_.back().work != work) {
+        queued_.push_back({work, {}});
+        queued_.back().rows.reserve(kBatchRows);
+    }
+    queued_.back().rows.push_back(std::move(row));
+    if (++queuedRows_ >= kBatchRows) {
+        Want();
+    }
+}
+
+void WorkerRelay::SetProgress(const Work& work, int position) {
+    if (OnWindowThread()) {
+        TakeQueued();
+        showProgress_(position);
+        return;
+    }
+    if (Abandoned(work)) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return;
+    }
+    if (NothingQueued()) {
+        emit Queued(QPrivateSignal());
+    }
+    progress_ = Progress{work, position};
+}
+
+void WorkerRelay::Want() {
+    if (!NothingQueued() && !wanted_) {
+        wanted_ = true;
+        emit Wanted(QPrivateSignal());
+    }
+}
+
+void WorkerRelay::TakeQueued() {
+    batchTimer_.stop();
+    std::vector<Batch> batches;
+    std::optional<Progress> progress;
+    {
+        std::lock_guard lock(mutex_);
+        batches.swap(queued_);
+        queuedRows_ = 0;
+        progress.swap(progress_);
+        wanted_ = false;
+    }
+    for (Batch& batch : batches) {
+        if (!Abandoned(batch.work)) {
+            showRows_(std::move(batch.rows));
+        }
+    }
+    if (progress && !Abandoned(progress->work)) {
+        showProgress_(progress->position);
+    }
+}
+
+void WorkerRelay::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        queued_.clear();
+        queuedRows_ = 0;
+        progress_.reset();
+    }
+    callEnded_.notify_all();
+    batchTimer_.stop();
+}
+
+}  // namespace app
