@@ -206,8 +206,8 @@ void Controller::BeginBrowse() {
 
 void Controller::Browse(const std::optional<fs::path>& chosen) {
     if (chosen) {
-        f_.EnableControl(Control::ScanFile, true);
-        f_.EnableControl(Control::Stop, true);
+        f_.EnableControl(Control::kScanFile, true);
+        f_.EnableControl(Control::kStop, true);
         databasePath_ = *chosen;
         f_.SetPathText(chosen->u16string());
     }
@@ -219,10 +219,10 @@ bool Controller::StartScan() {
         return false;
     }
     Wait();
-    f_.EnableControl(Control::ScanFile, false);
-    f_.EnableControl(Control::Browse, false);
-    f_.EnableControl(Control::MenuSelectFile, false);
-    f_.EnableControl(Control::MenuRepair, false);
+    f_.EnableControl(Control::kScanFile, false);
+    f_.EnableControl(Control::kBrowse, false);
+    f_.EnableControl(Control::kMenuSelectFile, false);
+    f_.EnableControl(Control::kMenuRepair, false);
     SetStatus(u"Status: Start Scaning Exchange EDB File");
     NewToken();
     StartWorker(scanning_, [this] { RunScan(); });
@@ -283,13 +283,13 @@ bool Controller::RunScan() {
     f_.SetProgress(0);
     ShowStatusPage(kScanCompletedPage);
     f_.ShowMessage(u"Analysis Completed sucessfully", kAppCaption);
-    f_.EnableControl(Control::Save, true);
-    f_.EnableControl(Control::Browse, true);
-    f_.EnableControl(Control::ScanFile, false);
-    f_.EnableControl(Control::Stop, false);
-    f_.EnableControl(Control::MenuSelectFile, true);
-    f_.EnableControl(Control::MenuRepair, false);
-    f_.EnableControl(Control::MenuSave, false);
+    f_.EnableControl(Control::kSave, true);
+    f_.EnableControl(Control::kBrowse, true);
+    f_.EnableControl(Control::kScanFile, false);
+    f_.EnableControl(Control::kStop, false);
+    f_.EnableControl(Control::kMenuSelectFile, true);
+    f_.EnableControl(Control::kMenuRepair, false);
+    f_.EnableControl(Control::kMenuSave, false);
     return true;
 }
 
@@ -374,9 +374,9 @@ void Controller::Preview(const std::vector<std::u16string>& row) {
     }
     const std::u16string& id = columns[0];
     const bool found = !id.empty() && !session_.model.MessagesWithId(id).empty();
-    f_.SetLabel(Label::From, columns[3]);
-    f_.SetLabel(Label::Subject, columns[4]);
-    f_.SetLabel(Label::Date, columns[5]);
+    f_.SetLabel(Label::kFrom, columns[3]);
+    f_.SetLabel(Label::kSubject, columns[4]);
+    f_.SetLabel(Label::kDate, columns[5]);
     if (!found) {
         return;
     }
@@ -386,8 +386,8 @@ void Controller::Preview(const std::vector<std::u16string>& row) {
             if (detail.messageId != id) {
                 continue;
             }
-            f_.SetLabel(Label::To, detail.recipients.value_or(u""));
-            f_.SetLabel(Label::Attachments, detail.attachmentNames.value_or(u""));
+            f_.SetLabel(Label::kTo, detail.recipients.value_or(u""));
+            f_.SetLabel(Label::kAttachments, detail.attachmentNames.value_or(u""));
             path /= detail.bodyKind == content::kKindText ? "txtbody.txt" : "txtbody.html";
             std::vector<std::u16string_view> parts;
             for (const content::BodyPartEntry& part : content_.bodyParts) {
@@ -460,8 +460,8 @@ msgexport::SaveReport Controller::RunSave(
     }
     f_.EnableTree(false);
     f_.EnableList(false);
-    f_.EnableControl(Control::Save, false);
-    f_.EnableControl(Control::Stop, true);
+    f_.EnableControl(Control::kSave, false);
+    f_.EnableControl(Control::kStop, true);
     msgexport::SaveRequest request;
     request.database = databasePath_;
     request.destinationRoot = destinationRoot;
@@ -473,8 +473,8 @@ msgexport::SaveReport Controller::RunSave(
         SetStatus(u" ");
         f_.EnableTree(true);
         f_.EnableList(true);
-        f_.EnableControl(Control::Save, true);
-        f_.EnableControl(Control::Stop, false);
+        f_.EnableControl(Control::kSave, true);
+        f_.EnableControl(Control::kStop, false);
         f_.SaveFinished(report);
     }
     return report;
@@ -494,7 +494,7 @@ void Controller::Stop() {
         if (f_.AskYesNo(u"Do you want to stop recovery process ?", kStopCaption)) {
             token->Cancel();
             f_.SetProgress(0);
-            f_.EnableControl(Control::Browse, true);
+            f_.EnableControl(Control::kBrowse, true);
             f_.EnableTree(true);
             ShowStatusPage(kScanStoppedPage);
         } else {
@@ -509,7 +509,7 @@ void Controller::Stop() {
             // The abandoned save no longer holds the model: the window is usable again.
             f_.EnableTree(true);
             f_.EnableList(true);
-            f_.EnableControl(Control::Save, true);
+            f_.EnableControl(Control::kSave, true);
         } else {
             token->Resume();
         }

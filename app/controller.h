@@ -28,10 +28,10 @@ inline constexpr std::u16string_view kAppCaption = u"Quorvale Systems Exchange R
 inline constexpr std::u16string_view kStopCaption = u"Quorvale EDB to MSG Converter";
 
 // Controls whose enabled state the controller sets.
-enum class Control { Browse, ScanFile, Stop, Save, MenuSelectFile, MenuRepair, MenuSave };
+enum class Control { kBrowse, kScanFile, kStop, kSave, kMenuSelectFile, kMenuRepair, kMenuSave };
 
 // The value labels of the preview.
-enum class Label { From, To, Subject, Date, Attachments };
+enum class Label { kFrom, kTo, kSubject, kDate, kAttachments };
 
 struct ListColumn {
     std::u16string title;

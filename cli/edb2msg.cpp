@@ -446,11 +446,11 @@ int Show(const fs::path& storePath, const std::string& folderSpec, const std::st
         return it == labels.end() ? std::nullopt : std::optional<std::u16string>(it->second);
     };
     const std::u16string& id = (*row)[0];
-    json out = {{"from", OrNull(label(app::Label::From))},
-                {"to", OrNull(label(app::Label::To))},
-                {"subject", OrNull(label(app::Label::Subject))},
-                {"date", OrNull(label(app::Label::Date))},
-                {"attachments", OrNull(label(app::Label::Attachments))},
+    json out = {{"from", OrNull(label(app::Label::kFrom))},
+                {"to", OrNull(label(app::Label::kTo))},
+                {"subject", OrNull(label(app::Label::kSubject))},
+                {"date", OrNull(label(app::Label::kDate))},
+                {"attachments", OrNull(label(app::Label::kAttachments))},
                 {"bodyKind", nullptr},
                 {"body", nullptr},
                 {"page", nullptr}};

@@ -14,7 +14,7 @@ using dispatch::InvokeKind;
 using dispatch::Variant;
 
 void Put(dispatch::DispatchObject& object, std::int32_t dispid, Variant value) {
-    object.Invoke(dispid, InvokeKind::Put, std::span<const Variant>(&value, 1));
+    object.Invoke(dispid, InvokeKind::kPut, std::span<const Variant>(&value, 1));
 }
 
 // Days from 1 January 1970 to the date, proleptic Gregorian.
@@ -161,7 +161,7 @@ void ComposeMessage(dispatch::DispatchObject& message, const content::MailDetail
 void AddAttachmentFiles(dispatch::DispatchObject& message, std::u16string names,
                         const std::filesystem::path& workFolder) {
     const dispatch::DispatchPtr attachments = dispatch::ResultObject(
-        message.Invoke(member::kAttachments, InvokeKind::Get, {}), member::kAttachments);
+        message.Invoke(member::kAttachments, InvokeKind::kGet, {}), member::kAttachments);
     std::size_t start = 0;
     for (std::size_t end = names.find(u';'); end != std::u16string::npos;
          start = end + 1, end = names.find(u';', start)) {
@@ -179,7 +179,7 @@ void AddAttachmentFiles(dispatch::DispatchObject& message, std::u16string names,
         const std::array<Variant, 4> args = {Variant::String(path.u16string()), Variant::Missing(),
                                              Variant::Missing(), Variant::Missing()};
         try {
-            attachments->Invoke(member::kAddAttachment, InvokeKind::Method, args);
+            attachments->Invoke(member::kAddAttachment, InvokeKind::kMethod, args);
         } catch (const dispatch::DispatchError&) {
             // A file the component refuses is left out.
         }

@@ -20,7 +20,7 @@ ClassTable& Classes() {
 }  // namespace
 
 DispatchPtr ResultObject(const Variant& result, std::int32_t dispid) {
-    if (result.type != VarType::Dispatch || !result.object)
+    if (result.type != VarType::kDispatch || !result.object)
         throw DispatchError(dispid, "the member returned no object");
     return result.object;
 }

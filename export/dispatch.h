@@ -16,13 +16,13 @@ namespace dispatch {
 class DispatchObject;
 using DispatchPtr = std::shared_ptr<DispatchObject>;
 
-enum class VarType { Empty, I4, Bool, Date, BStr, Error, Dispatch };
+enum class VarType { kEmpty, kI4, kBool, kDate, kBStr, kError, kDispatch };
 
 // The error code a missing optional argument carries.
 inline constexpr std::int32_t kParamNotFound = static_cast<std::int32_t>(0x80020004u);
 
 struct Variant {
-    VarType type = VarType::Empty;
+    VarType type = VarType::kEmpty;
     std::int32_t i4 = 0;  // I4, and the error code of Error
     bool boolean = false;
     double date = 0.0;  // days since midnight, 30 December 1899
@@ -31,44 +31,44 @@ struct Variant {
 
     static Variant Int(std::int32_t value) {
         Variant v;
-        v.type = VarType::I4;
+        v.type = VarType::kI4;
         v.i4 = value;
         return v;
     }
     static Variant Bool(bool value) {
         Variant v;
-        v.type = VarType::Bool;
+        v.type = VarType::kBool;
         v.boolean = value;
         return v;
     }
     static Variant Date(double value) {
         Variant v;
-        v.type = VarType::Date;
+        v.type = VarType::kDate;
         v.date = value;
         return v;
     }
     static Variant String(std::u16string value) {
         Variant v;
-        v.type = VarType::BStr;
+        v.type = VarType::kBStr;
         v.str = std::move(value);
         return v;
     }
     // An optional argument left out.
     static Variant Missing() {
         Variant v;
-        v.type = VarType::Error;
+        v.type = VarType::kError;
         v.i4 = kParamNotFound;
         return v;
     }
     static Variant Object(DispatchPtr value) {
         Variant v;
-        v.type = VarType::Dispatch;
+        v.type = VarType::kDispatch;
         v.object = std::move(value);
         return v;
     }
 };
 
-enum class InvokeKind { Get, Put, Method };
+enum class InvokeKind { kGet, kPut, kMethod };
 
 // A failed invocation, with the member it was made on.
 class DispatchError : public std::runtime_error {

@@ -137,8 +137,8 @@ bool MessageExporter::SetUp() {
     }
     try {
         const std::array<Variant, 6> none{};
-        root_->Invoke(member::kLogon, InvokeKind::Method, none);
-        stores_ = Call(*root_.get(), member::kSessionInfo, InvokeKind::Get);
+        root_->Invoke(member::kLogon, InvokeKind::kMethod, none);
+        stores_ = Call(*root_.get(), member::kSessionInfo, InvokeKind::kGet);
         loggedOnOnce_ = true;
     } catch (const dispatch::DispatchError& e) {
         if (!loggedOnOnce_) {
@@ -150,7 +150,7 @@ bool MessageExporter::SetUp() {
     }
     try {
         const Variant kind = Variant::Int(msgfile::kTargetFolderKind);
-        targetFolder_ = Call(*root_.get(), member::kDefaultFolder, InvokeKind::Method,
+        targetFolder_ = Call(*root_.get(), member::kDefaultFolder, InvokeKind::kMethod,
                              std::span<const Variant>(&kind, 1));
     } catch (const dispatch::DispatchError& e) {
         show(kNoAccountMessage);
@@ -160,7 +160,7 @@ bool MessageExporter::SetUp() {
         return false;
     }
     try {
-        items_ = Call(*targetFolder_.get(), member::kItems, InvokeKind::Get);
+        items_ = Call(*targetFolder_.get(), member::kItems, InvokeKind::kGet);
     } catch (const dispatch::DispatchError& e) {
         root_.Release();
         setUpError_ = std::string("the message-file component has no item collection: ") + e.what();
@@ -179,7 +179,7 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
     std::filesystem::path path;
     try {
         const Variant kind = Variant::Int(0);
-        message_ = Call(*items_.get(), member::kAddItem, InvokeKind::Method,
+        message_ = Call(*items_.get(), member::kAddItem, InvokeKind::kMethod,
                         std::span<const Variant>(&kind, 1));
         ComposeMessage(*message_.get(), entry, content.bodyParts, content.workFolder());
 
@@ -203,7 +203,7 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
         host_->SetStatus(statusText_ + u"\\ " + name + u"]");
         const std::array<Variant, 2> args = {Variant::String(path.u16string()),
                                              Variant::Int(msgfile::kSaveAsMsg)};
-        message_->Invoke(member::kSaveAs, InvokeKind::Method, args);
+        message_->Invoke(member::kSaveAs, InvokeKind::kMethod, args);
         ++mailsWritten;
         written.push_back(path);
     } catch (const std::exception& e) {

@@ -27,11 +27,11 @@ using Args = std::span<const Variant>;
 
 const char* KindName(InvokeKind kind) {
     switch (kind) {
-        case InvokeKind::Get:
+        case InvokeKind::kGet:
             return "get";
-        case InvokeKind::Put:
+        case InvokeKind::kPut:
             return "put";
-        case InvokeKind::Method:
+        case InvokeKind::kMethod:
             return "method call";
     }
     return "call";
@@ -59,7 +59,7 @@ void RequireCount(std::int32_t dispid, Args args, std::size_t least, std::size_t
 }
 
 bool IsMissing(const Variant& v) {
-    return v.type == VarType::Error && v.i4 == dispatch::kParamNotFound;
+    return v.type == VarType::kError && v.i4 == dispatch::kParamNotFound;
 }
 
 const Variant& Typed(std::int32_t dispid, Args args, std::size_t index, VarType type,
@@ -72,13 +72,13 @@ const Variant& Typed(std::int32_t dispid, Args args, std::size_t index, VarType 
 // The single value of a property put.
 const Variant& PutValue(std::int32_t dispid, InvokeKind kind, Args args, VarType type,
                         const char* what) {
-    RequireKind(dispid, kind, InvokeKind::Put);
+    RequireKind(dispid, kind, InvokeKind::kPut);
     RequireCount(dispid, args, 1, 1);
     return Typed(dispid, args, 0, type, what);
 }
 
 void RequireGet(std::int32_t dispid, InvokeKind kind, Args args) {
-    RequireKind(dispid, kind, InvokeKind::Get);
+    RequireKind(dispid, kind, InvokeKind::kGet);
     RequireCount(dispid, args, 0, 0);
 }
 
@@ -144,9 +144,9 @@ class AttachmentCollection : public DispatchObject {
     Variant Invoke(std::int32_t dispid, InvokeKind kind, Args args) override {
         if (dispid != member::kAddAttachment)
             UnknownMember(dispid);
-        RequireKind(dispid, kind, InvokeKind::Method);
+        RequireKind(dispid, kind, InvokeKind::kMethod);
         RequireCount(dispid, args, 1, 4);
-        const auto& source = Typed(dispid, args, 0, VarType::BStr, "a path (string)");
+        const auto& source = Typed(dispid, args, 0, VarType::kBStr, "a path (string)");
         for (std::size_t i = 1; i < args.size(); ++i) {
             if (!IsMissing(args[i]))
                 Fail(dispid, "argument " + std::to_string(i + 1) + " must be left out");
@@ -182,17 +182,17 @@ class Message : public DispatchObject {
         MessageState& s = *state_;
         switch (dispid) {
             case member::kSender:
-                s.senderText = PutValue(dispid, kind, args, VarType::BStr, "a string").str;
+                s.senderText = PutValue(dispid, kind, args, VarType::kBStr, "a string").str;
                 return {};
             case member::kSentRepresenting:
                 s.sentRepresentingText =
-                    PutValue(dispid, kind, args, VarType::BStr, "a string").str;
+                    PutValue(dispid, kind, args, VarType::kBStr, "a string").str;
                 return {};
             case member::kSubject:
-                s.subject = PutValue(dispid, kind, args, VarType::BStr, "a string").str;
+                s.subject = PutValue(dispid, kind, args, VarType::kBStr, "a string").str;
                 return {};
             case member::kRecipients:
-                s.recipientsText = PutValue(dispid, kind, args, VarType::BStr, "a string").str;
+                s.recipientsText = PutValue(dispid, kind, args, VarType::kBStr, "a string").str;
                 return {};
             case member::kDeliveryTime:
                 s.deliveryTime = DateValue(dispid, kind, args);
@@ -201,10 +201,10 @@ class Message : public DispatchObject {
                 s.submitTime = DateValue(dispid, kind, args);
                 return {};
             case member::kRead:
-                s.read = PutValue(dispid, kind, args, VarType::Bool, "a boolean").boolean;
+                s.read = PutValue(dispid, kind, args, VarType::kBool, "a boolean").boolean;
                 return {};
             case member::kSent:
-                s.sent = PutValue(dispid, kind, args, VarType::Bool, "a boolean").boolean;
+                s.sent = PutValue(dispid, kind, args, VarType::kBool, "a boolean").boolean;
                 return {};
             case member::kAttachments:
                 RequireGet(dispid, kind, args);
@@ -212,14 +212,14 @@ class Message : public DispatchObject {
                     attachments_ = std::make_shared<AttachmentCollection>(state_);
                 return Variant::Object(attachments_);
             case member::kPlainBody:
-                s.plainBody = PutValue(dispid, kind, args, VarType::BStr, "a string").str;
+                s.plainBody = PutValue(dispid, kind, args, VarType::kBStr, "a string").str;
                 return {};
             case member::kHtmlBody:
-                s.htmlBody = PutValue(dispid, kind, args, VarType::BStr, "a string").str;
+                s.htmlBody = PutValue(dispid, kind, args, VarType::kBStr, "a string").str;
                 return {};
             case member::kBodyFormat: {
                 const std::int32_t format =
-                    PutValue(dispid, kind, args, VarType::I4, "an integer").i4;
+                    PutValue(dispid, kind, args, VarType::kI4, "an integer").i4;
                 if (format != kBodyFormatPlain && format != kBodyFormatHtml)
                     Fail(dispid, "body format " + std::to_string(format) + " is not supported");
                 s.bodyFormat = format;
@@ -235,7 +235,7 @@ class Message : public DispatchObject {
 
   private:
     static std::uint64_t DateValue(std::int32_t dispid, InvokeKind kind, Args args) {
-        const double date = PutValue(dispid, kind, args, VarType::Date, "a date").date;
+        const double date = PutValue(dispid, kind, args, VarType::kDate, "a date").date;
         std::uint64_t filetime = 0;
         if (!platform::OleDateToFiletime(date, filetime))
             Fail(dispid, "the date " + std::to_string(date) + " is out of range");
@@ -243,11 +243,11 @@ class Message : public DispatchObject {
     }
 
     void SaveAs(std::int32_t dispid, InvokeKind kind, Args args) {
-        RequireKind(dispid, kind, InvokeKind::Method);
+        RequireKind(dispid, kind, InvokeKind::kMethod);
         RequireCount(dispid, args, 1, 2);
-        const auto& target = Typed(dispid, args, 0, VarType::BStr, "a path (string)");
+        const auto& target = Typed(dispid, args, 0, VarType::kBStr, "a path (string)");
         if (args.size() == 2 && !IsMissing(args[1])) {
-            const auto& type = Typed(dispid, args, 1, VarType::I4, "an integer");
+            const auto& type = Typed(dispid, args, 1, VarType::kI4, "an integer");
             if (type.i4 != kSaveAsMsg)
                 Fail(dispid, "file type " + std::to_string(type.i4) + " is not supported");
         }
@@ -312,10 +312,10 @@ class ItemCollection : public DispatchObject {
     Variant Invoke(std::int32_t dispid, InvokeKind kind, Args args) override {
         if (dispid != member::kAddItem)
             UnknownMember(dispid);
-        RequireKind(dispid, kind, InvokeKind::Method);
+        RequireKind(dispid, kind, InvokeKind::kMethod);
         RequireCount(dispid, args, 0, 1);
         if (!args.empty() && !IsMissing(args[0])) {
-            const auto& itemKind = Typed(dispid, args, 0, VarType::I4, "an integer");
+            const auto& itemKind = Typed(dispid, args, 0, VarType::kI4, "an integer");
             if (itemKind.i4 != kMailItemKind)
                 Fail(dispid, "item kind " + std::to_string(itemKind.i4) + " is not supported");
         }
@@ -338,10 +338,10 @@ class Session : public DispatchObject {
     Variant Invoke(std::int32_t dispid, InvokeKind kind, Args args) override {
         switch (dispid) {
             case member::kLogon:
-                RequireKind(dispid, kind, InvokeKind::Method);
+                RequireKind(dispid, kind, InvokeKind::kMethod);
                 RequireCount(dispid, args, 0, 6);
                 for (std::size_t i = 0; i < args.size(); ++i) {
-                    if (args[i].type != VarType::Empty && !IsMissing(args[i]))
+                    if (args[i].type != VarType::kEmpty && !IsMissing(args[i]))
                         Fail(dispid, "argument " + std::to_string(i + 1) + " must be empty");
                 }
                 loggedOn_ = true;
@@ -350,9 +350,9 @@ class Session : public DispatchObject {
                 RequireGet(dispid, kind, args);
                 return Variant::Object(std::make_shared<InertObject>());
             case member::kDefaultFolder: {
-                RequireKind(dispid, kind, InvokeKind::Method);
+                RequireKind(dispid, kind, InvokeKind::kMethod);
                 RequireCount(dispid, args, 1, 1);
-                const auto& folder = Typed(dispid, args, 0, VarType::I4, "an integer");
+                const auto& folder = Typed(dispid, args, 0, VarType::kI4, "an integer");
                 if (folder.i4 != kTargetFolderKind)
                     Fail(dispid, "folder kind " + std::to_string(folder.i4) + " is not supported");
                 if (!loggedOn_)

@@ -927,7 +927,7 @@ void File::open(const std::filesystem::path& path, LongValueReading reading) {
     open_ = true;
     static std::atomic<std::uint64_t> openings{0};
     openId_ = ++openings;
-    if (reading == LongValueReading::Direct) {
+    if (reading == LongValueReading::kDirect) {
         trees_ = detail::LongValueTrees::Open(path);
     }
 }

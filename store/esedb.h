@@ -219,14 +219,14 @@ class Table {
 // tree and searches the whole rest of the tree for the end of the value; Direct reads the
 // segments from the tree's leaves in key order and leaves to libesedb only what it cannot
 // vouch for (see store/long_value_tree.h). Both give the same values.
-enum class LongValueReading { Direct, ThroughLibesedb };
+enum class LongValueReading { kDirect, kThroughLibesedb };
 
 // An ESE database opened read-only. Single-byte names and texts use Windows-1252.
 class File {
   public:
     File();
     explicit File(const std::filesystem::path& path,
-                  LongValueReading reading = LongValueReading::Direct)
+                  LongValueReading reading = LongValueReading::kDirect)
         : File() {
         open(path, reading);
     }
@@ -237,7 +237,7 @@ class File {
     File& operator=(const File&) = delete;
 
     void open(const std::filesystem::path& path,
-              LongValueReading reading = LongValueReading::Direct);
+              LongValueReading reading = LongValueReading::kDirect);
     // Tables and records still held keep the file object, but must not be read after close.
     void close();
     bool isOpen() const { return open_; }

@@ -13,13 +13,13 @@ namespace {
 
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Information:
+        case MessageIcon::kInformation:
             return QMessageBox::Information;
-        case MessageIcon::Warning:
+        case MessageIcon::kWarning:
             return QMessageBox::Warning;
-        case MessageIcon::Error:
+        case MessageIcon::kError:
             return QMessageBox::Critical;
-        case MessageIcon::Question:
+        case MessageIcon::kQuestion:
             return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;

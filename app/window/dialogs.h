@@ -13,7 +13,7 @@ class QWidget;
 
 namespace app {
 
-enum class MessageIcon { Information, Warning, Error, Question };
+enum class MessageIcon { kInformation, kWarning, kError, kQuestion };
 
 class Dialogs {
   public:

@@ -104,7 +104,7 @@ void CExplorer1::Navigate(const std::filesystem::path& path) {
         }
         html += QStringLiteral("</ul>");
         setHtml(html);
-        shown_ = Shown::Folder;
+        shown_ = Shown::kFolder;
         return;
     }
 
@@ -112,7 +112,7 @@ void CExplorer1::Navigate(const std::filesystem::path& path) {
     if (!in) {
         folder_.clear();
         setPlainText(QStringLiteral("The page at %1 cannot be shown.").arg(PathText(path)));
-        shown_ = Shown::Missing;
+        shown_ = Shown::kMissing;
         return;
     }
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -121,10 +121,10 @@ void CExplorer1::Navigate(const std::filesystem::path& path) {
     setSearchPaths({PathText(folder_)});
     if (IsHtmlFile(path)) {
         setHtml(text);
-        shown_ = Shown::Html;
+        shown_ = Shown::kHtml;
     } else {
         setPlainText(text);
-        shown_ = Shown::Text;
+        shown_ = Shown::kText;
     }
 }
 

@@ -30,7 +30,7 @@ class CExplorer1 : public QTextBrowser {
     Q_OBJECT
 
   public:
-    enum class Shown { Nothing, Html, Text, Folder, Missing };
+    enum class Shown { kNothing, kHtml, kText, kFolder, kMissing };
 
     explicit CExplorer1(QWidget* parent = nullptr);
     ~CExplorer1() override;
@@ -57,7 +57,7 @@ class CExplorer1 : public QTextBrowser {
 
     std::filesystem::path location_;
     std::filesystem::path folder_;
-    Shown shown_ = Shown::Nothing;
+    Shown shown_ = Shown::kNothing;
     std::map<QString, std::unique_ptr<QMovie>> movies_;
 };
 

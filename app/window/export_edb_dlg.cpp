@@ -224,7 +224,7 @@ CExportEdbDlg::CExportEdbDlg(DialogOptions options, QWidget* parent)
     std::error_code ec;
     applicationDirectory_ = options.applicationDirectory.empty() ? std::filesystem::current_path(ec)
                                                                  : options.applicationDirectory;
-    ApplyUiState(UiState::Start);
+    ApplyUiState(UiState::kStart);
     if (!options.workFolder.empty()) {
         workFolder_ = options.workFolder;
         std::filesystem::create_directories(workFolder_, ec);
@@ -234,7 +234,7 @@ CExportEdbDlg::CExportEdbDlg(DialogOptions options, QWidget* parent)
     if (!own) {
         // Without a folder of its own the window has nowhere safe for its work files.
         dialogs_->ShowMessage(this, ToQString(platform::Utf8ToUtf16(own.error())),
-                              ToQString(kRecoveryCaption), MessageIcon::Error, true);
+                              ToQString(kRecoveryCaption), MessageIcon::kError, true);
         endProcess_(1);
         return;
     }
@@ -277,27 +277,27 @@ void CExportEdbDlg::CreateControls() {
         QWidget* widget = nullptr;
         const QString text = ToQString(entry.text);
         switch (entry.kind) {
-            case ControlKind::Bitmap:
+            case ControlKind::kBitmap:
                 widget = new BannerPicture(entry.resource, client_);
                 break;
-            case ControlKind::Label: {
+            case ControlKind::kLabel: {
                 auto* label = new QLabel(text, client_);
                 ConfigureLabel(label);
                 widget = label;
                 break;
             }
-            case ControlKind::TransparentLabel: {
+            case ControlKind::kTransparentLabel: {
                 auto* label = new CTransparentStatic(client_);
                 label->SetText(text);
                 valueLabels_[entry.id] = label;
                 widget = label;
                 break;
             }
-            case ControlKind::Edit:
+            case ControlKind::kEdit:
                 pathBox_ = new QLineEdit(client_);
                 widget = pathBox_;
                 break;
-            case ControlKind::Button: {
+            case ControlKind::kButton: {
                 auto* button = new QPushButton(text, client_);
                 button->setAutoDefault(false);
                 const int id = entry.id;
@@ -314,7 +314,7 @@ void CExportEdbDlg::CreateControls() {
                 widget = button;
                 break;
             }
-            case ControlKind::Tree:
+            case ControlKind::kTree:
                 tree_ = new CFolderTreeCtrl1(client_);
                 connect(tree_, &CFolderTreeCtrl1::ListingRequested, this, [this](TreeHandle item) {
                     if (commands_ != nullptr) {
@@ -328,7 +328,7 @@ void CExportEdbDlg::CreateControls() {
                 });
                 widget = tree_;
                 break;
-            case ControlKind::List:
+            case ControlKind::kList:
                 list_ = new ItemListCtrl(client_);
                 connect(list_, &ItemListCtrl::Clicked, this, [this] {
                     if (commands_ != nullptr) {
@@ -337,11 +337,11 @@ void CExportEdbDlg::CreateControls() {
                 });
                 widget = list_;
                 break;
-            case ControlKind::Browser:
+            case ControlKind::kBrowser:
                 preview_ = new CExplorer1(client_);
                 widget = preview_;
                 break;
-            case ControlKind::Progress:
+            case ControlKind::kProgress:
                 progress_ = new QProgressBar(client_);
                 progress_->setRange(0, 100);
                 progress_->setValue(0);
@@ -465,7 +465,7 @@ void CExportEdbDlg::Command(int command) {
             }
             break;
         case kCmdExit:
-            if (ConfirmExit(ExitPath::ExitCommand)) {
+            if (ConfirmExit(ExitPath::kExitCommand)) {
                 exitConfirmed_ = true;
                 close();
             }
@@ -567,19 +567,19 @@ void CExportEdbDlg::SetStatusText(std::u16string_view text) {
 void CExportEdbDlg::SetDetailLabel(DetailLabel label, std::u16string_view text) {
     int id = kIdFromValue;
     switch (label) {
-        case DetailLabel::From:
+        case DetailLabel::kFrom:
             id = kIdFromValue;
             break;
-        case DetailLabel::To:
+        case DetailLabel::kTo:
             id = kIdToValue;
             break;
-        case DetailLabel::Subject:
+        case DetailLabel::kSubject:
             id = kIdSubjectValue;
             break;
-        case DetailLabel::Date:
+        case DetailLabel::kDate:
             id = kIdDateValue;
             break;
-        case DetailLabel::Attachments:
+        case DetailLabel::kAttachments:
             id = kIdAttachmentValue;
             break;
     }
@@ -597,31 +597,31 @@ void CExportEdbDlg::NavigatePreview(const std::filesystem::path& path) {
 void CExportEdbDlg::EnableControl(DialogControl control, bool enabled) {
     OnUiThread([&] {
         switch (control) {
-            case DialogControl::Browse:
+            case DialogControl::kBrowse:
                 browse_->setEnabled(enabled);
                 break;
-            case DialogControl::ScanFile:
+            case DialogControl::kScanFile:
                 scanFile_->setEnabled(enabled);
                 break;
-            case DialogControl::Stop:
+            case DialogControl::kStop:
                 stop_->setEnabled(enabled);
                 break;
-            case DialogControl::Save:
+            case DialogControl::kSave:
                 save_->setEnabled(enabled);
                 break;
-            case DialogControl::FolderTree:
+            case DialogControl::kFolderTree:
                 tree_->setEnabled(enabled);
                 break;
-            case DialogControl::ItemList:
+            case DialogControl::kItemList:
                 list_->setEnabled(enabled);
                 break;
-            case DialogControl::MenuSelectFile:
+            case DialogControl::kMenuSelectFile:
                 commandsById_.at(kCmdSelectFile)->setEnabled(enabled);
                 break;
-            case DialogControl::MenuRepair:
+            case DialogControl::kMenuRepair:
                 commandsById_.at(kCmdRepair)->setEnabled(enabled);
                 break;
-            case DialogControl::MenuSave:
+            case DialogControl::kMenuSave:
                 commandsById_.at(kCmdSave)->setEnabled(enabled);
                 break;
         }
@@ -631,23 +631,23 @@ void CExportEdbDlg::EnableControl(DialogControl control, bool enabled) {
 bool CExportEdbDlg::IsControlEnabled(DialogControl control) {
     return OnUiThread([&] {
         switch (control) {
-            case DialogControl::Browse:
+            case DialogControl::kBrowse:
                 return browse_->isEnabled();
-            case DialogControl::ScanFile:
+            case DialogControl::kScanFile:
                 return scanFile_->isEnabled();
-            case DialogControl::Stop:
+            case DialogControl::kStop:
                 return stop_->isEnabled();
-            case DialogControl::Save:
+            case DialogControl::kSave:
                 return save_->isEnabled();
-            case DialogControl::FolderTree:
+            case DialogControl::kFolderTree:
                 return tree_->isEnabled();
-            case DialogControl::ItemList:
+            case DialogControl::kItemList:
                 return list_->isEnabled();
-            case DialogControl::MenuSelectFile:
+            case DialogControl::kMenuSelectFile:
                 return commandsById_.at(kCmdSelectFile)->isEnabled();
-            case DialogControl::MenuRepair:
+            case DialogControl::kMenuRepair:
                 return commandsById_.at(kCmdRepair)->isEnabled();
-            case DialogControl::MenuSave:
+            case DialogControl::kMenuSave:
                 return commandsById_.at(kCmdSave)->isEnabled();
         }
         return false;
@@ -658,46 +658,46 @@ void CExportEdbDlg::ApplyUiState(UiState state) {
     OnUiThread([&] {
         auto set = [this](DialogControl control, bool enabled) { EnableControl(control, enabled); };
         switch (state) {
-            case UiState::Start:
-                set(DialogControl::Browse, true);
-                set(DialogControl::ScanFile, false);
-                set(DialogControl::Stop, false);
-                set(DialogControl::Save, false);
-                set(DialogControl::FolderTree, true);
-                set(DialogControl::MenuSelectFile, true);
+            case UiState::kStart:
+                set(DialogControl::kBrowse, true);
+                set(DialogControl::kScanFile, false);
+                set(DialogControl::kStop, false);
+                set(DialogControl::kSave, false);
+                set(DialogControl::kFolderTree, true);
+                set(DialogControl::kMenuSelectFile, true);
                 break;
-            case UiState::FileChosen:
-                set(DialogControl::Browse, true);
-                set(DialogControl::ScanFile, true);
-                set(DialogControl::Stop, true);
-                set(DialogControl::MenuSelectFile, true);
+            case UiState::kFileChosen:
+                set(DialogControl::kBrowse, true);
+                set(DialogControl::kScanFile, true);
+                set(DialogControl::kStop, true);
+                set(DialogControl::kMenuSelectFile, true);
                 break;
-            case UiState::Scanning:
-            case UiState::ScanFailed:
-                set(DialogControl::Browse, false);
-                set(DialogControl::ScanFile, false);
-                set(DialogControl::Stop, true);
-                set(DialogControl::MenuSelectFile, false);
+            case UiState::kScanning:
+            case UiState::kScanFailed:
+                set(DialogControl::kBrowse, false);
+                set(DialogControl::kScanFile, false);
+                set(DialogControl::kStop, true);
+                set(DialogControl::kMenuSelectFile, false);
                 break;
-            case UiState::ScanCompleted:
-                set(DialogControl::Browse, true);
-                set(DialogControl::ScanFile, false);
-                set(DialogControl::Stop, false);
-                set(DialogControl::Save, true);
-                set(DialogControl::FolderTree, true);
-                set(DialogControl::MenuSelectFile, true);
+            case UiState::kScanCompleted:
+                set(DialogControl::kBrowse, true);
+                set(DialogControl::kScanFile, false);
+                set(DialogControl::kStop, false);
+                set(DialogControl::kSave, true);
+                set(DialogControl::kFolderTree, true);
+                set(DialogControl::kMenuSelectFile, true);
                 break;
-            case UiState::ScanStopped:
-                set(DialogControl::Browse, true);
-                set(DialogControl::ScanFile, false);
-                set(DialogControl::Stop, true);
-                set(DialogControl::FolderTree, true);
-                set(DialogControl::MenuSelectFile, false);
+            case UiState::kScanStopped:
+                set(DialogControl::kBrowse, true);
+                set(DialogControl::kScanFile, false);
+                set(DialogControl::kStop, true);
+                set(DialogControl::kFolderTree, true);
+                set(DialogControl::kMenuSelectFile, false);
                 break;
         }
         // Nothing enables Repair and the Save command.
-        set(DialogControl::MenuRepair, false);
-        set(DialogControl::MenuSave, false);
+        set(DialogControl::kMenuRepair, false);
+        set(DialogControl::kMenuSave, false);
     });
 }
 
@@ -739,19 +739,19 @@ void CExportEdbDlg::OpenHelp() {
             this,
             QStringLiteral("The help file \"%1\" was not found in %2.")
                 .arg(ToQString(kHelpFileName), PathToQString(applicationDirectory_)),
-            ToQString(kRecoveryCaption), MessageIcon::Warning, false);
+            ToQString(kRecoveryCaption), MessageIcon::kWarning, false);
         return;
     }
     if (!dialogs_->OpenDocument(help)) {
         dialogs_->ShowMessage(
             this,
             QStringLiteral("The help file \"%1\" could not be opened.").arg(PathToQString(help)),
-            ToQString(kRecoveryCaption), MessageIcon::Warning, false);
+            ToQString(kRecoveryCaption), MessageIcon::kWarning, false);
     }
 }
 
 bool CExportEdbDlg::ConfirmExit(ExitPath path) {
-    const char16_t* question = path == ExitPath::Close ? kCloseQuestion : kExitQuestion;
+    const char16_t* question = path == ExitPath::kClose ? kCloseQuestion : kExitQuestion;
     if (!dialogs_->AskYesNo(this, ToQString(question), ToQString(kRecoveryCaption))) {
         return false;
     }
@@ -768,7 +768,7 @@ void CExportEdbDlg::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    if (ConfirmExit(ExitPath::Close)) {
+    if (ConfirmExit(ExitPath::kClose)) {
         exitConfirmed_ = true;
         event->accept();
     } else {

@@ -90,27 +90,27 @@ class DialogCommands {
 
 // The controls whose enabled state the work changes.
 enum class DialogControl {
-    Browse,
-    ScanFile,
-    Stop,
-    Save,
-    FolderTree,
-    ItemList,
-    MenuSelectFile,
-    MenuRepair,
-    MenuSave,
+    kBrowse,
+    kScanFile,
+    kStop,
+    kSave,
+    kFolderTree,
+    kItemList,
+    kMenuSelectFile,
+    kMenuRepair,
+    kMenuSave,
 };
 
 // The item detail labels.
-enum class DetailLabel { From, To, Subject, Date, Attachments };
+enum class DetailLabel { kFrom, kTo, kSubject, kDate, kAttachments };
 
 // The states of the scan and save control; each sets the controls it names and leaves the
 // rest as they are.
-enum class UiState { Start, FileChosen, Scanning, ScanCompleted, ScanFailed, ScanStopped };
+enum class UiState { kStart, kFileChosen, kScanning, kScanCompleted, kScanFailed, kScanStopped };
 
 enum class ExitPath {
-    Close,        // the window's close button, Esc or Enter
-    ExitCommand,  // File > Exit
+    kClose,        // the window's close button, Esc or Enter
+    kExitCommand,  // File > Exit
 };
 
 struct DialogOptions {

@@ -108,7 +108,7 @@ void CFolderTreeCtrl1::DeleteAllItems() {
     items_.clear();
     handles_.clear();
     root_ = kNoTreeHandle;
-    press_ = Press::None;
+    press_ = Press::kNone;
     clear();
 }
 
@@ -231,7 +231,7 @@ void CFolderTreeCtrl1::mousePressEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
     QTreeWidgetItem* item = itemAt(point);
     if (item == nullptr) {
-        press_ = Press::Consumed;
+        press_ = Press::kConsumed;
         event->accept();
         return;
     }
@@ -240,11 +240,11 @@ void CFolderTreeCtrl1::mousePressEvent(QMouseEvent* event) {
     emit ListingRequested(HandleOf(item));
     if (CheckBoxRect(item).contains(point)) {
         ToggleCheck(item);
-        press_ = Press::Consumed;
+        press_ = Press::kConsumed;
         event->accept();
         return;
     }
-    press_ = Press::Default;
+    press_ = Press::kDefault;
     QTreeWidget::mousePressEvent(event);
 }
 
@@ -254,13 +254,13 @@ void CFolderTreeCtrl1::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     const Press press = press_;
-    press_ = Press::None;
-    if (press == Press::Consumed) {
+    press_ = Press::kNone;
+    if (press == Press::kConsumed) {
         event->accept();
         return;
     }
     QTreeWidget::mouseReleaseEvent(event);
-    if (press == Press::Default) {
+    if (press == Press::kDefault) {
         emit TreeClicked();
     }
 }
@@ -271,11 +271,11 @@ void CFolderTreeCtrl1::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton &&
         (item == nullptr || CheckBoxRect(item).contains(point))) {
         // The second press of a double click on a check box or beside the items does nothing.
-        press_ = Press::Consumed;
+        press_ = Press::kConsumed;
         event->accept();
         return;
     }
-    press_ = Press::Default;
+    press_ = Press::kDefault;
     QTreeWidget::mouseDoubleClickEvent(event);
 }
 

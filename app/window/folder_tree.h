@@ -87,8 +87,8 @@ class CFolderTreeCtrl1 : public QTreeWidget {
     QHash<const QTreeWidgetItem*, TreeHandle> handles_;
     TreeHandle nextHandle_ = 1;
     TreeHandle root_ = kNoTreeHandle;
-    enum class Press { None, Default, Consumed };
-    Press press_ = Press::None;
+    enum class Press { kNone, kDefault, kConsumed };
+    Press press_ = Press::kNone;
 };
 
 }  // namespace app

@@ -134,7 +134,7 @@ void SelfRun::Start(CExportEdbDlg& dialog, WindowFrontEnd& frontEnd) {
     QTimer::singleShot(0, this, [this] {
         Say(QStringLiteral("store: ") + PathText(options_.store));
         ClickButton(*dialog_, kIdBrowse);
-        if (!dialog_->IsControlEnabled(DialogControl::ScanFile)) {
+        if (!dialog_->IsControlEnabled(DialogControl::kScanFile)) {
             Fail("Browse did not enable Scan File");
             Leave();
             return;

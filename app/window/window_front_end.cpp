@@ -17,38 +17,38 @@ constexpr std::u16string_view kScanCompletedMessage = u"Analysis Completed suces
 
 DialogControl ToDialogControl(Control control) {
     switch (control) {
-        case Control::Browse:
-            return DialogControl::Browse;
-        case Control::ScanFile:
-            return DialogControl::ScanFile;
-        case Control::Stop:
-            return DialogControl::Stop;
-        case Control::Save:
-            return DialogControl::Save;
-        case Control::MenuSelectFile:
-            return DialogControl::MenuSelectFile;
-        case Control::MenuRepair:
-            return DialogControl::MenuRepair;
-        case Control::MenuSave:
-            return DialogControl::MenuSave;
+        case Control::kBrowse:
+            return DialogControl::kBrowse;
+        case Control::kScanFile:
+            return DialogControl::kScanFile;
+        case Control::kStop:
+            return DialogControl::kStop;
+        case Control::kSave:
+            return DialogControl::kSave;
+        case Control::kMenuSelectFile:
+            return DialogControl::kMenuSelectFile;
+        case Control::kMenuRepair:
+            return DialogControl::kMenuRepair;
+        case Control::kMenuSave:
+            return DialogControl::kMenuSave;
     }
-    return DialogControl::Browse;
+    return DialogControl::kBrowse;
 }
 
 DetailLabel ToDetailLabel(Label label) {
     switch (label) {
-        case Label::From:
-            return DetailLabel::From;
-        case Label::To:
-            return DetailLabel::To;
-        case Label::Subject:
-            return DetailLabel::Subject;
-        case Label::Date:
-            return DetailLabel::Date;
-        case Label::Attachments:
-            return DetailLabel::Attachments;
+        case Label::kFrom:
+            return DetailLabel::kFrom;
+        case Label::kTo:
+            return DetailLabel::kTo;
+        case Label::kSubject:
+            return DetailLabel::kSubject;
+        case Label::kDate:
+            return DetailLabel::kDate;
+        case Label::kAttachments:
+            return DetailLabel::kAttachments;
     }
-    return DetailLabel::From;
+    return DetailLabel::kFrom;
 }
 
 std::u16string Number(int n) {
@@ -129,7 +129,7 @@ void WindowFrontEnd::OnSave() {
     }
     controller_->RebuildExportList();
     if (controller_->exportList().mailboxes.empty()) {
-        dialog_.ShowMessage(kNothingCheckedMessage, kAppCaption, MessageIcon::Information, false);
+        dialog_.ShowMessage(kNothingCheckedMessage, kAppCaption, MessageIcon::kInformation, false);
         return;
     }
     const std::optional<fs::path> folder = dialog_.ChooseSaveFolder();
@@ -202,7 +202,7 @@ std::u16string WindowFrontEnd::TreeItemText(store::TreeItem item) {
 }
 
 void WindowFrontEnd::EnableTree(bool enabled) {
-    OnWindowThread([&] { dialog_.EnableControl(DialogControl::FolderTree, enabled); });
+    OnWindowThread([&] { dialog_.EnableControl(DialogControl::kFolderTree, enabled); });
 }
 
 void WindowFrontEnd::SetColumns(const std::vector<ListColumn>& columns) {
@@ -225,7 +225,7 @@ void WindowFrontEnd::ClearRows() {
 }
 
 void WindowFrontEnd::EnableList(bool enabled) {
-    OnWindowThread([&] { dialog_.EnableControl(DialogControl::ItemList, enabled); });
+    OnWindowThread([&] { dialog_.EnableControl(DialogControl::kItemList, enabled); });
 }
 
 void WindowFrontEnd::SetLabel(Label label, std::u16string_view text) {
@@ -252,7 +252,7 @@ void WindowFrontEnd::ShowMessage(std::u16string_view text, std::u16string_view c
     OnWindowThread([&] {
         // The completion of a scan is news; anything else the work reports is a problem.
         const MessageIcon icon =
-            text == kScanCompletedMessage ? MessageIcon::Information : MessageIcon::Warning;
+            text == kScanCompletedMessage ? MessageIcon::kInformation : MessageIcon::kWarning;
         dialog_.ShowMessage(text, caption, icon, false);
     });
 }
@@ -260,7 +260,7 @@ void WindowFrontEnd::ShowMessage(std::u16string_view text, std::u16string_view c
 void WindowFrontEnd::SaveFinished(const msgexport::SaveReport& report) {
     OnWindowThread([&] {
         const MessageIcon icon =
-            report.error.empty() ? MessageIcon::Information : MessageIcon::Warning;
+            report.error.empty() ? MessageIcon::kInformation : MessageIcon::kWarning;
         dialog_.ShowMessage(SaveSummaryText(report, saveFolder_), kAppCaption, icon, false);
     });
 }
@@ -268,14 +268,14 @@ void WindowFrontEnd::SaveFinished(const msgexport::SaveReport& report) {
 void WindowFrontEnd::ScanFailed(std::u16string_view reason) {
     OnWindowThread([&] {
         // Another file can be chosen, and what was read so far can be looked at.
-        dialog_.EnableControl(DialogControl::FolderTree, true);
-        dialog_.EnableControl(DialogControl::Browse, true);
-        dialog_.EnableControl(DialogControl::MenuSelectFile, true);
+        dialog_.EnableControl(DialogControl::kFolderTree, true);
+        dialog_.EnableControl(DialogControl::kBrowse, true);
+        dialog_.EnableControl(DialogControl::kMenuSelectFile, true);
         std::u16string text = u"The database could not be scanned to the end.";
         if (!reason.empty()) {
             text += u"\n" + std::u16string(reason);
         }
-        dialog_.ShowMessage(text, kAppCaption, MessageIcon::Warning, false);
+        dialog_.ShowMessage(text, kAppCaption, MessageIcon::kWarning, false);
     });
 }
 

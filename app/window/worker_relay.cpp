@@ -8,8 +8,8 @@
 namespace app {
 
 struct WorkerRelay::PendingCall {
-    enum class State { Posted, Running, Done, Dropped };
-    State state = State::Posted;
+    enum class State { kPosted, kRunning, kDone, kDropped };
+    State state = State::kPosted;
 };
 
 WorkerRelay::WorkerRelay(std::function<void(std::vector<Row>)> showRows,
@@ -57,24 +57,24 @@ bool WorkerRelay::Call(const Work& work, const std::function<void()>& f) {
         this, [this, call, work, &f] { Carry(*call, work, f); }, Qt::QueuedConnection);
     using State = PendingCall::State;
     callEnded_.wait(lock, [&] {
-        return call->state == State::Done || call->state == State::Dropped ||
-               (closed_ && call->state == State::Posted);
+        return call->state == State::kDone || call->state == State::kDropped ||
+               (closed_ && call->state == State::kPosted);
     });
-    if (call->state == State::Posted) {
-        call->state = State::Dropped;
+    if (call->state == State::kPosted) {
+        call->state = State::kDropped;
     }
-    return call->state == State::Done;
+    return call->state == State::kDone;
 }
 
 void WorkerRelay::Carry(PendingCall& call, const Work& work, const std::function<void()>& f) {
     using State = PendingCall::State;
     {
         std::lock_guard lock(mutex_);
-        if (call.state != State::Posted) {
+        if (call.state != State::kPosted) {
             return;
         }
-        call.state = Abandoned(work) ? State::Dropped : State::Running;
-        if (call.state == State::Dropped) {
+        call.state = Abandoned(work) ? State::kDropped : State::kRunning;
+        if (call.state == State::kDropped) {
             callEnded_.notify_all();
             return;
         }
@@ -86,7 +86,7 @@ void WorkerRelay::Carry(PendingCall& call, const Work& work, const std::function
         ~Finish() {
             {
                 std::lock_guard lock(relay.mutex_);
-                call.state = State::Done;
+                call.state = State::kDone;
             }
             relay.callEnded_.notify_all();
         }

@@ -168,7 +168,7 @@ TEST_F(FolderTreeTest, SpaceBarTogglesTheSelectedItemAndEverythingBelowIt) {
 }
 
 TEST_F(FolderTreeTest, ADisabledTreeTakesNoClicksOrKeys) {
-    window->EnableControl(app::DialogControl::FolderTree, false);
+    window->EnableControl(app::DialogControl::kFolderTree, false);
     ClickCheckBox(ann);
     QTest::keyClick(tree, Qt::Key_Space);
     EXPECT_EQ(Marks({ann, annInbox}), "-. -. ");

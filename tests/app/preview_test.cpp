@@ -51,7 +51,7 @@ TEST_F(PreviewTest, ShowsAUtf16PageWithoutByteOrderMark) {
     const auto page = temp.path() / "htmlbody.html";
     WriteUtf16(page, u"From : Ann <br>Subject : Lunch \u00e9\u4e2d <br>Start Date : Monday <br>");
     window->NavigatePreview(page);
-    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::Html);
+    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::kHtml);
     EXPECT_EQ(Pane()->Location(), page);
     EXPECT_EQ(Pane()->toPlainText(),
               QString::fromStdU16String(
@@ -62,7 +62,7 @@ TEST_F(PreviewTest, ShowsANarrowTextFileWithItsLineBreaks) {
     const auto body = temp.path() / "txtbody.txt";
     WriteBytes(body, "Dear Ann,\r\n\r\nlunch at <noon> & caf\xe9?\r\n");
     window->NavigatePreview(body);
-    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::Text);
+    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::kText);
     EXPECT_EQ(Pane()->toPlainText(),
               QString::fromStdU16String(u"Dear Ann,\n\nlunch at <noon> & caf\u00e9?\n"));
 }
@@ -71,7 +71,7 @@ TEST_F(PreviewTest, ShowsANarrowHtmlBodyAsHtml) {
     const auto body = temp.path() / "txtbody.html";
     WriteBytes(body, "<html><body><p>Hello <b>there</b></p><p>caf\xc3\xa9</p></body></html>");
     window->NavigatePreview(body);
-    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::Html);
+    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::kHtml);
     EXPECT_EQ(Pane()->toPlainText(), QString::fromStdU16String(u"Hello there\ncaf\u00e9"));
 }
 
@@ -90,7 +90,7 @@ TEST_F(PreviewTest, AFolderShowsItsEntries) {
     WriteBytes(folder / "txtbody.txt", "x");
     WriteBytes(folder / "b <&>.html", "x");
     window->NavigatePreview(folder);
-    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::Folder);
+    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::kFolder);
     const QString text = Pane()->toPlainText();
     EXPECT_TRUE(text.contains("b <&>.html"));
     EXPECT_TRUE(text.contains("test1/"));
@@ -99,7 +99,7 @@ TEST_F(PreviewTest, AFolderShowsItsEntries) {
 
 TEST_F(PreviewTest, AMissingFileIsSaidToBeMissing) {
     window->NavigatePreview(temp.path() / "nothing.html");
-    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::Missing);
+    EXPECT_EQ(Pane()->ShownKind(), CExplorer1::Shown::kMissing);
     EXPECT_TRUE(Pane()->toPlainText().contains("nothing.html"));
 }
 

@@ -163,9 +163,9 @@ class SessionTest : public testing_support::WindowTest {
     std::string State() const {
         std::string s;
         for (DialogControl c :
-             {DialogControl::Browse, DialogControl::ScanFile, DialogControl::Stop,
-              DialogControl::Save, DialogControl::FolderTree, DialogControl::MenuSelectFile,
-              DialogControl::MenuRepair, DialogControl::MenuSave}) {
+             {DialogControl::kBrowse, DialogControl::kScanFile, DialogControl::kStop,
+              DialogControl::kSave, DialogControl::kFolderTree, DialogControl::kMenuSelectFile,
+              DialogControl::kMenuRepair, DialogControl::kMenuSave}) {
             s += window->IsControlEnabled(c) ? '1' : '0';
         }
         return s;
@@ -241,14 +241,14 @@ TEST_F(SessionTest, BrowseAndScanFillTheTreeWithTheMailboxesAndTheirFolders) {
     // The worker waits for the window: the scan start is all that has happened yet.
     EXPECT_TRUE(front->Busy());
     EXPECT_EQ(State().substr(0, 2), "00");
-    EXPECT_FALSE(window->IsControlEnabled(DialogControl::MenuSelectFile));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::kMenuSelectFile));
     EXPECT_EQ(Text(app::kIdStatusLine), "Status: Start Scaning Exchange EDB File");
     ASSERT_TRUE(WaitIdle());
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, "Analysis Completed sucessfully");
     EXPECT_EQ(dialogs.messages[0].caption, "Quorvale Systems Exchange Recovery");
-    EXPECT_EQ(dialogs.messages[0].icon, app::MessageIcon::Information);
+    EXPECT_EQ(dialogs.messages[0].icon, app::MessageIcon::kInformation);
     EXPECT_FALSE(dialogs.messages[0].systemModal);
     EXPECT_EQ(State(), "10011100");
     EXPECT_EQ(window->Progress()->value(), 0);
@@ -301,8 +301,8 @@ TEST_F(SessionTest, EachKindOfFolderListsItsColumnsAndRows) {
     EXPECT_EQ(Cell(9, 2), "10");
     EXPECT_EQ(Cell(9, 4), "RE: Re: Budget");
     // The listing has ended: the tree and the list take clicks again.
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::FolderTree));
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::ItemList));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kFolderTree));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kItemList));
     EXPECT_EQ(Text(app::kIdStatusLine), " ");
     EXPECT_TRUE(Pane().contains("Click on above recovered items to see the preview!"));
 
@@ -363,7 +363,7 @@ TEST_F(SessionTest, ARowClickShowsTheItemInTheLabelsAndThePreview) {
     EXPECT_EQ(Text(app::kIdToValue), "alice.martin@contoso.com,");
     EXPECT_EQ(Text(app::kIdAttachmentValue), "Budget Q1 2009.xlsx;");
     EXPECT_EQ(window->Preview()->Location(), previewFolder / "txtbody.txt");
-    EXPECT_EQ(window->Preview()->ShownKind(), app::CExplorer1::Shown::Text);
+    EXPECT_EQ(window->Preview()->ShownKind(), app::CExplorer1::Shown::kText);
     EXPECT_TRUE(Pane().contains("please find the budget figures for Q1 attached."))
         << Pane().toStdString();
     EXPECT_TRUE(Pane().contains("Regards,\nBob"));
@@ -374,7 +374,7 @@ TEST_F(SessionTest, ARowClickShowsTheItemInTheLabelsAndThePreview) {
     EXPECT_EQ(Text(app::kIdToValue), "alice.martin@contoso.com,david.novak@contoso.com,");
     EXPECT_EQ(Text(app::kIdAttachmentValue), "");
     EXPECT_EQ(window->Preview()->Location(), previewFolder / "txtbody.html");
-    EXPECT_EQ(window->Preview()->ShownKind(), app::CExplorer1::Shown::Html);
+    EXPECT_EQ(window->Preview()->ShownKind(), app::CExplorer1::Shown::kHtml);
     EXPECT_TRUE(Pane().contains("Friday works for me."));
     EXPECT_FALSE(Pane().contains("<p>"));
 
@@ -460,12 +460,12 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
                                    " (18 folders, 12 skipped)."))
         << summary.toStdString();
     EXPECT_EQ(dialogs.messages[2].caption, "Quorvale Systems Exchange Recovery");
-    EXPECT_EQ(dialogs.messages[2].icon, app::MessageIcon::Information);
+    EXPECT_EQ(dialogs.messages[2].icon, app::MessageIcon::kInformation);
     // The save has ended: Save again, nothing to stop, the tree and the list usable.
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::Save));
-    EXPECT_FALSE(window->IsControlEnabled(DialogControl::Stop));
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::FolderTree));
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::ItemList));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kSave));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::kStop));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kFolderTree));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kItemList));
 
     // Only David Novak: his 8 mails and 1 contact, beside the first save, which stays.
     ClickCheckBox(Root()->child(0));
@@ -547,7 +547,7 @@ TEST_F(SessionTest, StopAnsweredYesKeepsWhatWasReadSoFar) {
     EXPECT_EQ(TreeLines(), readSoFar);
     EXPECT_TRUE(Tree()->isEnabled());
     EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_FALSE(window->IsControlEnabled(DialogControl::Save));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::kSave));
     EXPECT_TRUE(Pane().contains("Scaning Aborted by user..."));
 }
 
@@ -559,7 +559,7 @@ TEST_F(SessionTest, StopDuringASave) {
     dialogs.chosenFolder = out;
 
     // No: the save runs to its end. Stop is pressed as soon as the save enables it.
-    auto stopEnabled = [&] { return window->IsControlEnabled(DialogControl::Stop); };
+    auto stopEnabled = [&] { return window->IsControlEnabled(DialogControl::kStop); };
     Click(app::kIdSave);
     ASSERT_TRUE(PumpUntil(stopEnabled));
     dialogs.answers = {false};
@@ -603,14 +603,14 @@ TEST_F(SessionTest, AFileThatIsNoDatabaseIsReportedAndAnotherCanBeChosen) {
     EXPECT_TRUE(dialogs.messages[0].text.startsWith("The database could not be scanned"));
     EXPECT_TRUE(dialogs.messages[0].text.contains("not a readable ESE database"))
         << dialogs.messages[0].text.toStdString();
-    EXPECT_EQ(dialogs.messages[0].icon, app::MessageIcon::Warning);
+    EXPECT_EQ(dialogs.messages[0].icon, app::MessageIcon::kWarning);
     EXPECT_EQ(Text(app::kIdStatusLine), "Status: initialize Exchange EDB File");
     ASSERT_NE(Root(), nullptr);
     EXPECT_EQ(Root()->text(0), QString::fromStdU16String(broken.u16string()));
     EXPECT_EQ(Root()->childCount(), 0);
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::Browse));
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::MenuSelectFile));
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::FolderTree));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kBrowse));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kMenuSelectFile));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kFolderTree));
 
     Scan(store);
     ASSERT_EQ(dialogs.messages.size(), 2u);

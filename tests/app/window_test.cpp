@@ -72,27 +72,27 @@ TEST_F(WindowTest, EveryTemplateControlStandsAtItsPlace) {
         EXPECT_EQ(widget->geometry(), ToQRect(app::MapDialogRect(entry.rect, metrics)));
         const QString text = QString::fromStdU16String(std::u16string(entry.text));
         switch (entry.kind) {
-            case app::ControlKind::Button:
+            case app::ControlKind::kButton:
                 ASSERT_NE(qobject_cast<QPushButton*>(widget), nullptr);
                 EXPECT_EQ(qobject_cast<QPushButton*>(widget)->text(), text);
                 break;
-            case app::ControlKind::Label:
-            case app::ControlKind::TransparentLabel: {
+            case app::ControlKind::kLabel:
+            case app::ControlKind::kTransparentLabel: {
                 auto* label = qobject_cast<QLabel*>(widget);
                 ASSERT_NE(label, nullptr);
                 EXPECT_EQ(label->text(), text);
                 EXPECT_FALSE(label->autoFillBackground());
                 EXPECT_FALSE(label->wordWrap());
                 EXPECT_EQ(label->textFormat(), Qt::PlainText);
-                if (entry.kind == app::ControlKind::TransparentLabel) {
+                if (entry.kind == app::ControlKind::kTransparentLabel) {
                     EXPECT_NE(qobject_cast<app::CTransparentStatic*>(widget), nullptr);
                 }
                 break;
             }
-            case app::ControlKind::Edit:
+            case app::ControlKind::kEdit:
                 EXPECT_NE(qobject_cast<QLineEdit*>(widget), nullptr);
                 break;
-            case app::ControlKind::Progress: {
+            case app::ControlKind::kProgress: {
                 auto* bar = qobject_cast<QProgressBar*>(widget);
                 ASSERT_NE(bar, nullptr);
                 EXPECT_EQ(bar->minimum(), 0);
@@ -111,14 +111,14 @@ TEST_F(WindowTest, StartsWithOnlyBrowseEnabledAndTheWorkFolderCreated) {
     EXPECT_EQ(CExportEdbDlg::MainDialog(), window.get());
     EXPECT_TRUE(std::filesystem::is_directory(workFolder));
     EXPECT_EQ(window->ApplicationDirectory(), appFolder);
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::Browse));
-    EXPECT_FALSE(window->IsControlEnabled(DialogControl::ScanFile));
-    EXPECT_FALSE(window->IsControlEnabled(DialogControl::Stop));
-    EXPECT_FALSE(window->IsControlEnabled(DialogControl::Save));
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::FolderTree));
-    EXPECT_TRUE(window->IsControlEnabled(DialogControl::MenuSelectFile));
-    EXPECT_FALSE(window->IsControlEnabled(DialogControl::MenuRepair));
-    EXPECT_FALSE(window->IsControlEnabled(DialogControl::MenuSave));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kBrowse));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::kScanFile));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::kStop));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::kSave));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kFolderTree));
+    EXPECT_TRUE(window->IsControlEnabled(DialogControl::kMenuSelectFile));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::kMenuRepair));
+    EXPECT_FALSE(window->IsControlEnabled(DialogControl::kMenuSave));
 
     // Menus in order, with their texts.
     const QList<QAction*> menus = window->MenuBar()->actions();
@@ -347,8 +347,8 @@ TEST_F(WindowTest, HelpOpensTheFileFromTheStartFolderOrSaysItIsMissing) {
 
 TEST_F(WindowTest, ButtonsAndMenuCommandsReachTheSameHandlers) {
     ShowNormal();
-    window->ApplyUiState(app::UiState::FileChosen);
-    window->EnableControl(DialogControl::Save, true);
+    window->ApplyUiState(app::UiState::kFileChosen);
+    window->EnableControl(DialogControl::kSave, true);
     QTest::mouseClick(window->Control(app::kIdBrowse), Qt::LeftButton);
     QTest::mouseClick(window->Control(app::kIdScanFile), Qt::LeftButton);
     QTest::mouseClick(window->Control(app::kIdStop), Qt::LeftButton);
@@ -357,15 +357,15 @@ TEST_F(WindowTest, ButtonsAndMenuCommandsReachTheSameHandlers) {
     // Repair and Save are grayed and do nothing until something enables them.
     window->MenuCommand(app::kCmdRepair)->trigger();
     window->MenuCommand(app::kCmdSave)->trigger();
-    window->EnableControl(DialogControl::MenuRepair, true);
-    window->EnableControl(DialogControl::MenuSave, true);
+    window->EnableControl(DialogControl::kMenuRepair, true);
+    window->EnableControl(DialogControl::kMenuSave, true);
     window->MenuCommand(app::kCmdRepair)->trigger();
     window->MenuCommand(app::kCmdSave)->trigger();
     EXPECT_EQ(commands.calls, (std::vector<std::string>{"browse", "scan", "stop", "save", "browse",
                                                         "scan", "save"}));
     // A disabled button does nothing.
     commands.calls.clear();
-    window->EnableControl(DialogControl::Browse, false);
+    window->EnableControl(DialogControl::kBrowse, false);
     QTest::mouseClick(window->Control(app::kIdBrowse), Qt::LeftButton);
     EXPECT_TRUE(commands.calls.empty());
 }
@@ -375,26 +375,26 @@ TEST_F(WindowTest, UiStatesSetTheControlsOfTheirRow) {
     using C = DialogControl;
     auto state = [&] {
         std::string s;
-        for (C c : {C::Browse, C::ScanFile, C::Stop, C::Save, C::FolderTree, C::MenuSelectFile,
-                    C::MenuRepair, C::MenuSave}) {
+        for (C c : {C::kBrowse, C::kScanFile, C::kStop, C::kSave, C::kFolderTree,
+                    C::kMenuSelectFile, C::kMenuRepair, C::kMenuSave}) {
             s += window->IsControlEnabled(c) ? '1' : '0';
         }
         return s;
     };
-    window->ApplyUiState(S::FileChosen);
+    window->ApplyUiState(S::kFileChosen);
     EXPECT_EQ(state(), "11101100");
-    window->ApplyUiState(S::Scanning);
-    window->EnableControl(C::FolderTree, false);  // the scan does this once the store is open
+    window->ApplyUiState(S::kScanning);
+    window->EnableControl(C::kFolderTree, false);  // the scan does this once the store is open
     EXPECT_EQ(state(), "00100000");
-    window->ApplyUiState(S::ScanFailed);
+    window->ApplyUiState(S::kScanFailed);
     EXPECT_EQ(state(), "00100000");
-    window->ApplyUiState(S::ScanCompleted);
+    window->ApplyUiState(S::kScanCompleted);
     EXPECT_EQ(state(), "10011100");
-    window->ApplyUiState(S::Scanning);
-    window->EnableControl(C::FolderTree, false);
-    window->ApplyUiState(S::ScanStopped);
+    window->ApplyUiState(S::kScanning);
+    window->EnableControl(C::kFolderTree, false);
+    window->ApplyUiState(S::kScanStopped);
     EXPECT_EQ(state(), "10111000");  // Save as before: enabled by the earlier completion
-    window->ApplyUiState(S::Start);
+    window->ApplyUiState(S::kStart);
     EXPECT_EQ(state(), "10001100");
 }
 
@@ -417,7 +417,7 @@ TEST_F(WindowTest, CallsFromAWorkerRunOnTheWindowThreadWhileTheWorkerWaits) {
         row = window->ListRowTexts(0, 4);
         window->SetProgress(42);
         window->SetStatusText(u"Status: Getting MailBox List");
-        window->EnableControl(DialogControl::FolderTree, false);
+        window->EnableControl(DialogControl::kFolderTree, false);
         done = true;
     });
     QElapsedTimer timer;
@@ -441,11 +441,11 @@ TEST_F(WindowTest, CallsFromAWorkerRunOnTheWindowThreadWhileTheWorkerWaits) {
 
 TEST_F(WindowTest, DetailLabelsShowTheirTextAsPlainText) {
     const std::pair<app::DetailLabel, int> labels[] = {
-        {app::DetailLabel::From, app::kIdFromValue},
-        {app::DetailLabel::To, app::kIdToValue},
-        {app::DetailLabel::Subject, app::kIdSubjectValue},
-        {app::DetailLabel::Date, app::kIdDateValue},
-        {app::DetailLabel::Attachments, app::kIdAttachmentValue}};
+        {app::DetailLabel::kFrom, app::kIdFromValue},
+        {app::DetailLabel::kTo, app::kIdToValue},
+        {app::DetailLabel::kSubject, app::kIdSubjectValue},
+        {app::DetailLabel::kDate, app::kIdDateValue},
+        {app::DetailLabel::kAttachments, app::kIdAttachmentValue}};
     int n = 0;
     for (const auto& [label, id] : labels) {
         const std::u16string text =

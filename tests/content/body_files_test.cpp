@@ -55,8 +55,10 @@ class BodyFilesTest : public ::testing::Test {
 TEST_F(BodyFilesTest, ProgressCountsSegmentsInRoundsOfAHundred) {
     // 250 segments of the long-value tree.
     const ef::Bytes content = Patterned(250 * 4014 - 100);
-    const ese::Record record = FirstRecord(
-        {{"T", {{"X39", ef::ColumnType::LongBinary, ef::Storage::Tagged}}, {{{"X39", content}}}}});
+    const ese::Record record =
+        FirstRecord({{"T",
+                      {{"X39", ef::ColumnType::kLongBinary, ef::Storage::kTagged}},
+                      {{{"X39", content}}}}});
     const auto longValue = record.longValue(0);
     ASSERT_TRUE(longValue);
     ASSERT_EQ(longValue->segmentCount(), 250);
@@ -82,8 +84,8 @@ TEST_F(BodyFilesTest, ProgressCountsSegmentsInRoundsOfAHundred) {
 TEST_F(BodyFilesTest, ValuesKeptInTheRecordAreCheckedNotWritten) {
     const ese::Record record =
         FirstRecord({{"T",
-                      {{"X39", ef::ColumnType::LongBinary, ef::Storage::Tagged},
-                       {"X40", ef::ColumnType::Text, ef::Storage::Tagged}},
+                      {{"X39", ef::ColumnType::kLongBinary, ef::Storage::kTagged},
+                       {"X40", ef::ColumnType::kText, ef::Storage::kTagged}},
                       {{{"X39", ef::Bytes{1, 2, 3}}, {"X40", Utf16(u"short")}}}}});
     EXPECT_EQ(content::SaveLongValueToFile(host_, record, 1, u"text.bin", work_), store::kOk);
     EXPECT_FALSE(fs::exists(work_ / "text.bin"));
@@ -99,8 +101,8 @@ TEST_F(BodyFilesTest, ALongValueBrokenPartWayKeepsWhatCameBefore) {
     }
     const fs::path path =
         Write(dir_ / "store.edb", {{"Msg",
-                                    {{"N67b0", ef::ColumnType::Binary, ef::Storage::Tagged},
-                                     {"S1000", ef::ColumnType::LongText, ef::Storage::Tagged}},
+                                    {{"N67b0", ef::ColumnType::kBinary, ef::Storage::kTagged},
+                                     {"S1000", ef::ColumnType::kLongText, ef::Storage::kTagged}},
                                     {{{"N67b0", Id(1)}, {"S1000", Utf16(body)}}}}});
     // Zero the page that holds the start of the third letter's text.
     std::string bytes = ReadFile(path);
@@ -134,8 +136,8 @@ TEST_F(BodyFilesTest, ColumnNamesOfMoreThan255CharactersFailTheRead) {
         testing_support::TempDir dir;
         const std::string longName = "S" + std::string(length - 1, 'a');
         Write(dir / "store.edb", {{"Msg",
-                                   {{"N67b0", ef::ColumnType::Binary, ef::Storage::Tagged},
-                                    {longName, ef::ColumnType::Text, ef::Storage::Tagged}},
+                                   {{"N67b0", ef::ColumnType::kBinary, ef::Storage::kTagged},
+                                    {longName, ef::ColumnType::kText, ef::Storage::kTagged}},
                                    {{{"N67b0", Id(1)}, {longName, Utf16(u"value")}}}}});
         content::ItemContent content(work_);
         RecordingHost host;

@@ -49,24 +49,24 @@ std::vector<fs::path> FilesUnder(const fs::path& folder) {
 // Columns of the "Msg" table, all tagged so that value positions follow this order.
 std::vector<ef::ColumnDef> Tagged(std::vector<ef::ColumnDef> columns) {
     for (ef::ColumnDef& c : columns) {
-        c.storage = ef::Storage::Tagged;
+        c.storage = ef::Storage::kTagged;
     }
     return columns;
 }
 
 std::vector<ef::ColumnDef> MailMsgColumns() {
-    return Tagged({{"N67b0", ef::ColumnType::Binary},
-                   {"N67b3", ef::ColumnType::Text},
-                   {"N67b4", ef::ColumnType::LongBinary},
-                   {"S1000", ef::ColumnType::LongText},
-                   {"N1009", ef::ColumnType::LongBinary},
-                   {"N1013", ef::ColumnType::LongBinary},
-                   {"S1000x", ef::ColumnType::LongText}});
+    return Tagged({{"N67b0", ef::ColumnType::kBinary},
+                   {"N67b3", ef::ColumnType::kText},
+                   {"N67b4", ef::ColumnType::kLongBinary},
+                   {"S1000", ef::ColumnType::kLongText},
+                   {"N1009", ef::ColumnType::kLongBinary},
+                   {"N1013", ef::ColumnType::kLongBinary},
+                   {"S1000x", ef::ColumnType::kLongText}});
 }
 
 // A folder table listing the items by message id.
 Table FolderTable(const std::string& name, const std::vector<std::uint64_t>& ids) {
-    Table t{name, {{"N67b0", ef::ColumnType::Binary}, {"Se1d", ef::ColumnType::Text}}, {}};
+    Table t{name, {{"N67b0", ef::ColumnType::kBinary}, {"Se1d", ef::ColumnType::kText}}, {}};
     for (std::uint64_t id : ids) {
         t.records.push_back({{"N67b0", Id(id)}, {"Se1d", Utf16(u"subject")}});
     }
@@ -231,7 +231,7 @@ TEST_F(ItemContentTest, RecipientsAndAttachmentNames) {
             {{"N67b0", Id(2)}, {"N67b3", Utf16(u"0abc-0def-12345")}},  // 15 characters
             {{"N67b0", Id(3)}, {"N67b3", Utf16(u"no keys in here at all")}}}},
           {"1-23",
-           {{"Q3f88", ef::ColumnType::Binary}, {"S3001", ef::ColumnType::Text}},
+           {{"Q3f88", ef::ColumnType::kBinary}, {"S3001", ef::ColumnType::kText}},
            {{{"Q3f88", Id(0xabc)}, {"S3001", Utf16(u"a.doc")}},
             {{"Q3f88", Id(0x123)}, {"S3001", Utf16(u"other.txt")}},
             {{"Q3f88", Id(0xdef)}, {"S3001", Utf16(u"b/../c.pdf")}}}},
@@ -253,10 +253,10 @@ Table AttachmentFolder(const std::vector<std::pair<std::u16string, std::string>>
     std::vector<ef::ColumnDef> columns;
     for (int i = 0; i < 43; ++i) {
         columns.push_back({"X" + std::to_string(i),
-                           i == 39 ? ef::ColumnType::LongBinary : ef::ColumnType::Text,
-                           ef::Storage::Tagged});
+                           i == 39 ? ef::ColumnType::kLongBinary : ef::ColumnType::kText,
+                           ef::Storage::kTagged});
     }
-    columns[0] = {"N67b0", ef::ColumnType::Binary, ef::Storage::Tagged};
+    columns[0] = {"N67b0", ef::ColumnType::kBinary, ef::Storage::kTagged};
     Table t{"1-A", columns, {}};
     std::uint64_t id = 1;
     for (const auto& [name, bytes] : files) {
@@ -301,7 +301,7 @@ TEST_F(ItemContentTest, AttachmentNamesFindTheSavedFiles) {
     const std::u16string hostile = u"../we;ird:na*me?.doc";
     Open({{"Msg", MailMsgColumns(), {{{"N67b0", Id(1)}, {"N67b3", Utf16(u"--------0abc----")}}}},
           {"1-23",
-           {{"Q3f88", ef::ColumnType::Binary}, {"S3001", ef::ColumnType::Text}},
+           {{"Q3f88", ef::ColumnType::kBinary}, {"S3001", ef::ColumnType::kText}},
            {{{"Q3f88", Id(0xabc)}, {"S3001", Utf16(hostile)}}}},
           AttachmentFolder({{hostile, "payload"}})});
     List(u"1-A", u"Folder");
@@ -315,15 +315,15 @@ TEST_F(ItemContentTest, AttachmentNamesFindTheSavedFiles) {
 }
 
 std::vector<ef::ColumnDef> ContactMsgColumns() {
-    return Tagged({{"N67b0", ef::ColumnType::Binary},
-                   {"S3a06", ef::ColumnType::Text},
-                   {"S3a16", ef::ColumnType::Text},
-                   {"S82a0", ef::ColumnType::Text},
-                   {"S3a5c", ef::ColumnType::Text},
-                   {"S3a2a", ef::ColumnType::Text},
-                   {"S809e", ef::ColumnType::Text},
-                   {"S81b0", ef::ColumnType::Text},
-                   {"S3a29", ef::ColumnType::Text}});
+    return Tagged({{"N67b0", ef::ColumnType::kBinary},
+                   {"S3a06", ef::ColumnType::kText},
+                   {"S3a16", ef::ColumnType::kText},
+                   {"S82a0", ef::ColumnType::kText},
+                   {"S3a5c", ef::ColumnType::kText},
+                   {"S3a2a", ef::ColumnType::kText},
+                   {"S809e", ef::ColumnType::kText},
+                   {"S81b0", ef::ColumnType::kText},
+                   {"S3a29", ef::ColumnType::kText}});
 }
 
 TEST_F(ItemContentTest, ContactPagesFollowThePageOrderAndEscapeValues) {

@@ -139,7 +139,7 @@ TEST_F(ControllerTest, AFileThatIsNoStoreStopsAtTheOpeningStep) {
     EXPECT_EQ(front_.statuses.back(), u"Status: initialize Exchange EDB File");
     EXPECT_EQ(front_.nodes.size(), 1u) << "only the root";
     EXPECT_TRUE(front_.messages.empty());
-    EXPECT_FALSE(front_.controls[app::Control::Browse]) << "a failed scan leaves Browse off";
+    EXPECT_FALSE(front_.controls[app::Control::kBrowse]) << "a failed scan leaves Browse off";
     EXPECT_FALSE(controller_.session().database && controller_.session().database->isOpen());
 }
 
@@ -150,9 +150,9 @@ TEST_F(ControllerTest, ACompletedScanFillsTheTreeAndSaysSo) {
     EXPECT_EQ(front_.statuses.back(), u"Status: Scanning Completed");
     EXPECT_EQ(front_.messages, std::vector<std::u16string>{u"Analysis Completed sucessfully"});
     EXPECT_NE(Find(u"Alice Martin", u"Inbox"), store::kNoTreeItem);
-    EXPECT_TRUE(front_.controls[app::Control::Save]);
-    EXPECT_TRUE(front_.controls[app::Control::Browse]);
-    EXPECT_FALSE(front_.controls[app::Control::ScanFile]);
+    EXPECT_TRUE(front_.controls[app::Control::kSave]);
+    EXPECT_TRUE(front_.controls[app::Control::kBrowse]);
+    EXPECT_FALSE(front_.controls[app::Control::kScanFile]);
     EXPECT_EQ(front_.shown.back(), dir_ / "program" / "ExportEdbtemp.html");
 }
 
@@ -192,7 +192,7 @@ TEST_F(ControllerTest, StopAnsweredYesKeepsWhatWasReadAndReleasesTheStore) {
     EXPECT_LT(controller_.session().model.messages().size(), 46u);
     EXPECT_TRUE(front_.messages.empty()) << "an abandoned scan says nothing more";
     EXPECT_TRUE(front_.treeEnabled);
-    EXPECT_TRUE(front_.controls[app::Control::Browse]);
+    EXPECT_TRUE(front_.controls[app::Control::kBrowse]);
     EXPECT_FALSE(controller_.session().database && controller_.session().database->isOpen());
     EXPECT_EQ(front_.statuses.back(), u"Status: Getting Message Informations");
     EXPECT_FALSE(controller_.Busy());
@@ -225,21 +225,21 @@ TEST_F(ControllerTest, PreviewFillsTheLabelsAndWritesThePreviewFile) {
     controller_.RunListing(Find(u"Alice Martin", u"Inbox"));
     ASSERT_FALSE(front_.rows.empty());
     controller_.Preview(front_.rows[0]);
-    EXPECT_EQ(front_.labels[app::Label::Subject], u"Quarterly budget review");
-    EXPECT_EQ(front_.labels[app::Label::Attachments], u"Budget Q1 2009.xlsx;");
+    EXPECT_EQ(front_.labels[app::Label::kSubject], u"Quarterly budget review");
+    EXPECT_EQ(front_.labels[app::Label::kAttachments], u"Budget Q1 2009.xlsx;");
     EXPECT_EQ(front_.shown.back(), dir_ / "txtbody.txt");
     std::ifstream body(dir_ / "txtbody.txt", std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(body), {}};
     EXPECT_NE(text.find("budget figures for Q1"), std::string::npos);
 
     controller_.Preview({});  // nothing selected: labels emptied, nothing shown
-    EXPECT_EQ(front_.labels[app::Label::Subject], u"");
+    EXPECT_EQ(front_.labels[app::Label::kSubject], u"");
 
     controller_.RunListing(Find(u"Alice Martin", u"Calendar"));
     ASSERT_FALSE(front_.rows.empty());
     controller_.Preview(front_.rows[0]);
     EXPECT_EQ(front_.shown.back(), dir_ / "htmlbody.html");
-    EXPECT_EQ(front_.labels[app::Label::Attachments], u"Budget Q1 2009.xlsx;")
+    EXPECT_EQ(front_.labels[app::Label::kAttachments], u"Budget Q1 2009.xlsx;")
         << "a calendar item leaves the mail item's labels";
 
     // Texts from the store are shown as text in an item page, never as markup.

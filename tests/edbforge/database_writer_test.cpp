@@ -42,48 +42,49 @@ std::vector<ese::Table> openTables(const ese::File& f) {
 TableDef everyTypeTable() {
     using T = ColumnType;
     TableDef d{"Everything", {}};
-    for (T t : {T::Boolean, T::UnsignedByte, T::Short, T::Long, T::Currency, T::Float, T::Double,
-                T::DateTime, T::UnsignedLong, T::LongLong, T::Guid, T::UnsignedShort}) {
+    for (T t :
+         {T::kBoolean, T::kUnsignedByte, T::kShort, T::kLong, T::kCurrency, T::kFloat, T::kDouble,
+          T::kDateTime, T::kUnsignedLong, T::kLongLong, T::kGuid, T::kUnsignedShort}) {
         d.columns.push_back({"F" + std::to_string(static_cast<int>(t)), t});
-        d.columns.push_back({"G" + std::to_string(static_cast<int>(t)), t, Storage::Tagged});
+        d.columns.push_back({"G" + std::to_string(static_cast<int>(t)), t, Storage::kTagged});
     }
-    d.columns.push_back({"VBin", T::Binary});
-    d.columns.push_back({"VText", T::Text});
-    d.columns.push_back({"VAscii", T::Text, Storage::Variable, false, 1252});
-    d.columns.push_back({"TBin", T::Binary, Storage::Tagged});
-    d.columns.push_back({"TText", T::Text, Storage::Tagged});
-    d.columns.push_back({"LBin", T::LongBinary});
-    d.columns.push_back({"LText", T::LongText});
-    d.columns.push_back({"MLong", T::Long, Storage::Tagged, true});
-    d.columns.push_back({"MText", T::Text, Storage::Tagged, true});
-    d.columns.push_back({"MBin", T::LongBinary, Storage::Tagged, true});
+    d.columns.push_back({"VBin", T::kBinary});
+    d.columns.push_back({"VText", T::kText});
+    d.columns.push_back({"VAscii", T::kText, Storage::kVariable, false, 1252});
+    d.columns.push_back({"TBin", T::kBinary, Storage::kTagged});
+    d.columns.push_back({"TText", T::kText, Storage::kTagged});
+    d.columns.push_back({"LBin", T::kLongBinary});
+    d.columns.push_back({"LText", T::kLongText});
+    d.columns.push_back({"MLong", T::kLong, Storage::kTagged, true});
+    d.columns.push_back({"MText", T::kText, Storage::kTagged, true});
+    d.columns.push_back({"MBin", T::kLongBinary, Storage::kTagged, true});
     return d;
 }
 
 Bytes sampleValue(ColumnType t, int seed) {
     switch (t) {
-        case ColumnType::Boolean:
+        case ColumnType::kBoolean:
             return encode::boolean(seed % 2 == 0);
-        case ColumnType::UnsignedByte:
+        case ColumnType::kUnsignedByte:
             return encode::u8(static_cast<std::uint8_t>(200 + seed));
-        case ColumnType::Short:
+        case ColumnType::kShort:
             return encode::i16(static_cast<std::int16_t>(-1337 - seed));
-        case ColumnType::UnsignedShort:
+        case ColumnType::kUnsignedShort:
             return encode::u16(static_cast<std::uint16_t>(65535 - seed));
-        case ColumnType::Long:
+        case ColumnType::kLong:
             return encode::i32(-13371337 - seed);
-        case ColumnType::UnsignedLong:
+        case ColumnType::kUnsignedLong:
             return encode::u32(4000000000U + static_cast<std::uint32_t>(seed));
-        case ColumnType::Float:
+        case ColumnType::kFloat:
             return encode::f32(1.5f + static_cast<float>(seed));
-        case ColumnType::Double:
+        case ColumnType::kDouble:
             return encode::f64(13371337.13371337 + seed);
-        case ColumnType::Currency:
-        case ColumnType::LongLong:
+        case ColumnType::kCurrency:
+        case ColumnType::kLongLong:
             return encode::i64(-1337133713371337LL - seed);
-        case ColumnType::DateTime:
+        case ColumnType::kDateTime:
             return encode::u64LittleEndian(0x01c99db0a1b2c3d4ULL + static_cast<unsigned>(seed));
-        case ColumnType::Guid: {
+        case ColumnType::kGuid: {
             Bytes g(16);
             for (int i = 0; i < 16; ++i) {
                 g[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 17 + seed);
@@ -143,7 +144,7 @@ TEST(edbforgeWriter, EveryColumnTypeReadsBackWithItsBytesTypeAndFlags) {
                     for (std::size_t i = 0; i < v.size(); ++i) {
                         v[i] = static_cast<std::uint8_t>(v[i] + i % 7);
                     }
-                    r.set(c, v, row == 0 ? Placement::Inline : Placement::Separated);
+                    r.set(c, v, row == 0 ? Placement::kInline : Placement::kSeparated);
                     exp[col.name] = {v, static_cast<std::uint8_t>(row == 0 ? 0x01 : 0x05), {}};
                 } else if (col.name == "LText") {
                     std::u16string text(row == 2 ? 70001 : 10, u'ä');
@@ -242,7 +243,7 @@ TEST(edbforgeWriter, HundredsOfThousandsOfRecordsReadBackCompletelyInOrder) {
     {
         DatabaseWriter db(path);
         TableWriter& t = db.addTable(
-            {"Big", {{"Id", ColumnType::Long}, {"Name", ColumnType::Text, Storage::Tagged}}});
+            {"Big", {{"Id", ColumnType::kLong}, {"Name", ColumnType::kText, Storage::kTagged}}});
         for (int i = 0; i < kRecords; ++i) {
             Record r = t.newRecord();
             r.set(0, encode::i32(i));
@@ -279,7 +280,8 @@ TEST(edbforgeWriter, SameInputGivesTheSameBytes) {
     TempDir dir;
     auto write = [](const std::filesystem::path& p) {
         DatabaseWriter db(p);
-        TableWriter& t = db.addTable({"T", {{"A", ColumnType::Long}, {"B", ColumnType::LongText}}});
+        TableWriter& t =
+            db.addTable({"T", {{"A", ColumnType::kLong}, {"B", ColumnType::kLongText}}});
         for (int i = 0; i < 500; ++i) {
             Record r = t.newRecord();
             r.set(0, encode::i32(i)).set(1, encode::utf16(std::u16string(i * 20, u'q')));
@@ -297,10 +299,10 @@ TEST(edbforgeWriter, EmptyValuesKeepEveryOtherColumnInPlace) {
     {
         DatabaseWriter db(dir / "e.edb");
         TableWriter& t = db.addTable({"T",
-                                      {{"A", ColumnType::Text, Storage::Tagged},
-                                       {"B", ColumnType::Text, Storage::Tagged},
-                                       {"V", ColumnType::Text, Storage::Variable},
-                                       {"W", ColumnType::Text, Storage::Variable}}});
+                                      {{"A", ColumnType::kText, Storage::kTagged},
+                                       {"B", ColumnType::kText, Storage::kTagged},
+                                       {"V", ColumnType::kText, Storage::kVariable},
+                                       {"W", ColumnType::kText, Storage::kVariable}}});
         Record r = t.newRecord();
         r.set(0, {}).set(1, encode::utf16(u"bee")).set(2, {}).set(3, encode::utf16(u"w"));
         t.append(r);
@@ -322,9 +324,9 @@ TEST(edbforgeWriter, RejectsValuesThatDoNotSuitTheirColumn) {
     TempDir dir;
     DatabaseWriter db(dir / "bad.edb");
     TableWriter& t = db.addTable({"T",
-                                  {{"A", ColumnType::Long},
-                                   {"B", ColumnType::Binary, Storage::Tagged},
-                                   {"C", ColumnType::LongBinary}}});
+                                  {{"A", ColumnType::kLong},
+                                   {"B", ColumnType::kBinary, Storage::kTagged},
+                                   {"C", ColumnType::kLongBinary}}});
     Record wrongSize = t.newRecord();
     wrongSize.set(0, encode::i16(1));
     EXPECT_THROW(t.append(wrongSize), std::invalid_argument);
@@ -332,10 +334,10 @@ TEST(edbforgeWriter, RejectsValuesThatDoNotSuitTheirColumn) {
     notMulti.setMulti(1, {encode::ascii("a"), encode::ascii("b")});
     EXPECT_THROW(t.append(notMulti), std::invalid_argument);
     Record tooLarge = t.newRecord();
-    tooLarge.set(2, Bytes(5000, 1), Placement::Inline);
+    tooLarge.set(2, Bytes(5000, 1), Placement::kInline);
     EXPECT_THROW(t.append(tooLarge), std::invalid_argument);
     EXPECT_EQ(t.recordCount(), 0U);
-    EXPECT_THROW(db.addTable({"U", {{"X", ColumnType::Binary, Storage::Fixed}}}),
+    EXPECT_THROW(db.addTable({"U", {{"X", ColumnType::kBinary, Storage::kFixed}}}),
                  std::invalid_argument);
 }
 

@@ -37,7 +37,7 @@ Variant Call(const DispatchPtr& object, std::int32_t dispid, InvokeKind kind,
 }
 
 void Put(const DispatchPtr& object, std::int32_t dispid, Variant value) {
-    Call(object, dispid, InvokeKind::Put, {std::move(value)});
+    Call(object, dispid, InvokeKind::kPut, {std::move(value)});
 }
 
 DispatchPtr GetObject(const DispatchPtr& object, std::int32_t dispid, InvokeKind kind,
@@ -67,19 +67,19 @@ DispatchPtr OpenItems(DispatchPtr& root) {
     root = dispatch::CreateObject(msgfile::kMessageFileProgId);
     if (!root)
         throw std::runtime_error("the component is not registered");
-    Call(root, member::kLogon, InvokeKind::Method, std::vector<Variant>(6));
-    const DispatchPtr info = GetObject(root, member::kSessionInfo, InvokeKind::Get);
+    Call(root, member::kLogon, InvokeKind::kMethod, std::vector<Variant>(6));
+    const DispatchPtr info = GetObject(root, member::kSessionInfo, InvokeKind::kGet);
     const DispatchPtr folder =
-        GetObject(root, member::kDefaultFolder, InvokeKind::Method, {Variant::Int(16)});
-    return GetObject(folder, member::kItems, InvokeKind::Get);
+        GetObject(root, member::kDefaultFolder, InvokeKind::kMethod, {Variant::Int(16)});
+    return GetObject(folder, member::kItems, InvokeKind::kGet);
 }
 
 DispatchPtr NewMessage(const DispatchPtr& items) {
-    return GetObject(items, member::kAddItem, InvokeKind::Method, {Variant::Int(0)});
+    return GetObject(items, member::kAddItem, InvokeKind::kMethod, {Variant::Int(0)});
 }
 
 void Save(const DispatchPtr& message, const fs::path& path) {
-    Call(message, member::kSaveAs, InvokeKind::Method,
+    Call(message, member::kSaveAs, InvokeKind::kMethod,
          {Variant::String(PathText(path)), Variant::Int(3)});
 }
 
@@ -111,12 +111,12 @@ TEST_F(MessageComponentTest, TheWholeCallSequenceWritesAReadableFile) {
     Put(message, member::kSubmitTime, Variant::Date(kDate));
     Put(message, member::kRead, Variant::Bool(true));
     Put(message, member::kSent, Variant::Bool(true));
-    const DispatchPtr attachments = GetObject(message, member::kAttachments, InvokeKind::Get);
+    const DispatchPtr attachments = GetObject(message, member::kAttachments, InvokeKind::kGet);
     for (const char* name : {"report.pdf", "notes.txt"}) {
-        const Variant added = Call(attachments, member::kAddAttachment, InvokeKind::Method,
+        const Variant added = Call(attachments, member::kAddAttachment, InvokeKind::kMethod,
                                    {Variant::String(PathText(work / name)), Variant::Missing(),
                                     Variant::Missing(), Variant::Missing()});
-        EXPECT_EQ(added.type, dispatch::VarType::Dispatch);
+        EXPECT_EQ(added.type, dispatch::VarType::kDispatch);
     }
     // The contents were taken when they were added.
     fs::remove_all(work);
@@ -238,26 +238,26 @@ TEST_F(MessageComponentTest, OneSenderPutFillsBothSenders) {
 
 TEST_F(MessageComponentTest, WrongCallsRaiseDispatchErrors) {
     const DispatchPtr message = NewMessage(items_);
-    const DispatchPtr attachments = GetObject(message, member::kAttachments, InvokeKind::Get);
+    const DispatchPtr attachments = GetObject(message, member::kAttachments, InvokeKind::kGet);
     const DispatchPtr folder =
-        GetObject(root_, member::kDefaultFolder, InvokeKind::Method, {Variant::Int(16)});
+        GetObject(root_, member::kDefaultFolder, InvokeKind::kMethod, {Variant::Int(16)});
 
     // Unknown members.
-    EXPECT_THROW(Call(root_, 5, InvokeKind::Method), DispatchError);
-    EXPECT_THROW(Call(folder, 18, InvokeKind::Get), DispatchError);
-    EXPECT_THROW(Call(items_, 5, InvokeKind::Method), DispatchError);
+    EXPECT_THROW(Call(root_, 5, InvokeKind::kMethod), DispatchError);
+    EXPECT_THROW(Call(folder, 18, InvokeKind::kGet), DispatchError);
+    EXPECT_THROW(Call(items_, 5, InvokeKind::kMethod), DispatchError);
     EXPECT_THROW(Put(message, 99, Variant::String(u"x")), DispatchError);
-    EXPECT_THROW(Call(attachments, 100, InvokeKind::Method), DispatchError);
-    const DispatchPtr info = GetObject(root_, member::kSessionInfo, InvokeKind::Get);
-    EXPECT_THROW(Call(info, 0, InvokeKind::Get), DispatchError);
+    EXPECT_THROW(Call(attachments, 100, InvokeKind::kMethod), DispatchError);
+    const DispatchPtr info = GetObject(root_, member::kSessionInfo, InvokeKind::kGet);
+    EXPECT_THROW(Call(info, 0, InvokeKind::kGet), DispatchError);
 
     // Wrong kinds of call.
-    EXPECT_THROW(Call(message, member::kSubject, InvokeKind::Get), DispatchError);
-    EXPECT_THROW(Call(message, member::kSubject, InvokeKind::Method, {Variant::String(u"x")}),
+    EXPECT_THROW(Call(message, member::kSubject, InvokeKind::kGet), DispatchError);
+    EXPECT_THROW(Call(message, member::kSubject, InvokeKind::kMethod, {Variant::String(u"x")}),
                  DispatchError);
     EXPECT_THROW(Put(message, member::kAttachments, Variant::String(u"x")), DispatchError);
-    EXPECT_THROW(Call(root_, member::kLogon, InvokeKind::Get), DispatchError);
-    EXPECT_THROW(Call(message, member::kSaveAs, InvokeKind::Put,
+    EXPECT_THROW(Call(root_, member::kLogon, InvokeKind::kGet), DispatchError);
+    EXPECT_THROW(Call(message, member::kSaveAs, InvokeKind::kPut,
                       {Variant::String(PathText(dir_ / "x.msg"))}),
                  DispatchError);
 
@@ -272,29 +272,29 @@ TEST_F(MessageComponentTest, WrongCallsRaiseDispatchErrors) {
     EXPECT_THROW(Put(message, member::kRead, Variant::Int(1)), DispatchError);
     EXPECT_THROW(Put(message, member::kBodyFormat, Variant::Int(1)), DispatchError);
     EXPECT_THROW(Put(message, member::kBodyFormat, Variant::String(u"0")), DispatchError);
-    EXPECT_THROW(Call(root_, member::kDefaultFolder, InvokeKind::Method, {Variant::Int(6)}),
+    EXPECT_THROW(Call(root_, member::kDefaultFolder, InvokeKind::kMethod, {Variant::Int(6)}),
                  DispatchError);
-    EXPECT_THROW(Call(root_, member::kDefaultFolder, InvokeKind::Method, {Variant::String(u"16")}),
+    EXPECT_THROW(Call(root_, member::kDefaultFolder, InvokeKind::kMethod, {Variant::String(u"16")}),
                  DispatchError);
-    EXPECT_THROW(Call(root_, member::kLogon, InvokeKind::Method, {Variant::String(u"Outlook")}),
+    EXPECT_THROW(Call(root_, member::kLogon, InvokeKind::kMethod, {Variant::String(u"Outlook")}),
                  DispatchError);
-    EXPECT_THROW(Call(items_, member::kAddItem, InvokeKind::Method, {Variant::Int(1)}),
+    EXPECT_THROW(Call(items_, member::kAddItem, InvokeKind::kMethod, {Variant::Int(1)}),
                  DispatchError);
-    EXPECT_THROW(Call(message, member::kSaveAs, InvokeKind::Method,
+    EXPECT_THROW(Call(message, member::kSaveAs, InvokeKind::kMethod,
                       {Variant::String(PathText(dir_ / "x.msg")), Variant::Int(9)}),
                  DispatchError);
-    EXPECT_THROW(Call(attachments, member::kAddAttachment, InvokeKind::Method, {Variant::Int(1)}),
+    EXPECT_THROW(Call(attachments, member::kAddAttachment, InvokeKind::kMethod, {Variant::Int(1)}),
                  DispatchError);
 
     // Wrong argument counts.
-    EXPECT_THROW(Call(message, member::kSubject, InvokeKind::Put,
+    EXPECT_THROW(Call(message, member::kSubject, InvokeKind::kPut,
                       {Variant::String(u"a"), Variant::String(u"b")}),
                  DispatchError);
-    EXPECT_THROW(Call(message, member::kSubject, InvokeKind::Put), DispatchError);
-    EXPECT_THROW(Call(message, member::kSaveAs, InvokeKind::Method), DispatchError);
-    EXPECT_THROW(Call(root_, member::kLogon, InvokeKind::Method, std::vector<Variant>(7)),
+    EXPECT_THROW(Call(message, member::kSubject, InvokeKind::kPut), DispatchError);
+    EXPECT_THROW(Call(message, member::kSaveAs, InvokeKind::kMethod), DispatchError);
+    EXPECT_THROW(Call(root_, member::kLogon, InvokeKind::kMethod, std::vector<Variant>(7)),
                  DispatchError);
-    EXPECT_THROW(Call(root_, member::kSessionInfo, InvokeKind::Get, {Variant::Int(0)}),
+    EXPECT_THROW(Call(root_, member::kSessionInfo, InvokeKind::kGet, {Variant::Int(0)}),
                  DispatchError);
 
     EXPECT_TRUE(fs::is_empty(dir_.path()));
@@ -303,18 +303,18 @@ TEST_F(MessageComponentTest, WrongCallsRaiseDispatchErrors) {
 TEST_F(MessageComponentTest, TheTargetFolderNeedsALogon) {
     const DispatchPtr fresh = dispatch::CreateObject(msgfile::kMessageFileProgId);
     ASSERT_TRUE(fresh);
-    EXPECT_THROW(Call(fresh, member::kDefaultFolder, InvokeKind::Method, {Variant::Int(16)}),
+    EXPECT_THROW(Call(fresh, member::kDefaultFolder, InvokeKind::kMethod, {Variant::Int(16)}),
                  DispatchError);
-    Call(fresh, member::kLogon, InvokeKind::Method, std::vector<Variant>(6));
-    EXPECT_NO_THROW(Call(fresh, member::kDefaultFolder, InvokeKind::Method, {Variant::Int(16)}));
+    Call(fresh, member::kLogon, InvokeKind::kMethod, std::vector<Variant>(6));
+    EXPECT_NO_THROW(Call(fresh, member::kDefaultFolder, InvokeKind::kMethod, {Variant::Int(16)}));
 }
 
 TEST_F(MessageComponentTest, FailedAttachmentsAndSavesLeaveNothingBehind) {
     const DispatchPtr message = NewMessage(items_);
     Put(message, member::kSubject, Variant::String(u"subject"));
-    const DispatchPtr attachments = GetObject(message, member::kAttachments, InvokeKind::Get);
+    const DispatchPtr attachments = GetObject(message, member::kAttachments, InvokeKind::kGet);
     const auto add = [&](const fs::path& p) {
-        Call(attachments, member::kAddAttachment, InvokeKind::Method,
+        Call(attachments, member::kAddAttachment, InvokeKind::kMethod,
              {Variant::String(PathText(p)), Variant::Missing(), Variant::Missing(),
               Variant::Missing()});
     };

@@ -54,7 +54,7 @@ class ComposeTest : public ::testing::Test {
     std::vector<std::pair<std::int32_t, dispatch::Variant>> Puts() const {
         std::vector<std::pair<std::int32_t, dispatch::Variant>> out;
         for (const auto& c : journal_->calls) {
-            if (c.kind == InvokeKind::Put) {
+            if (c.kind == InvokeKind::kPut) {
                 out.emplace_back(c.dispid, c.args.at(0));
             }
         }
@@ -66,7 +66,7 @@ class ComposeTest : public ::testing::Test {
         for (const auto& c : journal_->calls) {
             if (c.dispid == m::kAddAttachment) {
                 EXPECT_EQ(c.args.size(), 4u);
-                EXPECT_EQ(c.args.at(1).type, VarType::Error);
+                EXPECT_EQ(c.args.at(1).type, VarType::kError);
                 out.emplace_back(c.args.at(0).str);
             }
         }
@@ -104,7 +104,7 @@ TEST_F(ComposeTest, SetsThePropertiesInOrder) {
     EXPECT_EQ(puts[1].second.str, u"Smith  John");
     EXPECT_EQ(puts[2].second.str, u"Re: a/b") << "the subject goes in unchanged";
     EXPECT_EQ(puts[3].second.str, u"bob@example.com,");
-    EXPECT_EQ(puts[4].second.type, VarType::Date);
+    EXPECT_EQ(puts[4].second.type, VarType::kDate);
     EXPECT_DOUBLE_EQ(puts[5].second.date, puts[4].second.date);
     EXPECT_GT(puts[4].second.date, 39877.0);
     EXPECT_TRUE(puts[6].second.boolean && puts[7].second.boolean);

@@ -59,7 +59,7 @@ class Object final : public dispatch::DispatchObject {
         }
         if (inner_) {
             dispatch::Variant result = inner_->Invoke(dispid, kind, args);
-            if (result.type == dispatch::VarType::Dispatch) {
+            if (result.type == dispatch::VarType::kDispatch) {
                 result.object = std::make_shared<Object>(journal_, result.object);
             }
             return result;
@@ -68,7 +68,7 @@ class Object final : public dispatch::DispatchObject {
             std::ofstream(std::filesystem::path(args[0].str)) << "saved";
             return {};
         }
-        if (kind == dispatch::InvokeKind::Put) {
+        if (kind == dispatch::InvokeKind::kPut) {
             return {};
         }
         return dispatch::Variant::Object(std::make_shared<Object>(journal_, nullptr));

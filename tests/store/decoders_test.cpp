@@ -26,27 +26,27 @@ class Decoders : public ::testing::Test {
         path_ = dir_ / "values.edb";
         ef::DatabaseWriter db(path_);
         ef::TableDef def{"Values",
-                         {{"Flag", ef::ColumnType::Boolean},
-                          {"Small", ef::ColumnType::Short},
-                          {"SmallUnsigned", ef::ColumnType::UnsignedShort},
-                          {"Whole", ef::ColumnType::Long},
-                          {"WholeUnsigned", ef::ColumnType::UnsignedLong},
-                          {"Big", ef::ColumnType::LongLong},
-                          {"Money", ef::ColumnType::Currency},
-                          {"Q6748", ef::ColumnType::Binary},
-                          {"T39", ef::ColumnType::Binary},
-                          {"Epoch", ef::ColumnType::Binary},
-                          {"Count", ef::ColumnType::Binary},
-                          {"Guid", ef::ColumnType::Binary},
-                          {"Empty", ef::ColumnType::Binary},
-                          {"Odd", ef::ColumnType::Binary},
-                          {"Ansi", ef::ColumnType::Binary},
-                          {"S3001", ef::ColumnType::Text},
-                          {"Narrow", ef::ColumnType::Text, ef::Storage::Auto, false, 1252},
-                          {"Many", ef::ColumnType::Text, ef::Storage::Tagged, true},
-                          {"ManyBinary", ef::ColumnType::Binary, ef::Storage::Tagged, true},
-                          {"Body", ef::ColumnType::LongText},
-                          {"Absent", ef::ColumnType::Text}}};
+                         {{"Flag", ef::ColumnType::kBoolean},
+                          {"Small", ef::ColumnType::kShort},
+                          {"SmallUnsigned", ef::ColumnType::kUnsignedShort},
+                          {"Whole", ef::ColumnType::kLong},
+                          {"WholeUnsigned", ef::ColumnType::kUnsignedLong},
+                          {"Big", ef::ColumnType::kLongLong},
+                          {"Money", ef::ColumnType::kCurrency},
+                          {"Q6748", ef::ColumnType::kBinary},
+                          {"T39", ef::ColumnType::kBinary},
+                          {"Epoch", ef::ColumnType::kBinary},
+                          {"Count", ef::ColumnType::kBinary},
+                          {"Guid", ef::ColumnType::kBinary},
+                          {"Empty", ef::ColumnType::kBinary},
+                          {"Odd", ef::ColumnType::kBinary},
+                          {"Ansi", ef::ColumnType::kBinary},
+                          {"S3001", ef::ColumnType::kText},
+                          {"Narrow", ef::ColumnType::kText, ef::Storage::kAuto, false, 1252},
+                          {"Many", ef::ColumnType::kText, ef::Storage::kTagged, true},
+                          {"ManyBinary", ef::ColumnType::kBinary, ef::Storage::kTagged, true},
+                          {"Body", ef::ColumnType::kLongText},
+                          {"Absent", ef::ColumnType::kText}}};
         ef::TableWriter& table = db.addTable(def);
         ef::Record r = table.newRecord();
         auto set = [&](std::string_view column, ef::Bytes bytes) {
@@ -74,7 +74,7 @@ class Decoders : public ::testing::Test {
         r.setMulti(static_cast<std::size_t>(table.columnIndex("ManyBinary")),
                    {{0xaa}, {0xbb, 0xcc}});
         r.set(static_cast<std::size_t>(table.columnIndex("Body")),
-              ef::encode::utf16(std::u16string(5000, u'b')), ef::Placement::Separated);
+              ef::encode::utf16(std::u16string(5000, u'b')), ef::Placement::kSeparated);
         table.append(r);
         db.finish();
 
@@ -163,7 +163,7 @@ std::filesystem::path TableOf(const std::filesystem::path& dir, const std::strin
                               int records) {
     const auto path = dir / (name + ".edb");
     ef::DatabaseWriter db(path);
-    ef::TableWriter& table = db.addTable({name, {{"Id", ef::ColumnType::Long}}});
+    ef::TableWriter& table = db.addTable({name, {{"Id", ef::ColumnType::kLong}}});
     for (int i = 0; i < records; ++i) {
         ef::Record r = table.newRecord();
         r.set(0, ef::encode::i32(i));

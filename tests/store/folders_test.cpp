@@ -10,13 +10,13 @@ namespace {
 
 using namespace store_fixture;
 
-const std::vector<ef::ColumnDef> kMailboxColumns = {{"Q6764", ef::ColumnType::Binary},
-                                                    {"S3001", ef::ColumnType::Text}};
-const std::vector<ef::ColumnDef> kFolderColumns = {{"Q6748", ef::ColumnType::Binary},
-                                                   {"Q6749", ef::ColumnType::Binary},
-                                                   {"Q6764", ef::ColumnType::Binary},
-                                                   {"S3001", ef::ColumnType::Text},
-                                                   {"S3613", ef::ColumnType::Text}};
+const std::vector<ef::ColumnDef> kMailboxColumns = {{"Q6764", ef::ColumnType::kBinary},
+                                                    {"S3001", ef::ColumnType::kText}};
+const std::vector<ef::ColumnDef> kFolderColumns = {{"Q6748", ef::ColumnType::kBinary},
+                                                   {"Q6749", ef::ColumnType::kBinary},
+                                                   {"Q6764", ef::ColumnType::kBinary},
+                                                   {"S3001", ef::ColumnType::kText},
+                                                   {"S3613", ef::ColumnType::kText}};
 
 std::map<std::string, ef::Bytes> Mailbox(std::uint64_t key, std::u16string_view name) {
     return {{"Q6764", Id(key)}, {"S3001", Utf16(name)}};
@@ -88,7 +88,7 @@ TEST_F(Folders, MailboxWithoutNameColumnsReadsFixedPositions) {
     std::vector<ef::ColumnDef> columns;
     for (int i = 0; i < 30; ++i) {
         columns.push_back(
-            {"C" + std::to_string(i), i == 29 ? ef::ColumnType::Text : ef::ColumnType::Binary});
+            {"C" + std::to_string(i), i == 29 ? ef::ColumnType::kText : ef::ColumnType::kBinary});
     }
     Scan({{"Mailbox", columns, {{{"C20", Id(0xabc)}, {"C29", Utf16(u"Positional")}}}}});
     ASSERT_EQ(session_.model.mailboxes.size(), 1u);

@@ -87,8 +87,8 @@ struct Compared {
 };
 
 Compared ExpectSameLongValues(const fs::path& path, int step = 1, bool damaged = false) {
-    ese::File direct(path, ese::LongValueReading::Direct);
-    ese::File library(path, ese::LongValueReading::ThroughLibesedb);
+    ese::File direct(path, ese::LongValueReading::kDirect);
+    ese::File library(path, ese::LongValueReading::kThroughLibesedb);
     Compared compared;
     EXPECT_EQ(direct.tableCount(), library.tableCount());
     for (int t = 0; t < direct.tableCount(); ++t) {
@@ -156,10 +156,10 @@ fs::path WriteTextStore(const fs::path& path, std::uint32_t pageSize) {
     ef::DatabaseWriter db(path, options);
     ef::TableWriter& t =
         db.addTable({"Texts",
-                     {{"Id", ef::ColumnType::Long, ef::Storage::Fixed, false, 0},
-                      {"Unicode", ef::ColumnType::LongText, ef::Storage::Tagged, false, 1200},
-                      {"Ansi", ef::ColumnType::LongText, ef::Storage::Tagged, false, 1252},
-                      {"Bytes", ef::ColumnType::LongBinary, ef::Storage::Tagged, false, 0}}});
+                     {{"Id", ef::ColumnType::kLong, ef::Storage::kFixed, false, 0},
+                      {"Unicode", ef::ColumnType::kLongText, ef::Storage::kTagged, false, 1200},
+                      {"Ansi", ef::ColumnType::kLongText, ef::Storage::kTagged, false, 1252},
+                      {"Bytes", ef::ColumnType::kLongBinary, ef::Storage::kTagged, false, 0}}});
     const std::string longAscii(3 * pageSize, 'a');
     std::u16string longUnicode;
     for (std::size_t i = 0; i < 2 * pageSize; ++i) {
@@ -190,9 +190,9 @@ fs::path WriteTextStore(const fs::path& path, std::uint32_t pageSize) {
     for (std::size_t i = 0; i < unicode.size(); ++i) {
         ef::Record r = t.newRecord();
         r.set(0, ef::encode::i32(static_cast<std::int32_t>(i)));
-        r.set(1, unicode[i], ef::Placement::Separated);
-        r.set(2, ansi[i], ef::Placement::Separated);
-        r.set(3, ef::Bytes(ansi[i].begin(), ansi[i].end()), ef::Placement::Separated);
+        r.set(1, unicode[i], ef::Placement::kSeparated);
+        r.set(2, ansi[i], ef::Placement::kSeparated);
+        r.set(3, ef::Bytes(ansi[i].begin(), ansi[i].end()), ef::Placement::kSeparated);
         t.append(r);
     }
     db.finish();

@@ -43,14 +43,14 @@ class RecordingContent : public store::ItemContentHandler {
 };
 
 std::vector<ef::ColumnDef> ItemColumns() {
-    return {{"N67b0", ef::ColumnType::Binary}, {"S1a", ef::ColumnType::Text},
-            {"S42", ef::ColumnType::Text},     {"N67be", ef::ColumnType::Binary},
-            {"S3d", ef::ColumnType::Text},     {"Se1d", ef::ColumnType::Text},
-            {"T39", ef::ColumnType::Binary},   {"Te06", ef::ColumnType::Binary},
-            {"Be1b", ef::ColumnType::Text},    {"S1000", ef::ColumnType::Text},
-            {"S80fd", ef::ColumnType::Text},   {"S3a09", ef::ColumnType::Text},
-            {"S3a08", ef::ColumnType::Text},   {"S3a1c", ef::ColumnType::Text},
-            {"S3a15", ef::ColumnType::Text},   {"S81b0", ef::ColumnType::Text}};
+    return {{"N67b0", ef::ColumnType::kBinary}, {"S1a", ef::ColumnType::kText},
+            {"S42", ef::ColumnType::kText},     {"N67be", ef::ColumnType::kBinary},
+            {"S3d", ef::ColumnType::kText},     {"Se1d", ef::ColumnType::kText},
+            {"T39", ef::ColumnType::kBinary},   {"Te06", ef::ColumnType::kBinary},
+            {"Be1b", ef::ColumnType::kText},    {"S1000", ef::ColumnType::kText},
+            {"S80fd", ef::ColumnType::kText},   {"S3a09", ef::ColumnType::kText},
+            {"S3a08", ef::ColumnType::kText},   {"S3a1c", ef::ColumnType::kText},
+            {"S3a15", ef::ColumnType::kText},   {"S81b0", ef::ColumnType::kText}};
 }
 
 std::map<std::string, ef::Bytes> Item(std::uint64_t id, std::u16string_view cls,
@@ -70,7 +70,7 @@ std::map<std::string, ef::Bytes> Item(std::uint64_t id, std::u16string_view cls,
 }
 
 Table MsgTable(const std::vector<std::uint64_t>& ids) {
-    Table t{"Msg", {{"N67b0", ef::ColumnType::Binary}, {"N67b3", ef::ColumnType::Binary}}, {}};
+    Table t{"Msg", {{"N67b0", ef::ColumnType::kBinary}, {"N67b3", ef::ColumnType::kBinary}}, {}};
     for (std::uint64_t id : ids) {
         t.records.push_back({{"N67b0", Id(id)}, {"N67b3", {'0', 'a', 'b'}}});
     }
@@ -199,9 +199,9 @@ TEST_F(Messages, WhileSavingOnlyJournalsWriteRows) {
 
 TEST_F(Messages, ByteOrderTurnsBigEndianAtTheFirstIdentifier) {
     // "T39" ahead of every identifier column is read little-endian.
-    std::vector<ef::ColumnDef> dateFirst = {{"T39", ef::ColumnType::Binary},
-                                            {"N67b0", ef::ColumnType::Binary},
-                                            {"Te06", ef::ColumnType::Binary}};
+    std::vector<ef::ColumnDef> dateFirst = {{"T39", ef::ColumnType::kBinary},
+                                            {"N67b0", ef::ColumnType::kBinary},
+                                            {"Te06", ef::ColumnType::kBinary}};
     Open({MsgTable({}),
           {"1-A",
            dateFirst,
@@ -245,11 +245,11 @@ TEST_F(Messages, AttachmentColumnsFromPosition39AreSaved) {
     std::vector<ef::ColumnDef> columns;
     for (int i = 0; i < 43; ++i) {
         columns.push_back({"X" + std::to_string(i),
-                           i == 39 ? ef::ColumnType::LongBinary : ef::ColumnType::Text,
-                           ef::Storage::Tagged});
+                           i == 39 ? ef::ColumnType::kLongBinary : ef::ColumnType::kText,
+                           ef::Storage::kTagged});
     }
     columns[0].name = "N67b0";
-    columns[0].type = ef::ColumnType::Binary;
+    columns[0].type = ef::ColumnType::kBinary;
     const std::string content(3000, 'z');
     Open({MsgTable({1, 2}),
           {"1-A",
@@ -275,7 +275,7 @@ TEST_F(Messages, AttachmentColumnsFromPosition39AreSaved) {
 TEST_F(Messages, IndexAndAttachmentTables) {
     Open({MsgTable({0x1000000000091c1}),
           {"1-23",
-           {{"Q3f88", ef::ColumnType::Binary}, {"S3001", ef::ColumnType::Text}},
+           {{"Q3f88", ef::ColumnType::kBinary}, {"S3001", ef::ColumnType::kText}},
            {{{"Q3f88", Id(0xabc)}, {"S3001", Utf16(u"a.doc")}}, {{"Q3f88", Id(0xdef)}}}}});
     ASSERT_EQ(store::ScanTableByName(session_, u"1-23"), store::kOk);
     ASSERT_EQ(session_.model.messages().size(), 1u);

@@ -97,8 +97,8 @@ struct Tally {
 
 // Compares every table of the file read both ways.
 Tally ExpectSameRecords(const fs::path& path) {
-    ese::File own(path, ese::LongValueReading::Direct);
-    ese::File library(path, ese::LongValueReading::ThroughLibesedb);
+    ese::File own(path, ese::LongValueReading::kDirect);
+    ese::File library(path, ese::LongValueReading::kThroughLibesedb);
     Tally tally;
     EXPECT_EQ(own.tableCount(), library.tableCount());
     for (int t = 0; t < own.tableCount(); ++t) {
@@ -262,7 +262,7 @@ TEST(OwnRecordReader, TheSampleStoreReadsTheSameInEveryFormatRevisionAndPageSize
     {
         edbforge::DatabaseWriter db(dir / "anachronism.edb", options);
         edbforge::TableWriter& table =
-            db.addTable({"Odd", {{"Count", edbforge::ColumnType::UnsignedLong}}});
+            db.addTable({"Odd", {{"Count", edbforge::ColumnType::kUnsignedLong}}});
         edbforge::Record r = table.newRecord();
         r.set(0, edbforge::encode::u32(7));
         table.append(r);
@@ -379,18 +379,18 @@ TEST(OwnRecordReader, ReadsATableOfMoreLeafPagesThanLibesedbTakes) {
         edbforge::DatabaseWriter db(path);
         edbforge::TableWriter& table =
             db.addTable({"Big",
-                         {{"Id", edbforge::ColumnType::Long},
-                          {"Pad", edbforge::ColumnType::LongBinary, edbforge::Storage::Tagged}}});
+                         {{"Id", edbforge::ColumnType::kLong},
+                          {"Pad", edbforge::ColumnType::kLongBinary, edbforge::Storage::kTagged}}});
         for (std::uint32_t i = 0; i < kRecords; ++i) {
             edbforge::Record r = table.newRecord();
             r.set(0, edbforge::encode::u32(i));
             r.set(1, edbforge::Bytes(1500, static_cast<std::uint8_t>(i)),
-                  edbforge::Placement::Inline);
+                  edbforge::Placement::kInline);
             table.append(r);
         }
         db.finish();
     }
-    ese::File library(path, ese::LongValueReading::ThroughLibesedb);
+    ese::File library(path, ese::LongValueReading::kThroughLibesedb);
     const int big = library.tableCount() - 1;
     ASSERT_EQ(Utf8(library.table(big).name()), "Big");
     EXPECT_THROW(library.table(big).recordCount(), ese::Error);
@@ -414,7 +414,7 @@ TEST(OwnRecordReader, ReadsTheWindowsWrittenTableThatLibesedbCannot) {
     REQUIRE_REAL_DATABASES();
     testing_support::TempDir dir;
     const fs::path path = testing_support::DecompressRealDatabase("large", dir.path());
-    ese::File library(path, ese::LongValueReading::ThroughLibesedb);
+    ese::File library(path, ese::LongValueReading::kThroughLibesedb);
     EXPECT_THROW(library.table(4).record(0).valueCount(), ese::Error);
 
     ese::File own(path);

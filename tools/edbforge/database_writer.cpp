@@ -100,43 +100,43 @@ void append(Bytes& b, const Bytes& more) {
 }
 
 bool isLongType(ColumnType t) {
-    return t == ColumnType::LongBinary || t == ColumnType::LongText;
+    return t == ColumnType::kLongBinary || t == ColumnType::kLongText;
 }
 bool isTextType(ColumnType t) {
-    return t == ColumnType::Text || t == ColumnType::LongText;
+    return t == ColumnType::kText || t == ColumnType::kLongText;
 }
 bool isVariableSizeType(ColumnType t) {
-    return t == ColumnType::Binary || t == ColumnType::Text || isLongType(t);
+    return t == ColumnType::kBinary || t == ColumnType::kText || isLongType(t);
 }
 
 Storage resolveStorage(const ColumnDef& c) {
-    if (c.multiValued && c.storage != Storage::Auto && c.storage != Storage::Tagged) {
+    if (c.multiValued && c.storage != Storage::kAuto && c.storage != Storage::kTagged) {
         throw std::invalid_argument("column " + c.name + ": multi-valued columns must be tagged");
     }
     if (c.multiValued) {
-        return Storage::Tagged;
+        return Storage::kTagged;
     }
     switch (c.storage) {
-        case Storage::Auto:
+        case Storage::kAuto:
             if (fixedSizeOf(c.type) != 0) {
-                return Storage::Fixed;
+                return Storage::kFixed;
             }
-            return isLongType(c.type) ? Storage::Tagged : Storage::Variable;
-        case Storage::Fixed:
+            return isLongType(c.type) ? Storage::kTagged : Storage::kVariable;
+        case Storage::kFixed:
             if (fixedSizeOf(c.type) == 0) {
                 throw std::invalid_argument("column " + c.name + ": type has no fixed size");
             }
-            return Storage::Fixed;
-        case Storage::Variable:
-            if (c.type != ColumnType::Binary && c.type != ColumnType::Text) {
+            return Storage::kFixed;
+        case Storage::kVariable:
+            if (c.type != ColumnType::kBinary && c.type != ColumnType::kText) {
                 throw std::invalid_argument("column " + c.name +
                                             ": only Binary and Text columns can be variable");
             }
-            return Storage::Variable;
-        case Storage::Tagged:
-            return Storage::Tagged;
+            return Storage::kVariable;
+        case Storage::kTagged:
+            return Storage::kTagged;
     }
-    return Storage::Tagged;
+    return Storage::kTagged;
 }
 
 // The XOR and ECC checksums of the new record format, as the engine computes them: the XOR is
@@ -209,22 +209,22 @@ bool isSupportedRevision(std::uint32_t revision) {
 
 std::uint32_t fixedSizeOf(ColumnType type) {
     switch (type) {
-        case ColumnType::Boolean:
-        case ColumnType::UnsignedByte:
+        case ColumnType::kBoolean:
+        case ColumnType::kUnsignedByte:
             return 1;
-        case ColumnType::Short:
-        case ColumnType::UnsignedShort:
+        case ColumnType::kShort:
+        case ColumnType::kUnsignedShort:
             return 2;
-        case ColumnType::Long:
-        case ColumnType::Float:
-        case ColumnType::UnsignedLong:
+        case ColumnType::kLong:
+        case ColumnType::kFloat:
+        case ColumnType::kUnsignedLong:
             return 4;
-        case ColumnType::Currency:
-        case ColumnType::Double:
-        case ColumnType::DateTime:
-        case ColumnType::LongLong:
+        case ColumnType::kCurrency:
+        case ColumnType::kDouble:
+        case ColumnType::kDateTime:
+        case ColumnType::kLongLong:
             return 8;
-        case ColumnType::Guid:
+        case ColumnType::kGuid:
             return 16;
         default:
             return 0;
@@ -381,7 +381,7 @@ Record& Record::set(std::size_t column, Bytes data, Placement placement) {
 }
 
 Record& Record::setMulti(std::size_t column, std::vector<Bytes> elements) {
-    values_.at(column) = Value{std::move(elements), Placement::Inline};
+    values_.at(column) = Value{std::move(elements), Placement::kInline};
     return *this;
 }
 
@@ -720,13 +720,13 @@ Layout makeLayout(const TableDef& def) {
         Storage s = resolveStorage(c);
         l.storage.push_back(s);
         switch (s) {
-            case Storage::Fixed:
+            case Storage::kFixed:
                 if (nextFixed > 127) {
                     throw std::invalid_argument("too many fixed columns in " + def.name);
                 }
                 l.ids.push_back(nextFixed++);
                 break;
-            case Storage::Variable:
+            case Storage::kVariable:
                 if (nextVariable > 255) {
                     throw std::invalid_argument("too many variable columns in " + def.name);
                 }
@@ -795,9 +795,9 @@ Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& reco
                                             std::to_string(fixed));
             }
         }
-        if (layout.storage[i] == Storage::Fixed) {
+        if (layout.storage[i] == Storage::kFixed) {
             lastFixed = std::max(lastFixed, layout.ids[i]);
-        } else if (layout.storage[i] == Storage::Variable) {
+        } else if (layout.storage[i] == Storage::kVariable) {
             lastVariable = std::max(lastVariable, layout.ids[i]);
         }
     }
@@ -814,7 +814,7 @@ Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& reco
     std::vector<std::size_t> taggedColumns;
     for (std::size_t i : layout.byId) {
         std::uint16_t id = layout.ids[i];
-        if (layout.storage[i] == Storage::Fixed) {
+        if (layout.storage[i] == Storage::kFixed) {
             if (id > lastFixed) {
                 continue;
             }
@@ -825,7 +825,7 @@ Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& reco
                 std::size_t bit = id - 1U;
                 bitmap[bit / 8] = static_cast<std::uint8_t>(bitmap[bit / 8] | (1U << (bit % 8)));
             }
-        } else if (layout.storage[i] == Storage::Variable) {
+        } else if (layout.storage[i] == Storage::kVariable) {
             if (id <= lastVariable) {
                 varValues.push_back(&values[i]);
             }
@@ -873,8 +873,8 @@ Bytes encodeRecord(const TableDef& def, const Layout& layout, const Record& reco
                 hasFlags.push_back(true);
             } else if (isLongType(c.type)) {
                 const Bytes& e = v.elements[0];
-                bool separate = v.placement == Placement::Separated ||
-                                (v.placement == Placement::Auto && e.size() > inlineLimit);
+                bool separate = v.placement == Placement::kSeparated ||
+                                (v.placement == Placement::kAuto && e.size() > inlineLimit);
                 if (separate) {
                     std::uint32_t lid = nextLid++;
                     d.push_back(0x05);
@@ -1073,37 +1073,37 @@ TableDef catalogDefinition(const std::string& name) {
     using T = ColumnType;
     TableDef d{name, {}};
     auto add = [&](const char* n, T t) {
-        ColumnDef c{n, t, Storage::Auto, false, t == T::Text ? 1252U : 0U};
+        ColumnDef c{n, t, Storage::kAuto, false, t == T::kText ? 1252U : 0U};
         d.columns.push_back(c);
     };
-    add("ObjidTable", T::Long);
-    add("Type", T::Short);
-    add("Id", T::Long);
-    add("ColtypOrPgnoFDP", T::Long);
-    add("SpaceUsage", T::Long);
-    add("Flags", T::Long);
-    add("PagesOrLocale", T::Long);
-    add("RootFlag", T::Boolean);
-    add("RecordOffset", T::Short);
-    add("LCMapFlags", T::Long);
-    add("KeyMost", T::UnsignedShort);
-    add("LVChunkMax", T::Long);
-    add("Name", T::Text);
-    add("Stats", T::Binary);
-    add("TemplateTable", T::Text);
-    add("DefaultValue", T::Binary);
-    add("KeyFldIDs", T::Binary);
-    add("VarSegMac", T::Binary);
-    add("ConditionalColumns", T::Binary);
-    add("TupleLimits", T::Binary);
-    add("Version", T::Binary);
-    add("SortID", T::Binary);
-    add("CallbackData", T::LongBinary);
-    add("CallbackDependencies", T::LongBinary);
-    add("SeparateLV", T::LongBinary);
-    add("SpaceHints", T::LongBinary);
-    add("SpaceDeferredLVHints", T::LongBinary);
-    add("LocaleName", T::LongBinary);
+    add("ObjidTable", T::kLong);
+    add("Type", T::kShort);
+    add("Id", T::kLong);
+    add("ColtypOrPgnoFDP", T::kLong);
+    add("SpaceUsage", T::kLong);
+    add("Flags", T::kLong);
+    add("PagesOrLocale", T::kLong);
+    add("RootFlag", T::kBoolean);
+    add("RecordOffset", T::kShort);
+    add("LCMapFlags", T::kLong);
+    add("KeyMost", T::kUnsignedShort);
+    add("LVChunkMax", T::kLong);
+    add("Name", T::kText);
+    add("Stats", T::kBinary);
+    add("TemplateTable", T::kText);
+    add("DefaultValue", T::kBinary);
+    add("KeyFldIDs", T::kBinary);
+    add("VarSegMac", T::kBinary);
+    add("ConditionalColumns", T::kBinary);
+    add("TupleLimits", T::kBinary);
+    add("Version", T::kBinary);
+    add("SortID", T::kBinary);
+    add("CallbackData", T::kLongBinary);
+    add("CallbackDependencies", T::kLongBinary);
+    add("SeparateLV", T::kLongBinary);
+    add("SpaceHints", T::kLongBinary);
+    add("SpaceDeferredLVHints", T::kLongBinary);
+    add("LocaleName", T::kLongBinary);
     return d;
 }
 
@@ -1168,10 +1168,10 @@ void addTableEntries(std::vector<CatalogEntry>& out, const TableDef& def, const 
         std::uint32_t flags = 0;
         std::uint32_t size = fixedSizeOf(c.type);
         switch (layout.storage[i]) {
-            case Storage::Fixed:
+            case Storage::kFixed:
                 flags = 0x1;
                 break;
-            case Storage::Variable:
+            case Storage::kVariable:
                 size = 255;
                 break;
             default:
@@ -1191,7 +1191,7 @@ void addTableEntries(std::vector<CatalogEntry>& out, const TableDef& def, const 
             .set(kFlags, encode::u32(flags))
             .set(kPagesOrLocale, encode::u32(codepage))
             .set(kName, encode::ascii(c.name));
-        if (layout.storage[i] == Storage::Fixed) {
+        if (layout.storage[i] == Storage::kFixed) {
             r.set(kRecordOffset, encode::u16(recordOffset));
             recordOffset = static_cast<std::uint16_t>(recordOffset + size);
         }

@@ -30,38 +30,38 @@ namespace edbforge {
 using Bytes = std::vector<std::uint8_t>;
 
 enum class ColumnType : std::uint32_t {
-    Boolean = 1,
-    UnsignedByte = 2,
-    Short = 3,
-    Long = 4,
-    Currency = 5,
-    Float = 6,
-    Double = 7,
-    DateTime = 8,
-    Binary = 9,
-    Text = 10,
-    LongBinary = 11,
-    LongText = 12,
-    UnsignedLong = 14,
-    LongLong = 15,
-    Guid = 16,
-    UnsignedShort = 17,
+    kBoolean = 1,
+    kUnsignedByte = 2,
+    kShort = 3,
+    kLong = 4,
+    kCurrency = 5,
+    kFloat = 6,
+    kDouble = 7,
+    kDateTime = 8,
+    kBinary = 9,
+    kText = 10,
+    kLongBinary = 11,
+    kLongText = 12,
+    kUnsignedLong = 14,
+    kLongLong = 15,
+    kGuid = 16,
+    kUnsignedShort = 17,
 };
 
 // Size in bytes of a fixed-size column type; 0 for binary and text types.
 std::uint32_t fixedSizeOf(ColumnType type);
 
 enum class Storage {
-    Auto,      // fixed for fixed-size types, variable for Binary and Text, tagged otherwise
-    Fixed,     // only for fixed-size types
-    Variable,  // only for Binary and Text
-    Tagged,
+    kAuto,      // fixed for fixed-size types, variable for Binary and Text, tagged otherwise
+    kFixed,     // only for fixed-size types
+    kVariable,  // only for Binary and Text
+    kTagged,
 };
 
 struct ColumnDef {
     std::string name;
-    ColumnType type = ColumnType::Binary;
-    Storage storage = Storage::Auto;
+    ColumnType type = ColumnType::kBinary;
+    Storage storage = Storage::kAuto;
     bool multiValued = false;  // tagged columns only
     // Code page of text columns: 1200 (UTF-16 little-endian) or 1252. 0 picks 1200 for text.
     std::uint32_t codepage = 0;
@@ -74,22 +74,22 @@ struct TableDef {
 
 // Where a LongBinary or LongText value is stored.
 enum class Placement {
-    Auto,       // in the record when small, else in the long-value tree
-    Inline,     // in the record (the record must still fit in a page)
-    Separated,  // always in the long-value tree
+    kAuto,       // in the record when small, else in the long-value tree
+    kInline,     // in the record (the record must still fit in a page)
+    kSeparated,  // always in the long-value tree
 };
 
 // One column value of a record: a single value or, for multi-valued columns, several.
 struct Value {
     std::vector<Bytes> elements;
-    Placement placement = Placement::Auto;
+    Placement placement = Placement::kAuto;
 };
 
 // A record in the making: values by column index (the index in TableDef::columns).
 class Record {
   public:
     explicit Record(std::size_t columnCount) : values_(columnCount) {}
-    Record& set(std::size_t column, Bytes data, Placement placement = Placement::Auto);
+    Record& set(std::size_t column, Bytes data, Placement placement = Placement::kAuto);
     Record& setMulti(std::size_t column, std::vector<Bytes> elements);
     Record& clear(std::size_t column);
     const std::vector<std::optional<Value>>& values() const { return values_; }

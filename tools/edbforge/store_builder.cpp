@@ -30,44 +30,45 @@ const std::vector<std::string> kMsgContactColumns = {
     "S3a0a", "S80a7", "S8095", "S3a5d", "S3a5c", "S3a59", "S3a5b", "S3a5a", "S3a29"};
 
 ColumnDef tagged(const char* name, ColumnType type, bool multi = false) {
-    return ColumnDef{name, type, Storage::Tagged, multi, 0};
+    return ColumnDef{name, type, Storage::kTagged, multi, 0};
 }
 ColumnDef fixed(const char* name, ColumnType type) {
-    return ColumnDef{name, type, Storage::Fixed, false, 0};
+    return ColumnDef{name, type, Storage::kFixed, false, 0};
 }
 
 TableDef mailboxTable() {
     return {"Mailbox",
-            {fixed("L3fde", T::Long), tagged("Q6764", T::Binary), tagged("S3001", T::Text),
-             tagged("T3007", T::Binary), tagged("N6771", T::Binary)}};
+            {fixed("L3fde", T::kLong), tagged("Q6764", T::kBinary), tagged("S3001", T::kText),
+             tagged("T3007", T::kBinary), tagged("N6771", T::kBinary)}};
 }
 
 TableDef foldersTable() {
     return {"Folders",
-            {fixed("L3602", T::Long), fixed("L3603", T::Long), tagged("Q6748", T::Binary),
-             tagged("Q6749", T::Binary), tagged("Q6764", T::Binary), tagged("S3001", T::Text),
-             tagged("S3613", T::Text), tagged("T3007", T::Binary)}};
+            {fixed("L3602", T::kLong), fixed("L3603", T::kLong), tagged("Q6748", T::kBinary),
+             tagged("Q6749", T::kBinary), tagged("Q6764", T::kBinary), tagged("S3001", T::kText),
+             tagged("S3613", T::kText), tagged("T3007", T::kBinary)}};
 }
 
 TableDef msgTable() {
-    TableDef d{
-        "Msg",
-        {fixed("L0e07", T::Long), fixed("L0e08", T::Long), tagged("N67b0", T::Binary),
-         tagged("Q6748", T::Binary), tagged("S1a", T::Text), tagged("S37", T::Text),
-         tagged("T39", T::Binary), tagged("N67b3", T::LongBinary), tagged("N67b4", T::LongBinary)}};
+    TableDef d{"Msg",
+               {fixed("L0e07", T::kLong), fixed("L0e08", T::kLong), tagged("N67b0", T::kBinary),
+                tagged("Q6748", T::kBinary), tagged("S1a", T::kText), tagged("S37", T::kText),
+                tagged("T39", T::kBinary), tagged("N67b3", T::kLongBinary),
+                tagged("N67b4", T::kLongBinary)}};
     for (const std::string& c : kMsgContactColumns) {
-        d.columns.push_back(tagged(c.c_str(), T::Text));
+        d.columns.push_back(tagged(c.c_str(), T::kText));
     }
-    d.columns.push_back(tagged("S1000", T::LongText));
-    d.columns.push_back(tagged("N1009", T::LongBinary));
-    d.columns.push_back(tagged("N1013", T::LongBinary));
+    d.columns.push_back(tagged("S1000", T::kLongText));
+    d.columns.push_back(tagged("N1009", T::kLongBinary));
+    d.columns.push_back(tagged("N1013", T::kLongBinary));
     return d;
 }
 
 TableDef attachmentTable() {
-    return {"1-23",
-            {fixed("L0e20", T::Long), tagged("Q3f88", T::Binary), tagged("N67b0", T::Binary),
-             tagged("S3001", T::Text), tagged("S370e", T::Text), tagged("J3701", T::LongBinary)}};
+    return {
+        "1-23",
+        {fixed("L0e20", T::kLong), tagged("Q3f88", T::kBinary), tagged("N67b0", T::kBinary),
+         tagged("S3001", T::kText), tagged("S370e", T::kText), tagged("J3701", T::kLongBinary)}};
 }
 
 // Per-folder message table. The first two columns are fixed, so the position of every column
@@ -75,51 +76,51 @@ TableDef attachmentTable() {
 TableDef folderTable(const std::string& name) {
     TableDef d{name,
                {
-                   fixed("L0e07", T::Long),                // 0
-                   fixed("L0e08", T::Long),                // 1
-                   tagged("N67b0", T::Binary),             // 2
-                   tagged("Q6748", T::Binary),             // 3
-                   tagged("S1a", T::Text),                 // 4
-                   tagged("S42", T::Text),                 // 5
-                   tagged("N67be", T::LongBinary),         // 6
-                   tagged("S3d", T::Text),                 // 7
-                   tagged("Se1d", T::Text),                // 8
-                   tagged("T39", T::Binary),               // 9
-                   tagged("Te06", T::Binary),              // 10
-                   tagged("Be1b", T::Boolean),             // 11
-                   tagged("S1000", T::LongText),           // 12
-                   tagged("S80fd", T::Text),               // 13
-                   tagged("S3a09", T::Text),               // 14
-                   tagged("S3a08", T::Text),               // 15
-                   tagged("S3a1c", T::Text),               // 16
-                   tagged("S3a15", T::Text),               // 17
-                   tagged("S81b0", T::Text),               // 18
-                   tagged("N6762", T::Binary),             // 19
-                   tagged("N676a", T::Binary),             // 20
-                   tagged("N6768", T::Binary),             // 21
-                   tagged("N677f", T::Binary),             // 22
-                   tagged("MN667f", T::LongBinary, true),  // 23
-                   tagged("L0e17", T::Binary),             // 24
-                   tagged("Q674a", T::Binary),             // 25
-                   tagged("T3008", T::Binary),             // 26
-                   tagged("T3007", T::Currency),           // 27
-                   tagged("Q67a4", T::Currency),           // 28
-                   tagged("S3001", T::Text),               // 29
-                   tagged("S0e04", T::Text),               // 30
-                   tagged("S0e03", T::Text),               // 31
-                   tagged("S1035", T::Text),               // 32
-                   tagged("S1039", T::Text),               // 33
-                   tagged("N300b", T::Binary),             // 34
-                   tagged("N6720", T::Binary),             // 35
-                   tagged("L0e79", T::Binary),             // 36
-                   tagged("S3704", T::Text),               // 37
-                   tagged("L3705", T::Binary),             // 38
-                   tagged("J3701", T::LongBinary),         // 39
-                   tagged("L0e20", T::Binary),             // 40
-                   tagged("S370e", T::Text),               // 41
-                   tagged("S3707", T::Text),               // 42
-                   tagged("S3712", T::Text),               // 43
-                   tagged("L3fde", T::Long),               // 44
+                   fixed("L0e07", T::kLong),                // 0
+                   fixed("L0e08", T::kLong),                // 1
+                   tagged("N67b0", T::kBinary),             // 2
+                   tagged("Q6748", T::kBinary),             // 3
+                   tagged("S1a", T::kText),                 // 4
+                   tagged("S42", T::kText),                 // 5
+                   tagged("N67be", T::kLongBinary),         // 6
+                   tagged("S3d", T::kText),                 // 7
+                   tagged("Se1d", T::kText),                // 8
+                   tagged("T39", T::kBinary),               // 9
+                   tagged("Te06", T::kBinary),              // 10
+                   tagged("Be1b", T::kBoolean),             // 11
+                   tagged("S1000", T::kLongText),           // 12
+                   tagged("S80fd", T::kText),               // 13
+                   tagged("S3a09", T::kText),               // 14
+                   tagged("S3a08", T::kText),               // 15
+                   tagged("S3a1c", T::kText),               // 16
+                   tagged("S3a15", T::kText),               // 17
+                   tagged("S81b0", T::kText),               // 18
+                   tagged("N6762", T::kBinary),             // 19
+                   tagged("N676a", T::kBinary),             // 20
+                   tagged("N6768", T::kBinary),             // 21
+                   tagged("N677f", T::kBinary),             // 22
+                   tagged("MN667f", T::kLongBinary, true),  // 23
+                   tagged("L0e17", T::kBinary),             // 24
+                   tagged("Q674a", T::kBinary),             // 25
+                   tagged("T3008", T::kBinary),             // 26
+                   tagged("T3007", T::kCurrency),           // 27
+                   tagged("Q67a4", T::kCurrency),           // 28
+                   tagged("S3001", T::kText),               // 29
+                   tagged("S0e04", T::kText),               // 30
+                   tagged("S0e03", T::kText),               // 31
+                   tagged("S1035", T::kText),               // 32
+                   tagged("S1039", T::kText),               // 33
+                   tagged("N300b", T::kBinary),             // 34
+                   tagged("N6720", T::kBinary),             // 35
+                   tagged("L0e79", T::kBinary),             // 36
+                   tagged("S3704", T::kText),               // 37
+                   tagged("L3705", T::kBinary),             // 38
+                   tagged("J3701", T::kLongBinary),         // 39
+                   tagged("L0e20", T::kBinary),             // 40
+                   tagged("S370e", T::kText),               // 41
+                   tagged("S3707", T::kText),               // 42
+                   tagged("S3712", T::kText),               // 43
+                   tagged("L3fde", T::kLong),               // 44
                }};
     return d;
 }
@@ -127,11 +128,11 @@ TableDef folderTable(const std::string& name) {
 // System-like tables: the reader walks them by name length and keeps nothing.
 std::vector<TableDef> systemTables() {
     return {
-        {"Global", {fixed("L6700", T::Long), tagged("N6701", T::Binary)}},
-        {"SmTblSection", {fixed("L6702", T::Long), tagged("S6703", T::Text)}},
-        {"SmTblVersion", {fixed("L6704", T::Long)}},
-        {"SystemIndex_0A", {tagged("N6705", T::Binary)}},
-        {"SystemIndex_Gthr", {tagged("N6706", T::Binary), tagged("T6707", T::Binary)}},
+        {"Global", {fixed("L6700", T::kLong), tagged("N6701", T::kBinary)}},
+        {"SmTblSection", {fixed("L6702", T::kLong), tagged("S6703", T::kText)}},
+        {"SmTblVersion", {fixed("L6704", T::kLong)}},
+        {"SystemIndex_0A", {tagged("N6705", T::kBinary)}},
+        {"SystemIndex_Gthr", {tagged("N6706", T::kBinary), tagged("T6707", T::kBinary)}},
     };
 }
 
@@ -206,10 +207,10 @@ struct StoreBuilder::Impl {
                 Record r = t.newRecord();
                 for (std::size_t c = 0; c < t.definition().columns.size(); ++c) {
                     switch (t.definition().columns[c].type) {
-                        case T::Long:
+                        case T::kLong:
                             r.set(c, encode::i32(static_cast<std::int32_t>(i + 1)));
                             break;
-                        case T::Text:
+                        case T::kText:
                             r.set(c, encode::utf16(utf8ToUtf16(fmt::format("section {}", i))));
                             break;
                         default:
@@ -305,7 +306,7 @@ std::uint64_t StoreBuilder::addItem(std::uint64_t folderId, const Item& item) {
         Impl::setText(r, t, "S3001", a.fileName);
         Impl::setText(r, t, "S370e", u"application/octet-stream");
         if (!a.content.empty()) {
-            r.set(5, a.content, Placement::Separated);
+            r.set(5, a.content, Placement::kSeparated);
         }
         t.append(r);
     }
@@ -332,11 +333,11 @@ std::uint64_t StoreBuilder::addItem(std::uint64_t folderId, const Item& item) {
                 Bytes b = encode::u64BigEndian(a);
                 keys.insert(keys.end(), b.begin(), b.end());
             }
-            r.set(static_cast<std::size_t>(t.columnIndex("N67b3")), keys, Placement::Inline);
+            r.set(static_cast<std::size_t>(t.columnIndex("N67b3")), keys, Placement::kInline);
         }
         if (!item.recipients.empty()) {
             r.set(static_cast<std::size_t>(t.columnIndex("N67b4")), addressBlob(item.recipients),
-                  Placement::Inline);
+                  Placement::kInline);
         }
         for (const auto& [column, value] : item.properties) {
             int c = t.columnIndex(column);
@@ -347,18 +348,18 @@ std::uint64_t StoreBuilder::addItem(std::uint64_t folderId, const Item& item) {
         }
         if (item.plainBody) {
             r.set(static_cast<std::size_t>(t.columnIndex("S1000")), encode::utf16(*item.plainBody),
-                  Placement::Separated);
+                  Placement::kSeparated);
         }
         if (item.rawCompressedRtf) {
             r.set(static_cast<std::size_t>(t.columnIndex("N1009")), *item.rawCompressedRtf,
-                  Placement::Separated);
+                  Placement::kSeparated);
         } else if (item.rtfBody) {
             r.set(static_cast<std::size_t>(t.columnIndex("N1009")), compressRtf(*item.rtfBody),
-                  Placement::Separated);
+                  Placement::kSeparated);
         }
         if (item.htmlBody) {
             r.set(static_cast<std::size_t>(t.columnIndex("N1013")),
-                  Bytes(item.htmlBody->begin(), item.htmlBody->end()), Placement::Separated);
+                  Bytes(item.htmlBody->begin(), item.htmlBody->end()), Placement::kSeparated);
         }
         t.append(r);
     }
@@ -374,7 +375,7 @@ std::uint64_t StoreBuilder::addItem(std::uint64_t folderId, const Item& item) {
         Impl::setText(r, t, "S1a", item.messageClass);
         Impl::setText(r, t, "S42", item.senderName);
         if (item.sender) {
-            r.set(6, addressBlob({*item.sender}), Placement::Inline);
+            r.set(6, addressBlob({*item.sender}), Placement::kInline);
         }
         Impl::setText(r, t, "S3d", item.subjectPrefix);
         Impl::setText(r, t, "Se1d", item.subject);
@@ -388,7 +389,7 @@ std::uint64_t StoreBuilder::addItem(std::uint64_t folderId, const Item& item) {
         }
         r.set(11, encode::boolean(!item.attachments.empty()));
         if (item.plainBody) {
-            r.set(12, encode::utf16(truncated(*item.plainBody, 120)), Placement::Inline);
+            r.set(12, encode::utf16(truncated(*item.plainBody, 120)), Placement::kInline);
         }
         Impl::setText(r, t, "S80fd", item.appointmentText);
         for (const auto& [column, value] : item.properties) {
@@ -417,7 +418,7 @@ std::uint64_t StoreBuilder::addItem(std::uint64_t folderId, const Item& item) {
             r.set(37, encode::utf16(truncated(a.fileName, 12)));
             r.set(38, u32be(1));
             if (!a.content.empty()) {
-                r.set(kFolderAttachmentDataPosition, a.content, Placement::Separated);
+                r.set(kFolderAttachmentDataPosition, a.content, Placement::kSeparated);
             }
             r.set(40, u32be(static_cast<std::uint32_t>(a.content.size())));
             r.set(41, encode::utf16(u"application/octet-stream"));
