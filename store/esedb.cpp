@@ -20,19 +20,15 @@ struct TableContext {
     std::uint32_t tableId = 0;
     std::shared_ptr<libesedb_table_t> libesedbTable;
 
-    // The records as our own reader finds them; walked on first need. Null when the reader
-    // does not read this table.
+    // The records as our own reader finds them, walked once per opening of the file. Null when
+    // the reader does not read this table.
     std::once_flag walked;
     std::shared_ptr<TableRecords> records;
 
     TableRecords* Records() {
         std::call_once(walked, [this] {
-            if (!trees) {
-                return;
-            }
-            const TableLayout* layout = trees->Layout(tableId);
-            if (layout != nullptr && !layout->templated && !layout->columns.empty()) {
-                records = std::make_shared<TableRecords>(trees->pages(), *layout);
+            if (trees) {
+                records = trees->Records(tableId);
             }
         });
         return records.get();

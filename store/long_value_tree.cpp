@@ -32,6 +32,19 @@ const TableLayout* LongValueTrees::Layout(std::uint32_t objectId) {
     return catalogue_ ? catalogue_->Table(objectId) : nullptr;
 }
 
+std::shared_ptr<TableRecords> LongValueTrees::Records(std::uint32_t tableObjectId) {
+    const TableLayout* layout = Layout(tableObjectId);
+    if (layout == nullptr || layout->templated || layout->columns.empty()) {
+        return nullptr;
+    }
+    std::lock_guard lock(mutex_);
+    std::shared_ptr<TableRecords>& records = records_[tableObjectId];
+    if (!records) {
+        records = std::make_shared<TableRecords>(pages_, *layout);
+    }
+    return records;
+}
+
 std::optional<LongValueTrees::LostPage> LongValueTrees::LostRecordPage(
     std::uint32_t tableObjectId) {
     const TableLayout* table = Layout(tableObjectId);

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -54,6 +55,9 @@ class LongValueTrees {
     // does not hold it.
     const TableLayout* Layout(std::uint32_t tableObjectId);
     const std::shared_ptr<const PageFile>& pages() const { return pages_; }
+    // The table's records as our own reader walks them, walked once per opening of the file
+    // and shared by every table object of it; nullptr when the reader does not read the table.
+    std::shared_ptr<TableRecords> Records(std::uint32_t tableObjectId);
 
   private:
     explicit LongValueTrees(std::shared_ptr<const PageFile> pages) : pages_(std::move(pages)) {}
@@ -62,6 +66,7 @@ class LongValueTrees {
     std::mutex mutex_;
     bool catalogueRead_ = false;
     std::optional<Catalogue> catalogue_;
+    std::map<std::uint32_t, std::shared_ptr<TableRecords>> records_;
 };
 
 }  // namespace ese::detail
