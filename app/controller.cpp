@@ -390,8 +390,10 @@ void Controller::Preview(const std::vector<std::u16string>& row) {
             f_.SetLabel(Label::kAttachments, detail.attachmentNames.value_or(u""));
             path /= detail.bodyKind == content::kKindText ? "txtbody.txt" : "txtbody.html";
             std::vector<std::u16string_view> parts;
+            // The body of the item's kind: an item with both a plain-text and an HTML body
+            // shows the one its kind names, never the two run together.
             for (const content::BodyPartEntry& part : content_.bodyParts) {
-                if (part.messageKey == id) {
+                if (part.messageKey == id && part.kind == detail.bodyKind) {
                     parts.push_back(part.text);
                 }
             }
@@ -467,6 +469,7 @@ msgexport::SaveReport Controller::RunSave(
     request.destinationRoot = destinationRoot;
     request.workFolder = paths_.workFolder;
     request.exportList = exportList_;
+    request.mailFormat = mailFormat_;
     msgexport::SaveReport report = msgexport::RunSave(session_, request, &ui_, factory_);
     if (!Abandoned()) {
         f_.SetProgress(0);

@@ -164,6 +164,10 @@ class Controller {
     void Wait();
     bool Busy() const { return scanning_ || listing_ || saving_; }
 
+    // How saves write mail: .msg files (the default) or .eml files.
+    void setMailFormat(msgexport::MailFormat format) { mailFormat_ = format; }
+    msgexport::MailFormat mailFormat() const { return mailFormat_; }
+
     const std::filesystem::path& databasePath() const { return databasePath_; }
     void setDatabasePath(std::filesystem::path path) { databasePath_ = std::move(path); }
     store::StoreSession& session() { return session_; }
@@ -262,6 +266,7 @@ class Controller {
     std::atomic<bool> scanning_{false};
     std::atomic<bool> listing_{false};
     std::atomic<bool> saving_{false};
+    std::atomic<msgexport::MailFormat> mailFormat_{msgexport::MailFormat::kMsg};
 };
 
 }  // namespace app

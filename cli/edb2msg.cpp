@@ -32,6 +32,10 @@ std::u16string U16(std::string_view text) {
 json OrNull(const std::optional<std::u16string>& text) {
     return text ? json(U8(*text)) : json(nullptr);
 }
+// An empty label stands for a value the item does not have.
+json NonEmptyOrNull(const std::optional<std::u16string>& text) {
+    return text && !text->empty() ? json(U8(*text)) : json(nullptr);
+}
 
 // Bad usage and stores that cannot be opened.
 struct UsageError : std::runtime_error {
@@ -450,7 +454,7 @@ int Show(const fs::path& storePath, const std::string& folderSpec, const std::st
                 {"to", OrNull(label(app::Label::kTo))},
                 {"subject", OrNull(label(app::Label::kSubject))},
                 {"date", OrNull(label(app::Label::kDate))},
-                {"attachments", OrNull(label(app::Label::kAttachments))},
+                {"attachments", NonEmptyOrNull(label(app::Label::kAttachments))},
                 {"bodyKind", nullptr},
                 {"body", nullptr},
                 {"page", nullptr}};
@@ -459,7 +463,7 @@ int Show(const fs::path& storePath, const std::string& folderSpec, const std::st
         if (d.messageId == id) {
             std::u16string body;
             for (const content::BodyPartEntry& p : content.bodyParts) {
-                if (p.messageKey == id) {
+                if (p.messageKey == id && p.kind == d.bodyKind) {
                     body += p.text;
                 }
             }
@@ -486,8 +490,9 @@ int Show(const fs::path& storePath, const std::string& folderSpec, const std::st
 
 int Export(const fs::path& storePath, const fs::path& outDir,
            const std::vector<std::string>& mailboxes, const std::vector<std::string>& folders,
-           bool asJson) {
+           msgexport::MailFormat format, bool asJson) {
     Session s(storePath);
+    s.controller().setMailFormat(format);
     // Check exactly the chosen mailboxes (all when none is named).
     if (!mailboxes.empty() || !folders.empty()) {
         s.front().checked.clear();
@@ -575,7 +580,8 @@ int Export(const fs::path& storePath, const fs::path& outDir,
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App cli{"Reads an Exchange mailbox store (.edb) and saves its mail as .msg files."};
+    CLI::App cli{
+        "Reads an Exchange mailbox store (.edb) and saves its mail as .msg or .eml files."};
     cli.require_subcommand(1);
     cli.set_help_all_flag("--help-all", "Help on every command");
     std::string store;
@@ -601,10 +607,15 @@ int main(int argc, char** argv) {
     show->add_option("FOLDER", folder, "MAILBOX/FOLDER")->required();
     show->add_option("SEQ", sequence, "The item's S.No in the folder's list")->required();
     CLI::App* exp = withStore(cli.add_subcommand(
-        "export", "Saves mail as .msg files and contacts as .html pages, one folder per folder"));
+        "export",
+        "Saves mail as .msg or .eml files and contacts as .html pages, one folder per folder"));
     exp->add_option("--out", out, "The folder to save into")->required();
     exp->add_option("--mailbox", mailboxes, "Only this mailbox (repeatable; default: all)");
     exp->add_option("--folder", folders, "Only this MAILBOX/FOLDER (repeatable)");
+    msgexport::MailFormat format = msgexport::MailFormat::kMsg;
+    exp->add_option("--format", format, "How mail is saved: msg (Outlook) or eml (MIME)")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, msgexport::MailFormat>{
+            {"msg", msgexport::MailFormat::kMsg}, {"eml", msgexport::MailFormat::kEml}}));
 
     try {
         cli.parse(argc, argv);
@@ -626,7 +637,7 @@ int main(int argc, char** argv) {
         if (show->parsed()) {
             return Show(store, folder, sequence, asJson);
         }
-        return Export(store, out, mailboxes, folders, asJson);
+        return Export(store, out, mailboxes, folders, format, asJson);
     } catch (const UsageError& e) {
         std::cerr << "edb2msg: " << e.what() << "\n";
         return 2;

@@ -269,18 +269,27 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         entry.bodyKind = bodyKind.empty() ? kKindEmpty : bodyKind;
         if (recipientData) {
             try {
-                entry.recipients = store::ResolveRecipientAddresses(*recipientData);
+                entry.recipientList = store::ResolveRecipients(*recipientData);
+                std::u16string addresses;
+                for (const store::NamedAddress& recipient : entry.recipientList) {
+                    addresses += recipient.address;
+                    addresses += u",";
+                }
+                entry.recipients = std::move(addresses);
             } catch (const std::exception&) {
                 entry.recipients.reset();
+                entry.recipientList.clear();
             }
         }
         if (attachmentKeys) {
+            // The names stay as the store holds them; only the work file's name is made safe.
             std::u16string names;
             for (std::size_t position : session.model.AttachmentsNamedIn(*attachmentKeys)) {
                 const store::AttachmentEntry& attachment = session.model.attachments[position];
                 SaveAttachmentContent(session, attachment, workFolder_, attachmentTable_);
-                names += SafeWorkFileName(attachment.name);
+                names += attachment.name;
                 names += u";";
+                entry.attachments.push_back(attachment.name);
             }
             entry.attachmentNames = std::move(names);
         }
@@ -288,6 +297,9 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         entry.from = item.from;
         entry.subject = item.subject;
         entry.date = item.date;
+        if (!item.internetMessageId.empty()) {
+            entry.internetMessageId = item.internetMessageId;
+        }
         mailDetails.push_back(std::move(entry));
     } else if (contactFolder) {
         std::u16string page = RenderContactPage(captured);

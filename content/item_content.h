@@ -11,6 +11,7 @@
 
 #include "content/body_extraction.h"
 #include "platform/crt_random.h"
+#include "store/address.h"
 #include "store/session.h"
 
 namespace content {
@@ -21,13 +22,19 @@ using Text = std::optional<std::u16string>;
 struct MailDetailEntry {
     Text messageId;
     std::u16string_view bodyKind;  // kKindText, kKindHtml or kKindEmpty
-    Text recipients;               // the "To" line
-    // Each attachment's file name in the work folder followed by ";"; absent when the item
-    // names no attachment keys.
+    Text recipients;               // the "To" line: each address followed by ","
+    // The same recipients with the display names the store gives them (empty when none).
+    std::vector<store::NamedAddress> recipientList;
+    // Each attachment's name as the store holds it followed by ";" (the preview's line);
+    // absent when the item names no attachment keys.
     Text attachmentNames;
+    // The same attachments' names as the store holds them, one each; the content of each lies
+    // in the work folder under SafeWorkFileName(name).
+    std::vector<std::u16string> attachments;
     std::u16string from;
     std::u16string subject;
     std::u16string date;
+    Text internetMessageId;  // "S1035", e.g. "<1a2b@example.com>"
 };
 
 // The rows of a contact page, in page order.

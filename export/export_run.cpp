@@ -8,9 +8,11 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "content/work_files.h"
 #include "export/compose.h"
+#include "export/eml_writer.h"
 #include "platform/codepage.h"
 #include "platform/crt_random.h"
 #include "store/messages.h"
@@ -169,6 +171,25 @@ bool MessageExporter::SetUp() {
     return true;
 }
 
+std::filesystem::path MessageExporter::FreeFileName(content::ItemContent& content,
+                                                    const content::MailDetailEntry& entry,
+                                                    std::u16string_view extension) {
+    // Never over an existing file: a name that is taken draws the next number.
+    const std::u16string base = entry.subject.empty() ? u"Unknown <Unknown>" : entry.subject;
+    constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
+    std::error_code ec;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        std::filesystem::path path =
+            destination_ / content::SavedFileName(base, content.random().next(), extension);
+        // A link counts as taken, whether or not it leads anywhere.
+        if (std::filesystem::symlink_status(path, ec).type() ==
+            std::filesystem::file_type::not_found) {
+            return path;
+        }
+    }
+    return {};
+}
+
 void MessageExporter::SaveEntry(content::ItemContent& content,
                                 const content::MailDetailEntry& entry) {
     const std::u16string id = entry.messageId.value_or(u"");
@@ -178,32 +199,33 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
     }
     std::filesystem::path path;
     try {
-        const Variant kind = Variant::Int(0);
-        message_ = Call(*items_.get(), member::kAddItem, InvokeKind::kMethod,
-                        std::span<const Variant>(&kind, 1));
-        ComposeMessage(*message_.get(), entry, content.bodyParts, content.workFolder());
-
-        // Never over an existing file: a name that is taken draws the next number.
-        const std::u16string base = entry.subject.empty() ? u"Unknown <Unknown>" : entry.subject;
-        constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
-        std::u16string name;
-        std::error_code ec;
-        for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-            name = content::SavedFileName(base, content.random().next(), u".msg");
-            path = destination_ / name;
-            if (!std::filesystem::exists(path, ec) && !ec) {
-                break;
+        if (format_ == MailFormat::kEml) {
+            const emlfile::EmlMessage message =
+                ComposeEmlMessage(entry, content.bodyParts, content.workFolder());
+            path = FreeFileName(content, entry, u".eml");
+            if (path.empty()) {
+                skipped.push_back({id, "no free file name in " + destination_.string()});
+                return;
             }
-            path.clear();
+            host_->SetStatus(statusText_ + u"\\ " + path.filename().u16string() + u"]");
+            if (auto saved = emlfile::WriteEmlFile(message, path); !saved) {
+                throw std::runtime_error(saved.error());
+            }
+        } else {
+            const Variant kind = Variant::Int(0);
+            message_ = Call(*items_.get(), member::kAddItem, InvokeKind::kMethod,
+                            std::span<const Variant>(&kind, 1));
+            ComposeMessage(*message_.get(), entry, content.bodyParts, content.workFolder());
+            path = FreeFileName(content, entry, u".msg");
+            if (path.empty()) {
+                skipped.push_back({id, "no free file name in " + destination_.string()});
+                return;
+            }
+            host_->SetStatus(statusText_ + u"\\ " + path.filename().u16string() + u"]");
+            const std::array<Variant, 2> args = {Variant::String(path.u16string()),
+                                                 Variant::Int(msgfile::kSaveAsMsg)};
+            message_->Invoke(member::kSaveAs, InvokeKind::kMethod, args);
         }
-        if (path.empty()) {
-            skipped.push_back({id, "no free file name in " + destination_.string()});
-            return;
-        }
-        host_->SetStatus(statusText_ + u"\\ " + name + u"]");
-        const std::array<Variant, 2> args = {Variant::String(path.u16string()),
-                                             Variant::Int(msgfile::kSaveAsMsg)};
-        message_->Invoke(member::kSaveAs, InvokeKind::kMethod, args);
         ++mailsWritten;
         written.push_back(path);
     } catch (const std::exception& e) {
@@ -226,7 +248,8 @@ int MessageExporter::ExportPendingItems(store::StoreSession& session,
         skipped.push_back({session.state.currentItem.messageId, std::move(reason)});
     }
     setUpError_.clear();
-    if (SetUp()) {
+    // Internet mail files need no component.
+    if (format_ == MailFormat::kEml || SetUp()) {
         while (!content.mailDetails.empty()) {
             SaveEntry(content, content.mailDetails.front());
             content.mailDetails.erase(content.mailDetails.begin());
@@ -301,6 +324,7 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
     SaveReport report;
     content::ItemContent itemContent(request.workFolder);
     MessageExporter exporter(*session.host, ui, std::move(factory));
+    exporter.setMailFormat(request.mailFormat);
     itemContent.setMailSaver(&exporter);
     DiscardedRows rows;
     SessionSwap swap(session, &itemContent, &rows);

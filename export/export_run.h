@@ -33,14 +33,23 @@ inline constexpr std::u16string_view kNoAccountMessage =
     u"Please Configure at least 1 POP3 account in your MS Outlook.\r\n"
     u"And then try to Convert OST to EML.";
 
+// How a mail item is saved: an Outlook message file through the message-file component, or
+// an Internet mail file (MIME) through the .eml writer.
+enum class MailFormat {
+    kMsg,
+    kEml,
+};
+
 // Saves the mail details read so far as message files in the destination folder. Every call
-// sets the component up, handles every entry and releases the component again.
+// sets the component up (for .msg files), handles every entry and releases the component
+// again.
 class MessageExporter final : public content::MailSaver {
   public:
     MessageExporter(store::ScanHost& host, ExportUi* ui,
                     ComponentFactory factory = dispatch::CreateObject);
 
     void setDestination(std::filesystem::path folder) { destination_ = std::move(folder); }
+    void setMailFormat(MailFormat format) { format_ = format; }
     // The text shown in front of each file name on the status line.
     void setStatusText(std::u16string text) { statusText_ = std::move(text); }
 
@@ -59,12 +68,18 @@ class MessageExporter final : public content::MailSaver {
     // collection. False when the component cannot be used for this call.
     bool SetUp();
     void SaveEntry(content::ItemContent& content, const content::MailDetailEntry& entry);
+    // A name of the subject and the next number with the extension that no file in the
+    // destination has; empty when none is free.
+    std::filesystem::path FreeFileName(content::ItemContent& content,
+                                       const content::MailDetailEntry& entry,
+                                       std::u16string_view extension);
 
     store::ScanHost* host_;
     ExportUi* ui_;
     ComponentFactory factory_;
     std::filesystem::path destination_;
     std::u16string statusText_;
+    MailFormat format_ = MailFormat::kMsg;
     std::string setUpError_;
     bool loggedOnOnce_ = false;
     dispatch::DispatchHolder root_;
@@ -131,6 +146,7 @@ struct SaveRequest {
     std::filesystem::path destinationRoot;
     std::filesystem::path workFolder;
     ExportList exportList;
+    MailFormat mailFormat = MailFormat::kMsg;
 };
 
 // Saves every folder of the export list into destinationRoot/mailbox/folder. The session's

@@ -147,10 +147,13 @@ class AttachmentCollection : public DispatchObject {
         RequireKind(dispid, kind, InvokeKind::kMethod);
         RequireCount(dispid, args, 1, 4);
         const auto& source = Typed(dispid, args, 0, VarType::kBStr, "a path (string)");
-        for (std::size_t i = 1; i < args.size(); ++i) {
+        for (std::size_t i = 1; i < args.size() && i < 3; ++i) {
             if (!IsMissing(args[i]))
                 Fail(dispid, "argument " + std::to_string(i + 1) + " must be left out");
         }
+        const bool named = args.size() == 4 && !IsMissing(args[3]);
+        if (named)
+            Typed(dispid, args, 3, VarType::kBStr, "a display name (string) or left out");
         if (state_->attachments.size() >= kMaxAttachments)
             Fail(dispid,
                  "the message already has " + std::to_string(kMaxAttachments) + " attachments");
@@ -159,6 +162,8 @@ class AttachmentCollection : public DispatchObject {
         attachment.fileName = platform::Utf8ToUtf16(path.filename().string());
         if (attachment.fileName.empty())
             Fail(dispid, "\"" + path.string() + "\" names no file");
+        if (named && !args[3].str.empty())
+            attachment.fileName = args[3].str;
         try {
             attachment.data = ReadWholeFile(path);
         } catch (const std::bad_alloc&) {

@@ -19,8 +19,10 @@
 //                     26 put    HTML body
 //                     12 put    I4 body format: 0 plain text, 2 HTML
 //                     72 method path, I4 3 (or nothing): writes the .msg file
-// attachment coll.:   101 method path, then up to three missing arguments: reads the file now
-//                               and adds it; returns an attachment object (answers no member)
+// attachment coll.:   101 method path, then up to three arguments: two missing, then a display
+//                               name or missing: reads the file now and adds it under the
+//                               display name (the file's own name when missing or empty);
+//                               returns an attachment object (answers no member)
 //
 // Any other member, a wrong kind of call, a wrong number or type of arguments or a failed
 // operation raises dispatch::DispatchError.

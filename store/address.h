@@ -1,11 +1,13 @@
 // Sender and recipient addresses out of the binary columns that mix display names, address
-// types and addresses. The bytes are made printable and addresses picked out with POSIX
-// extended regular expressions, matched in time linear in the text.
+// types and addresses. The bytes are decoded into an address text (printable ASCII and the
+// store's single-byte letters) and addresses picked out with POSIX extended regular
+// expressions on single bytes, matched in time linear in the text.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace store {
 
@@ -23,6 +25,16 @@ enum class AddressPattern {
 // others are dropped. Empty or odd-length input gives the empty text.
 std::u16string HexToPrintableText(std::u16string_view hex);
 
+// Hex digit pairs to the text names and addresses are read from: like HexToPrintableText,
+// and a byte above 127 that is a letter in Windows-1252, the code page the store writes these
+// names in ("\xfc" is "ü"), stays as that letter when no control byte (below 32, 127, or one
+// of the five bytes Windows-1252 leaves unassigned) follows it before the next NUL: the binary
+// fields the store puts before each name end in control bytes, and the name follows them.
+// The patterns are matched on single bytes with every such letter standing in as a word
+// character, so a name keeps all of its letters ("Jürgen Müller", never "Jrgen Mller") and
+// matches where its ASCII spelling would.
+std::u16string HexToAddressText(std::u16string_view hex);
+
 // The first match of the pattern in a single-byte text, or nothing: the leftmost match and
 // the longest from there, as POSIX has it. The text ends at its first NUL.
 std::optional<std::string> MatchPattern(std::string_view text,
@@ -31,8 +43,19 @@ std::optional<std::string> MatchPattern(std::string_view text,
 // The pattern as a POSIX extended regular expression (\w for [0-9A-Za-z_]).
 const char* AddressPatternText(AddressPattern pattern);
 
-// The sender text ("Name<address>", an address, or the printable text as it is).
+// The sender text ("Name<address>", an address, or the address text as it is).
 std::u16string ResolveSenderAddress(std::u16string_view hex);
+
+// One recipient: its display name (empty when the store gives none) and its address.
+struct NamedAddress {
+    std::u16string name;
+    std::u16string address;
+};
+
+// Every address found, once each, in the order found, with the name that the store puts
+// before it: the text between the previous address and a "<" (the store's " SMTP") right
+// before this one.
+std::vector<NamedAddress> ResolveRecipients(std::u16string_view hex);
 
 // Every address found, each followed by a comma.
 std::u16string ResolveRecipientAddresses(std::u16string_view hex);

@@ -33,13 +33,14 @@ enum Kept : std::size_t {
     kMobilePhone,
     kPostalAddress,
     kEmailAddress,
+    kInternetMessageId,
     kKeptCount,
     kNotKept = kKeptCount,
 };
 
 constexpr std::array<std::u16string_view, kKeptCount> kKeptNames = {
-    u"N67b0", u"S42",   u"N67be", u"S3d",   u"Se1d",  u"S1a",   u"T39",   u"Te06",
-    u"Be1b",  u"S1000", u"S80fd", u"S3a09", u"S3a08", u"S3a1c", u"S3a15", u"S81b0"};
+    u"N67b0", u"S42",   u"N67be", u"S3d",   u"Se1d",  u"S1a",   u"T39",   u"Te06", u"Be1b",
+    u"S1000", u"S80fd", u"S3a09", u"S3a08", u"S3a1c", u"S3a15", u"S81b0", u"S1035"};
 
 std::size_t KeptSlot(std::u16string_view name) {
     for (std::size_t i = 0; i < kKeptNames.size(); ++i) {
@@ -302,10 +303,10 @@ int ReadItemRecord(StoreSession& session, const ese::Record* record) {
     const std::u16string& folderClass = session.state.currentFolderClass;
     const std::u16string messageClass = kept[kMessageClass].value_or(u"");
     if (folderClass == u"Folder" || folderClass.empty()) {
-        session.model.items.push_back({session.state.sequence, kept[kMessageId].value_or(u""),
-                                       Or(from, u"Unknown"), Or(subject, u"Unknown"),
-                                       Or(kept[kDate], u"Unknown"),
-                                       kept[kHasAttachment].value_or(u"")});
+        session.model.items.push_back(
+            {session.state.sequence, kept[kMessageId].value_or(u""), Or(from, u"Unknown"),
+             Or(subject, u"Unknown"), Or(kept[kDate], u"Unknown"),
+             kept[kHasAttachment].value_or(u""), kept[kInternetMessageId].value_or(u"")});
     } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
         session.model.contacts.push_back({kept[kMessageId].value_or(u""), messageClass});
     }
@@ -351,6 +352,7 @@ int LoadFolderItems(StoreSession& session) {
             current.from = item.from;
             current.subject = item.subject;
             current.date = item.date;
+            current.internetMessageId = item.internetMessageId;
             for (std::size_t position : session.model.MessagesWithId(item.messageId)) {
                 if (!session.KeepGoing()) {
                     return kFailed;

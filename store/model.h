@@ -49,6 +49,7 @@ struct ItemEntry {
     std::u16string subject;
     std::u16string date;
     std::u16string hasAttachment;
+    std::u16string internetMessageId;  // "S1035"; empty when the record has none
 };
 
 struct ContactEntry {
@@ -109,6 +110,7 @@ struct CurrentItem {
     std::u16string subject;
     std::u16string date;
     std::u16string messageId;
+    std::u16string internetMessageId;
 };
 
 struct ScanState {

@@ -31,6 +31,7 @@ inline constexpr int kIdFromValue = 1020;
 inline constexpr int kIdSubjectValue = 1021;
 inline constexpr int kIdStop = 1022;
 inline constexpr int kIdStatusLine = 1025;
+inline constexpr int kIdMailFormat = 1026;
 
 // Menu commands.
 inline constexpr int kCmdSelectFile = 32771;
@@ -70,11 +71,11 @@ inline constexpr std::array<TemplateControl, 23> kMainTemplate = {{
     {kIdNone, ControlKind::kBitmap, u"", {1, 0, 395, 63}, 132},
     {kIdRightBanner, ControlKind::kBitmap, u"", {396, 0, 195, 63}, 133},
     {kIdNone, ControlKind::kLabel, u"Select Exchange Database File : ", {5, 70, 111, 14}, 0},
-    {kIdPathBox, ControlKind::kEdit, u"", {121, 68, 211, 18}, 0},
-    {kIdBrowse, ControlKind::kButton, u"Browse", {345, 67, 61, 19}, 0},
-    {kIdScanFile, ControlKind::kButton, u"Scan File", {409, 67, 58, 19}, 0},
-    {kIdStop, ControlKind::kButton, u"Stop", {470, 67, 58, 19}, 0},
-    {kIdSave, ControlKind::kButton, u"Save", {531, 67, 53, 19}, 0},
+    {kIdPathBox, ControlKind::kEdit, u"", {121, 68, 155, 18}, 0},
+    {kIdBrowse, ControlKind::kButton, u"Browse", {289, 67, 61, 19}, 0},
+    {kIdScanFile, ControlKind::kButton, u"Scan File", {353, 67, 58, 19}, 0},
+    {kIdStop, ControlKind::kButton, u"Stop", {414, 67, 58, 19}, 0},
+    {kIdSave, ControlKind::kButton, u"Save", {475, 67, 53, 19}, 0},
     {kIdFolderTree, ControlKind::kTree, u"", {2, 89, 155, 266}, 0},
     {kIdItemList, ControlKind::kList, u"", {160, 89, 428, 101}, 0},
     {kIdNone, ControlKind::kLabel, u"From:", {162, 193, 26, 9}, 0},
@@ -92,6 +93,9 @@ inline constexpr std::array<TemplateControl, 23> kMainTemplate = {{
     {kIdStatusLine, ControlKind::kTransparentLabel, u"", {312, 342, 273, 13}, 0},
 }};
 
+// The choice beside Save of how mail is saved: ".msg" (first) or ".eml".
+inline constexpr DialogRect kMailFormatRect{531, 67, 53, 19};
+
 struct TemplateAnchor {
     int id;
     std::uint32_t flags;
@@ -99,7 +103,7 @@ struct TemplateAnchor {
 
 // The anchored controls, in the order they are entered; all others keep their place (the
 // preview pane is placed by the window itself).
-inline constexpr std::array<TemplateAnchor, 13> kMainAnchors = {{
+inline constexpr std::array<TemplateAnchor, 14> kMainAnchors = {{
     {kIdItemList, 0xD0},
     {kIdRightBanner, 0xD0},
     {kIdFolderTree, 0x70},
@@ -110,6 +114,7 @@ inline constexpr std::array<TemplateAnchor, 13> kMainAnchors = {{
     {kIdScanFile, 0x90},
     {kIdSave, 0x90},
     {kIdStop, 0x90},
+    {kIdMailFormat, 0x90},
     {kIdToLabel, 0xD0},
     {kIdDateLabel, 0xD0},
     {kIdToValue, 0xD0},

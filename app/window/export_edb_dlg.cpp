@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -356,6 +357,18 @@ void CExportEdbDlg::CreateControls() {
         }
         templateWidgets_.push_back(widget);
     }
+    mailFormat_ = new QComboBox(client_);
+    mailFormat_->addItems({QStringLiteral(".msg"), QStringLiteral(".eml")});
+    mailFormat_->setToolTip(
+        QStringLiteral("Save writes mail as Outlook .msg or as MIME .eml files"));
+    mailFormat_->setGeometry(ToQRect(MapDialogRect(kMailFormatRect, metrics_)));
+    mailFormat_->setObjectName(QStringLiteral("control%1").arg(kIdMailFormat));
+    controls_[kIdMailFormat] = mailFormat_;
+    connect(mailFormat_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (commands_ != nullptr) {
+            commands_->OnMailFormatChosen(index == 1);
+        }
+    });
 }
 
 void CExportEdbDlg::CreateStatusBar() {

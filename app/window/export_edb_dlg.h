@@ -32,6 +32,7 @@
 #include "platform/work_folder.h"
 
 class QAction;
+class QComboBox;
 class QLineEdit;
 class QMenuBar;
 class QProgressBar;
@@ -80,6 +81,8 @@ class DialogCommands {
     virtual void OnStop() {}
     // The Save button and File > Save.
     virtual void OnSave() {}
+    // The choice beside Save: mail as .eml files (true) or .msg files (false).
+    virtual void OnMailFormatChosen(bool /*eml*/) {}
     // The left button went down on a tree item: list that item's folder.
     virtual void OnFolderItemPressed(TreeHandle /*item*/) {}
     // A click on a tree item that the tree handled itself.
@@ -262,6 +265,7 @@ class CExportEdbDlg : public QWidget {
     QPushButton* scanFile_ = nullptr;
     QPushButton* stop_ = nullptr;
     QPushButton* save_ = nullptr;
+    QComboBox* mailFormat_ = nullptr;
     std::map<int, CTransparentStatic*> valueLabels_;
     std::map<int, QWidget*> controls_;
     std::vector<QWidget*> templateWidgets_;

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "export/export_run.h"
 #include "platform/codepage.h"
 
 namespace app {
@@ -138,6 +139,10 @@ void WindowFrontEnd::OnSave() {
     }
     saveFolder_ = *folder;
     controller_->StartSave(*folder);
+}
+
+void WindowFrontEnd::OnMailFormatChosen(bool eml) {
+    controller_->setMailFormat(eml ? msgexport::MailFormat::kEml : msgexport::MailFormat::kMsg);
 }
 
 void WindowFrontEnd::OnFolderItemPressed(TreeHandle item) {

@@ -63,6 +63,7 @@ class WindowFrontEnd final : public FrontEnd, public DialogCommands {
     void OnScanFile() override;
     void OnStop() override;
     void OnSave() override;
+    void OnMailFormatChosen(bool eml) override;
     void OnFolderItemPressed(TreeHandle item) override;
     void OnTreeClicked() override;
     void OnItemListClicked() override;

@@ -8,6 +8,7 @@
 
 #include <QAbstractItemModel>
 #include <QAction>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -478,6 +479,18 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     EXPECT_EQ(CountFiles(second, ".html"), 1);
     EXPECT_FALSE(fs::exists(second / "Alice Martin"));
     EXPECT_EQ(CountFiles(out, ".msg"), 24);
+
+    // ".eml" beside Save: the same mails as MIME messages.
+    auto* format = qobject_cast<QComboBox*>(window->Control(app::kIdMailFormat));
+    ASSERT_NE(format, nullptr);
+    format->setCurrentIndex(1);
+    const fs::path third = temp.path() / "third";
+    dialogs.chosenFolder = third;
+    Click(app::kIdSave);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(CountFiles(third, ".eml"), 8);
+    EXPECT_EQ(CountFiles(third, ".msg"), 0);
+    EXPECT_EQ(CountFiles(third, ".html"), 1);
 }
 
 TEST_F(SessionTest, StopAnsweredNoLetsTheScanFinish) {

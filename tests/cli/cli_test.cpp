@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -107,6 +109,17 @@ TEST(Cli, ShowGivesTheBodyOfEachKind) {
     const json html = ToolJson({"show", kSample.string(), inbox, "2"});
     EXPECT_EQ(html["bodyKind"], "html");
     EXPECT_NE(html["body"].get<std::string>().find('<'), std::string::npos);
+    EXPECT_TRUE(html["attachments"].is_null()) << "a mail without attachments has none";
+
+    // A name's letters above ASCII survive in the sender's address part too.
+    const json german = ToolJson({"show", kSample.string(), inbox, "3"});
+    EXPECT_EQ(german["from"],
+              "J\u00fcrgen M\u00fcller;J\u00fcrgen M\u00fcller<juergen.mueller@fabrikam.de>");
+
+    // A mail with a plain-text and an HTML body shows the body of its kind alone.
+    const json both = ToolJson({"show", kSample.string(), inbox, "6"});
+    EXPECT_EQ(both["bodyKind"], "html");
+    EXPECT_EQ(both["body"], "<html><body><p>Weekly report attached.</p></body></html>");
 
     const json rtf = ToolJson({"show", kSample.string(), inbox, "4"});
     EXPECT_EQ(rtf["bodyKind"], "txt") << "compressed RTF is shown as its text";
@@ -172,6 +185,129 @@ TEST(Cli, ExportWritesOneMessagePerMailAndOnePagePerContact) {
         after += e.path().extension() == ".msg";
     }
     EXPECT_EQ(after, 20);
+}
+
+// The text without carriage returns and without the line break that ends a single-part
+// message's last line.
+std::string Lines(std::string text) {
+    std::erase(text, '\r');
+    if (text.ends_with('\n')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+// Every mail of the sample store saved with --format eml and parsed by Python's email package:
+// headers (non-ASCII ones decoded), the date, both bodies of an item that has both, and every
+// attachment under its own name with its bytes. A second save adds files and replaces none.
+TEST(Cli, ExportAsEmlWritesOneMimeMessagePerMail) {
+    testing_support::TempDir dir;
+    const fs::path out = dir / "out";
+    const json report =
+        ToolJson({"export", kSample.string(), "--out", out.string(), "--format", "eml", "--folder",
+                  "Alice Martin/Inbox", "--folder", "Alice Martin/Sent Items", "--folder",
+                  "Alice Martin/Drafts", "--folder", "David Novak/Inbox"});
+    EXPECT_EQ(report["mails"], 19);
+    std::ifstream in(fs::path(EDB2MSG_SOURCE_DIR) / "samples" / "sample-store.json");
+    const json scenario = json::parse(in);
+    int checked = 0;
+    for (const json& mailbox : scenario["mailboxes"]) {
+        for (const json& folder : mailbox["folders"]) {
+            const fs::path saved =
+                out / mailbox["name"].get<std::string>() / folder["name"].get<std::string>();
+            if (!folder.contains("items") || !fs::exists(saved)) {
+                continue;
+            }
+            std::vector<fs::path> files;
+            for (const auto& e : fs::directory_iterator(saved)) {
+                EXPECT_EQ(e.path().extension(), ".eml") << e.path();
+                files.push_back(e.path());
+            }
+            EXPECT_EQ(files.size(), folder["items"].size()) << saved;
+            for (const json& item : folder["items"]) {
+                const std::string subject =
+                    item.value("subjectPrefix", "") + item.value("subject", "");
+                SCOPED_TRACE(subject);
+                std::string stem = subject;
+                for (char& c : stem) {
+                    if (std::string_view(":/\\*?<>|\"").find(c) != std::string_view::npos) {
+                        c = '-';
+                    }
+                }
+                fs::path file;
+                for (const fs::path& f : files) {
+                    const std::string name = f.filename().string();
+                    if (name.starts_with(stem) && name.size() > stem.size() &&
+                        std::isdigit(static_cast<unsigned char>(name[stem.size()]))) {
+                        file = f;
+                    }
+                }
+                ASSERT_FALSE(file.empty());
+                const msgtest::ReadBackEml mail = msgtest::ReadBackEmlFile(file);
+                EXPECT_EQ(mail.problems, std::vector<std::string>{});
+                EXPECT_EQ(mail.subject, subject);
+                const json& from = item["from"];
+                EXPECT_EQ(mail.from, from["name"].get<std::string>() + " <" +
+                                         from["address"].get<std::string>() + ">");
+                std::string to;
+                for (const json& r : item["to"]) {
+                    to += (to.empty() ? "" : ", ") + r["name"].get<std::string>() + " <" +
+                          r["address"].get<std::string>() + ">";
+                }
+                EXPECT_EQ(mail.to, to);
+                EXPECT_EQ(mail.dateUtc, item["date"]);
+                EXPECT_TRUE(mail.messageId.starts_with("<") &&
+                            mail.messageId.ends_with("@contoso.example>"))
+                    << mail.messageId;
+                const bool both = item.contains("body") && item.contains("html");
+                EXPECT_EQ(std::count(mail.parts.begin(), mail.parts.end(), "multipart/alternative"),
+                          both ? 1 : 0);
+                if (item.contains("html")) {
+                    ASSERT_TRUE(mail.htmlBody);
+                    EXPECT_EQ(Lines(*mail.htmlBody), item["html"].get<std::string>());
+                }
+                if (item.contains("body")) {
+                    ASSERT_TRUE(mail.textBody);
+                    EXPECT_EQ(Lines(*mail.textBody), Lines(item["body"]));
+                } else if (item.contains("rtf")) {
+                    ASSERT_TRUE(mail.textBody);
+                    EXPECT_FALSE(mail.textBody->empty());
+                    EXPECT_EQ(mail.textBody->find("\\rtf"), std::string::npos);
+                } else {
+                    EXPECT_FALSE(mail.textBody);
+                }
+                const json attachments = item.value("attachments", json::array());
+                ASSERT_EQ(mail.attachments.size(), attachments.size());
+                for (std::size_t i = 0; i < attachments.size(); ++i) {
+                    EXPECT_EQ(mail.attachments[i].name, attachments[i]["name"]);
+                    if (attachments[i].contains("text")) {
+                        EXPECT_EQ(mail.attachments[i].bytes, attachments[i]["text"]);
+                    } else {
+                        EXPECT_EQ(mail.attachments[i].bytes.size(), attachments[i]["size"]);
+                    }
+                }
+                ++checked;
+            }
+        }
+    }
+    EXPECT_EQ(checked, 19);
+
+    // Non-ASCII headers and names go encoded: the file itself is 7-bit (checked above), and the
+    // name of "Änderungen.txt" is an RFC 2231 parameter.
+    const fs::path inbox = out / "Alice Martin" / "Inbox";
+    for (const auto& e : fs::directory_iterator(inbox)) {
+        if (e.path().filename().string().starts_with("Contract draft v3")) {
+            std::ifstream eml(e.path(), std::ios::binary);
+            const std::string raw{std::istreambuf_iterator<char>(eml), {}};
+            EXPECT_NE(raw.find("filename*=UTF-8''%C3%84nderungen.txt"), std::string::npos);
+        }
+    }
+
+    const json again = ToolJson({"export", kSample.string(), "--out", out.string(), "--format",
+                                 "eml", "--folder", "Alice Martin/Inbox"});
+    EXPECT_EQ(again["mails"], 10);
+    EXPECT_EQ(std::distance(fs::directory_iterator(inbox), fs::directory_iterator()), 20);
+    EXPECT_EQ(Tool({"export", kSample.string(), "--out", out.string(), "--format", "pdf"}).code, 2);
 }
 
 TEST(Cli, WorkFilesNeverGoThroughLinksPlantedInTheTemporaryDirectory) {

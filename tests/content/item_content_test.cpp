@@ -241,7 +241,12 @@ TEST_F(ItemContentTest, RecipientsAndAttachmentNames) {
     const auto& first = content_.mailDetails[0];
     ASSERT_TRUE(first.recipients);
     EXPECT_NE(first.recipients->find(u"bob.roe@example.com"), std::u16string::npos);
-    EXPECT_EQ(first.attachmentNames, u"a.doc;b_.._c.pdf;");
+    ASSERT_EQ(first.recipientList.size(), 1u);
+    EXPECT_EQ(first.recipientList[0].name, u"Bob Roe");
+    EXPECT_EQ(first.recipientList[0].address, u"bob.roe@example.com");
+    // The names as the store holds them; only their work files have safe names.
+    EXPECT_EQ(first.attachmentNames, u"a.doc;b/../c.pdf;");
+    EXPECT_EQ(first.attachments, (std::vector<std::u16string>{u"a.doc", u"b/../c.pdf"}));
     EXPECT_EQ(first.subject, u"subject");
     EXPECT_FALSE(content_.mailDetails[1].attachmentNames);
     EXPECT_FALSE(content_.mailDetails[1].recipients);
@@ -306,12 +311,9 @@ TEST_F(ItemContentTest, AttachmentNamesFindTheSavedFiles) {
           AttachmentFolder({{hostile, "payload"}})});
     List(u"1-A", u"Folder");
     ASSERT_EQ(content_.mailDetails.size(), 1u);
-    const auto& names = content_.mailDetails[0].attachmentNames;
-    ASSERT_TRUE(names);
-    ASSERT_TRUE(names->ends_with(u";"));
-    const std::u16string first = names->substr(0, names->find(u';'));
-    EXPECT_EQ(first.size() + 1, names->size()) << "one name, one terminator";
-    EXPECT_EQ(ReadFile(work_ / first), "payload");
+    EXPECT_EQ(content_.mailDetails[0].attachmentNames, hostile + u";");
+    ASSERT_EQ(content_.mailDetails[0].attachments, std::vector<std::u16string>{hostile});
+    EXPECT_EQ(ReadFile(work_ / content::SafeWorkFileName(hostile)), "payload");
 }
 
 std::vector<ef::ColumnDef> ContactMsgColumns() {

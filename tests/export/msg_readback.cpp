@@ -152,6 +152,30 @@ ReadBackMessage ReadBackWithMsgconvert(const fs::path& msgFile) {
     return m;
 }
 
+ReadBackEml ReadBackEmlFile(const fs::path& emlFile) {
+    testing_support::TempDir work;
+    const auto json = RunInspector({"mime", emlFile.string()}, work.path());
+    ReadBackEml m;
+    m.from = json.at("From").get<std::string>();
+    m.to = json.at("To").get<std::string>();
+    m.cc = json.at("Cc").get<std::string>();
+    m.subject = json.at("Subject").get<std::string>();
+    m.date = json.at("Date").get<std::string>();
+    m.messageId = json.at("Message-ID").get<std::string>();
+    m.dateUtc = json.at("date_utc").get<std::string>();
+    m.textBody = OptionalText(json.at("text"));
+    m.htmlBody = OptionalText(json.at("html"));
+    for (const auto& a : json.at("attachments")) {
+        m.attachments.push_back({a.at("name").get<std::string>(), a.at("mime").get<std::string>(),
+                                 Base64Decode(a.at("data").get<std::string>())});
+    }
+    for (const auto& p : json.at("parts"))
+        m.parts.push_back(p.get<std::string>());
+    for (const auto& p : json.at("problems"))
+        m.problems.push_back(p.get<std::string>());
+    return m;
+}
+
 const OleEntry* OleContents::Find(std::string_view path) const {
     for (const auto& e : entries) {
         if (e.path == path)

@@ -42,6 +42,17 @@ struct ReadBackMessage {
 // result. Throws ReadBackError when msgconvert fails.
 ReadBackMessage ReadBackWithMsgconvert(const std::filesystem::path& msgFile);
 
+// What Python's email package (its modern parser) made of a .eml file we wrote.
+struct ReadBackEml : ReadBackMessage {
+    std::string messageId;              // as written, with its angle brackets
+    std::string dateUtc;                // "2009-03-05T14:07:09Z"; empty without a Date
+    std::vector<std::string> parts;     // the content type of every part, in order
+    std::vector<std::string> problems;  // defects, 8-bit bytes, bare line feeds, long lines
+};
+
+// Parses the file with Python's email package. Throws ReadBackError when it cannot.
+ReadBackEml ReadBackEmlFile(const std::filesystem::path& emlFile);
+
 struct OleEntry {
     std::string path;  // "__recip_version1.0_#00000000/__substg1.0_3001001F"
     bool storage = false;

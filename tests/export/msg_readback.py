@@ -8,10 +8,16 @@
   msg_readback.py ole FILE.msg   every storage and stream of a compound file, with the
                                 stream bytes, and whether each storage's children form a
                                 correctly ordered tree
+  msg_readback.py mime FILE.eml  a MIME message we wrote ourselves, parsed by the standard
+                                library's modern parser: headers decoded, the content type of
+                                every part in order, bodies, attachments, and every problem
+                                found (defects, 8-bit bytes, bare line feeds, long lines)
 """
 import base64
+import datetime
 import email
 import email.header
+import email.policy
 import email.utils
 import json
 import re
@@ -81,6 +87,50 @@ def read_eml(path, printed_wide):
     return result
 
 
+def read_mime(path):
+    with open(path, "rb") as f:
+        raw = f.read()
+    problems = []
+    try:
+        raw.decode("ascii")
+    except UnicodeDecodeError:
+        problems.append("8-bit bytes")
+    if b"\n" in raw.replace(b"\r\n", b""):
+        problems.append("a line feed without a carriage return")
+    for line in raw.split(b"\r\n"):
+        if len(line) > 998:
+            problems.append("a line of %d bytes" % len(line))
+    msg = email.message_from_bytes(raw, policy=email.policy.default)
+    result = {}
+    for name in ("From", "To", "Cc", "Subject", "Date", "Message-ID"):
+        value = msg[name]
+        result[name] = "" if value is None else str(value)
+    date = msg["Date"]
+    result["date_utc"] = (
+        date.datetime.astimezone(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+        if date is not None and date.datetime is not None else "")
+    parts = []
+    body = {"text/plain": None, "text/html": None}
+    attachments = []
+    for part in msg.walk():
+        ctype = part.get_content_type()
+        parts.append(ctype)
+        problems.extend("%s: %r" % (ctype, d) for d in part.defects)
+        if part.is_multipart():
+            continue
+        if part.is_attachment():
+            attachments.append({"name": part.get_filename() or "", "mime": ctype,
+                                "data": b64(part.get_payload(decode=True) or b"")})
+        elif ctype in body and body[ctype] is None:
+            body[ctype] = part.get_content()
+    result["text"] = body["text/plain"]
+    result["html"] = body["text/html"]
+    result["attachments"] = attachments
+    result["parts"] = parts
+    result["problems"] = problems
+    return result
+
+
 def sort_key(name):
     # Directory entries are ordered by name length first, then by the upper-cased name.
     return (len(name), name.upper())
@@ -122,6 +172,8 @@ def main():
     args = sys.argv[1:]
     if len(args) == 2 and args[0] == "ole":
         result = read_ole(args[1])
+    elif len(args) == 2 and args[0] == "mime":
+        result = read_mime(args[1])
     elif len(args) in (2, 3) and args[0] == "eml":
         result = read_eml(args[1], len(args) == 3 and args[2] == "wide")
     else:

@@ -39,6 +39,21 @@ std::string FirstNonPrintable(std::u16string_view text, std::string_view what) {
     return fmt::format("{} holds the character {:#x}", what, static_cast<unsigned>(*bad));
 }
 
+// Printable ASCII or a letter of Windows-1252 above ASCII.
+bool IsAddressTextCharacter(char16_t c) {
+    return IsPrintable(c) || (c >= 0xC0 && c <= 0xFF && c != 0xD7 && c != 0xF7) ||
+           std::u16string_view(u"\u0160\u0161\u017d\u017e\u0152\u0153\u0178").find(c) !=
+               std::u16string_view::npos;
+}
+
+std::string FirstNotOfAddressText(std::u16string_view text, std::string_view what) {
+    const auto bad = std::find_if_not(text.begin(), text.end(), IsAddressTextCharacter);
+    if (bad == text.end()) {
+        return {};
+    }
+    return fmt::format("{} holds the character {:#x}", what, static_cast<unsigned>(*bad));
+}
+
 }  // namespace
 
 std::string CheckCompressedRtf(Input input) {
@@ -119,18 +134,24 @@ std::string CheckAddresses(Input input) {
     if (std::string bad = FirstNonPrintable(printable, "the printable text"); !bad.empty()) {
         return bad;
     }
-    const std::u16string sender = store::ResolveSenderAddress(hex);
-    // The sender is a part of the printable text, at most with "<" for " SMTP" and ">" added.
-    if (sender.size() > printable.size() + 1) {
-        return fmt::format("a sender of {} characters out of {}", sender.size(), printable.size());
+    const std::u16string text = store::HexToAddressText(hex);
+    if (text.size() > hex.size() / 2) {
+        return "the address text is longer than the bytes";
     }
-    if (std::string bad = FirstNonPrintable(sender, "the sender"); !bad.empty()) {
+    if (std::string bad = FirstNotOfAddressText(text, "the address text"); !bad.empty()) {
+        return bad;
+    }
+    const std::u16string sender = store::ResolveSenderAddress(hex);
+    // The sender is a part of the address text, at most with "<" for " SMTP" and ">" added.
+    if (sender.size() > text.size() + 1) {
+        return fmt::format("a sender of {} characters out of {}", sender.size(), text.size());
+    }
+    if (std::string bad = FirstNotOfAddressText(sender, "the sender"); !bad.empty()) {
         return bad;
     }
     const std::u16string recipients = store::ResolveRecipientAddresses(hex);
-    if (recipients.size() > printable.size() + printable.size() / 2 + 1) {
-        return fmt::format("{} characters of recipients out of {}", recipients.size(),
-                           printable.size());
+    if (recipients.size() > text.size() + text.size() / 2 + 1) {
+        return fmt::format("{} characters of recipients out of {}", recipients.size(), text.size());
     }
     if (!recipients.empty() && recipients.back() != u',') {
         return "the recipients do not end with a comma";
@@ -138,7 +159,12 @@ std::string CheckAddresses(Input input) {
     if (recipients.find(u",,") != std::u16string::npos || recipients.starts_with(u",")) {
         return "an empty address among the recipients";
     }
-    return FirstNonPrintable(recipients, "the recipients");
+    for (const store::NamedAddress& r : store::ResolveRecipients(hex)) {
+        if (r.name.size() > text.size() || r.name.find(u'<') != std::u16string::npos) {
+            return "a recipient's name is not a part of the address text";
+        }
+    }
+    return FirstNotOfAddressText(recipients, "the recipients");
 }
 
 StoreTarget::StoreTarget(std::filesystem::path folder) : folder_(std::move(folder)) {

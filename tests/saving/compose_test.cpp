@@ -72,6 +72,17 @@ class ComposeTest : public ::testing::Test {
         }
         return out;
     }
+    // The display names handed along with them.
+    std::vector<std::u16string> AttachedNames() const {
+        std::vector<std::u16string> out;
+        for (const auto& c : journal_->calls) {
+            if (c.dispid == m::kAddAttachment && c.args.size() == 4) {
+                EXPECT_EQ(c.args.at(3).type, VarType::kBStr);
+                out.push_back(c.args.at(3).str);
+            }
+        }
+        return out;
+    }
 
     testing_support::TempDir dir_;
     std::filesystem::path work_ = dir_ / "work";
@@ -86,6 +97,7 @@ TEST_F(ComposeTest, SetsThePropertiesInOrder) {
     entry.bodyKind = content::kKindText;
     entry.recipients = u"bob@example.com,";
     entry.attachmentNames = u"a.doc;";
+    entry.attachments = {u"a.doc"};
     entry.from = u"Smith, John";
     entry.subject = u"Re: a/b";
     entry.date = u"Mar 05, 2009 14:07:09";
@@ -151,25 +163,49 @@ TEST_F(ComposeTest, LongBodiesAreComposedWhole) {
     EXPECT_TRUE(parts.empty());
 }
 
-TEST_F(ComposeTest, AttachesTheListedFilesThatExistInTheWorkFolder) {
+// The content comes from the work file of the name made safe; the attachment keeps the name
+// the store holds.
+TEST_F(ComposeTest, AttachesTheListedFilesThatExistInTheWorkFolderUnderTheirStoredNames) {
     Touch("a.doc");
     Touch("b.pdf");
+    Touch("a_b.txt");
+    Touch("_angle_ _pipe.txt");
     std::ofstream(dir_ / "outside") << "not in the work folder";
-    msgexport::AddAttachmentFiles(*message_, u"a.doc;missing.txt;b.pdf;a.doc;../outside;", work_);
-    EXPECT_EQ(Attached(), (std::vector<std::filesystem::path>{work_ / "a.doc", work_ / "b.pdf",
-                                                              work_ / "a.doc"}));
-
-    journal_->calls.clear();
-    msgexport::AddAttachmentFiles(*message_, u"a.doc", work_);
-    EXPECT_TRUE(Attached().empty()) << "a name without its terminator is not used";
+    msgexport::AddAttachmentFiles(*message_,
+                                  {u"a.doc", u"missing.txt", u"b.pdf", u"a.doc", u"../outside",
+                                   u"a:b.txt", u"<angle> |pipe.txt", u""},
+                                  work_);
+    EXPECT_EQ(Attached(),
+              (std::vector<std::filesystem::path>{work_ / "a.doc", work_ / "b.pdf", work_ / "a.doc",
+                                                  work_ / "a_b.txt", work_ / "_angle_ _pipe.txt"}));
+    EXPECT_EQ(AttachedNames(), (std::vector<std::u16string>{u"a.doc", u"b.pdf", u"a.doc",
+                                                            u"a:b.txt", u"<angle> |pipe.txt"}));
 }
 
 TEST_F(ComposeTest, AFileTheComponentRefusesIsLeftOut) {
     Touch("a.doc");
     Touch("b.pdf");
     journal_->failOnce.insert(m::kAddAttachment);
-    EXPECT_NO_THROW(msgexport::AddAttachmentFiles(*message_, u"a.doc;b.pdf;", work_));
+    EXPECT_NO_THROW(msgexport::AddAttachmentFiles(*message_, {u"a.doc", u"b.pdf"}, work_));
     EXPECT_EQ(Attached().size(), 2u) << "the refusal of the first does not stop the second";
+}
+
+// Recipients go to the component with the names the store gives them; an item with a plain
+// text and an HTML body gives each body only its own parts.
+TEST_F(ComposeTest, RecipientsKeepTheirNamesAndEachBodyItsOwnParts) {
+    content::MailDetailEntry entry;
+    entry.messageId = u"1";
+    entry.bodyKind = content::kKindHtml;
+    entry.recipients = u"ann@example.com,bob@example.com,";
+    entry.recipientList = {{u"Lee, Ann <HR>", u"ann@example.com"}, {u"", u"bob@example.com"}};
+    std::vector<content::BodyPartEntry> parts = {{u"1", u"plain", content::kKindText, 0},
+                                                 {u"1", u"<p>html</p>", content::kKindHtml, 0}};
+    msgexport::ComposeMessage(*message_, entry, parts, work_);
+    const auto puts = Puts();
+    EXPECT_EQ(puts[3].second.str, u"Lee  Ann  HR <ann@example.com>,bob@example.com,");
+    EXPECT_EQ(puts[8].first, m::kHtmlBody);
+    EXPECT_EQ(puts[8].second.str, u"<p>html</p>");
+    EXPECT_TRUE(parts.empty());
 }
 
 }  // namespace

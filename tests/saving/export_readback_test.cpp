@@ -11,6 +11,8 @@
 #include "platform/codepage.h"
 #include "support/temp_dir.h"
 #include "tests/store/store_fixture.h"
+#include "tools/edbforge/scenario_json.h"
+#include "tools/edbforge/store_builder.h"
 
 namespace {
 
@@ -39,27 +41,47 @@ std::string WithoutCarriageReturns(std::string text) {
     return text;
 }
 
-TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
-    testing_support::TempDir dir;
-    fs::create_directory(dir / "work");
+// Scans the store and saves every mailbox of it into dir/saved in the format.
+msgexport::SaveReport SaveWholeStore(const fs::path& storePath, const fs::path& dir,
+                                     msgexport::MailFormat format) {
+    fs::create_directories(dir / "work");
     msgfile::RegisterMessageFileComponent();
     store_fixture::RecordingTree tree;
     store::NullScanHost host;
     store::StoreSession session(host, &tree);
-    const fs::path storePath = kSamples / "sample-store.edb";
-    ASSERT_EQ(store::OpenStore(session, storePath), store::kOk);
-    ASSERT_EQ(store::ListTables(session), store::kOk);
+    EXPECT_EQ(store::OpenStore(session, storePath), store::kOk);
+    EXPECT_EQ(store::ListTables(session), store::kOk);
     for (const char16_t* table : {u"Mailbox", u"Folders", u"Msg", u"1-23"}) {
-        ASSERT_EQ(store::ScanTableByName(session, table), store::kOk);
+        EXPECT_EQ(store::ScanTableByName(session, table), store::kOk);
     }
     store::ReleaseStore(session);
     msgexport::SaveRequest request{
         storePath, dir / "saved", dir / "work",
-        msgexport::BuildExportList(session.model, [](auto) { return true; })};
+        msgexport::BuildExportList(session.model, [](auto) { return true; }), format};
     NoUi ui;
-    const msgexport::SaveReport report = msgexport::RunSave(session, request, &ui);
-    ASSERT_TRUE(report.error.empty()) << report.error;
+    msgexport::SaveReport report = msgexport::RunSave(session, request, &ui);
+    EXPECT_TRUE(report.error.empty()) << report.error;
     EXPECT_TRUE(ui.shown.empty());
+    return report;
+}
+
+// The one file of the folder.
+fs::path OnlyFile(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        files.push_back(e.path());
+    }
+    EXPECT_EQ(files.size(), 1u) << folder;
+    return files.empty() ? fs::path() : files.front();
+}
+
+TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
+    testing_support::TempDir dir;
+    const fs::path storePath = kSamples / "sample-store.edb";
+    const msgexport::SaveReport report =
+        SaveWholeStore(storePath, dir.path(), msgexport::MailFormat::kMsg);
+    ASSERT_TRUE(report.error.empty());
+    const fs::path destinationRoot = dir / "saved";
 
     std::ifstream in(kSamples / "sample-store.json");
     const json scenario = json::parse(in);
@@ -69,7 +91,7 @@ TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
             if (folder.value("class", "") != "IPF.Note" || !folder.contains("items")) {
                 continue;
             }
-            const fs::path saved = request.destinationRoot / mailbox["name"].get<std::string>() /
+            const fs::path saved = destinationRoot / mailbox["name"].get<std::string>() /
                                    folder["name"].get<std::string>();
             if (!fs::exists(saved)) {
                 continue;  // hidden folders are not saved
@@ -101,11 +123,15 @@ TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
                 ASSERT_FALSE(file.empty());
                 const msgtest::ReadBackMessage mail = msgtest::ReadBackWithMsgconvert(file);
                 EXPECT_EQ(mail.subject, subject);
-                EXPECT_NE(mail.from.find(item["from"]["address"].get<std::string>()),
+                EXPECT_NE(mail.from.find(item["from"]["name"].get<std::string>() + " <" +
+                                         item["from"]["address"].get<std::string>() + ">"),
                           std::string::npos)
                     << mail.from;
+                // Each recipient with its display name.
                 for (const json& to : item["to"]) {
-                    EXPECT_NE(mail.to.find(to["address"].get<std::string>()), std::string::npos)
+                    EXPECT_NE(mail.to.find(to["name"].get<std::string>() + " <" +
+                                           to["address"].get<std::string>() + ">"),
+                              std::string::npos)
                         << mail.to;
                 }
                 EXPECT_NE(mail.date.find(MailDate(item["date"])), std::string::npos) << mail.date;
@@ -113,6 +139,8 @@ TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
                     ASSERT_TRUE(mail.htmlBody);
                     EXPECT_NE(mail.htmlBody->find(item["html"].get<std::string>().substr(0, 40)),
                               std::string::npos);
+                    EXPECT_EQ(mail.htmlBody->find(item["html"].get<std::string>()), 0u)
+                        << "the HTML body is the item's HTML alone: " << *mail.htmlBody;
                 } else if (item.contains("body")) {
                     ASSERT_TRUE(mail.textBody);
                     EXPECT_EQ(WithoutCarriageReturns(*mail.textBody)
@@ -143,6 +171,70 @@ TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
         }
     }
     EXPECT_EQ(checked, report.mails());
+}
+
+// Attachment names that no file name may hold, and recipients with display names: the message
+// carries the names as the store holds them, in both formats; only the work files had safe
+// names.
+TEST(ExportReadback, NamesStayAsTheStoreHoldsThem) {
+    testing_support::TempDir dir;
+    edbforge::Item item;
+    item.messageClass = u"IPM.Note";
+    item.subject = u"Odd names";
+    item.senderName = edbforge::utf8ToUtf16("J\u00fcrgen M\u00fcller");
+    item.sender = edbforge::Address{"J\u00fcrgen M\u00fcller", "juergen.mueller@fabrikam.de"};
+    item.recipients = {{"Ann Lee", "ann.lee@contoso.com"},
+                       {"Fran\u00e7ois Dubois", "francois.dubois@adatum.fr"}};
+    item.date = edbforge::filetimeFromIso("2009-03-05T14:07:09Z");
+    item.plainBody = u"See the files.";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"a:b.txt", "colon\n"},
+        {"<angle>|pipe.txt", "angle and pipe\n"},
+        {"\u00c4nderungen.txt", "umlaut\n"}};
+    for (const auto& [name, text] : files) {
+        item.attachments.push_back(
+            {edbforge::utf8ToUtf16(name), edbforge::Bytes(text.begin(), text.end()), 0});
+    }
+    edbforge::Scenario scenario;
+    scenario.mailboxes = {
+        {0xa01, u"Ann Lee", {{0x0100000000001001ULL, 0, u"Inbox", u"IPF.Note", {item}}}}};
+    const fs::path storePath = dir / "odd.edb";
+    edbforge::StoreBuilder::build(scenario, storePath);
+
+    for (const auto format : {msgexport::MailFormat::kMsg, msgexport::MailFormat::kEml}) {
+        const bool msg = format == msgexport::MailFormat::kMsg;
+        SCOPED_TRACE(msg ? "msg" : "eml");
+        const fs::path out = dir / (msg ? "msg" : "eml");
+        const msgexport::SaveReport report = SaveWholeStore(storePath, out, format);
+        ASSERT_EQ(report.mails(), 1);
+        const fs::path file = OnlyFile(out / "saved" / "Ann Lee" / "Inbox");
+        ASSERT_EQ(file.extension(), msg ? ".msg" : ".eml");
+        const msgtest::ReadBackMessage mail =
+            msg ? msgtest::ReadBackWithMsgconvert(file) : msgtest::ReadBackEmlFile(file);
+        EXPECT_EQ(mail.from, "J\u00fcrgen M\u00fcller <juergen.mueller@fabrikam.de>");
+        EXPECT_EQ(
+            mail.to,
+            "Ann Lee <ann.lee@contoso.com>, Fran\u00e7ois Dubois <francois.dubois@adatum.fr>");
+        ASSERT_EQ(mail.attachments.size(), files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            EXPECT_EQ(mail.attachments[i].name, files[i].first);
+            EXPECT_EQ(mail.attachments[i].bytes, files[i].second);
+        }
+        if (msg) {
+            // The long file name and the display name of each attachment, read by olefile.
+            const msgtest::OleContents ole = msgtest::ReadOle(file);
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                const std::string storage = "__attach_version1.0_#0000000" + std::to_string(i);
+                EXPECT_EQ(msgtest::Utf16StreamToUtf8(ole.Stream(storage + "/__substg1.0_3707001F")),
+                          files[i].first);
+                EXPECT_EQ(msgtest::Utf16StreamToUtf8(ole.Stream(storage + "/__substg1.0_3001001F")),
+                          files[i].first);
+            }
+            EXPECT_EQ(msgtest::Utf16StreamToUtf8(
+                          ole.Stream("__recip_version1.0_#00000001/__substg1.0_3001001F")),
+                      "Fran\u00e7ois Dubois");
+        }
+    }
 }
 
 }  // namespace

@@ -105,6 +105,22 @@ TEST(PrintableText, KeepsPrintableBytesAndTurnsNulIntoSpace) {
     EXPECT_EQ(store::HexToPrintableText(u""), u"");
 }
 
+// The address text keeps the store's letters above ASCII and drops every other byte the
+// printable text drops.
+TEST(PrintableText, AddressTextKeepsWindows1252LettersOnly) {
+    EXPECT_EQ(store::HexToAddressText(Hex("J\xfcrgen\0\xd6\x8a\x9c\xff"s)),
+              u"J\u00fcrgen \u00d6\u0160\u0153\u00ff");
+    // Signs, the multiplication and division signs, controls and "{|}~" are no letters.
+    EXPECT_EQ(store::HexToAddressText(u"7b7c7d7e011f7f80a9d7f7ab41"), u"A");
+    EXPECT_EQ(store::HexToAddressText(u"414"), u"");
+    // Before a control byte of the same NUL-ended run a byte is binary, not a letter.
+    EXPECT_EQ(store::HexToAddressText(Hex("\x01\x9f\x7f\x01J\xfcrgen\0"s)), u"J\u00fcrgen ");
+    EXPECT_EQ(store::HexToAddressText(Hex("\xe9t\xe9\x90x\0\xe9t\xe9"s)), u"tx \u00e9t\u00e9");
+    // Without such bytes it is the printable text.
+    const std::u16string plain = Hex(Bytes("Ann\0SMTP\0ann@example.com\0", 24));
+    EXPECT_EQ(store::HexToAddressText(plain), store::HexToPrintableText(plain));
+}
+
 TEST(MatchPattern, FindsTheFirstAddressOrNothing) {
     EXPECT_EQ(store::MatchPattern("mail to john.smith@mail.example.com now"),
               "john.smith@mail.example.com");
@@ -182,6 +198,24 @@ TEST(SenderAddress, SingleNameWithSmtpAddress) {
     EXPECT_EQ(ResolveSenderAddress(Hex(blob)), u"Postmaster<postmaster@example.org>");
 }
 
+// Letters above ASCII are part of the words the patterns see, wherever they stand in them.
+TEST(SenderAddress, NamesKeepTheirLettersAboveAscii) {
+    EXPECT_EQ(ResolveSenderAddress(
+                  Hex("\x01\x9f\x7f\x01J\xfcrgen M\xfcller\0SMTP\0juergen.mueller@fabrikam.de\0"s)),
+              u"J\u00fcrgen M\u00fcller<juergen.mueller@fabrikam.de>");
+    EXPECT_EQ(ResolveSenderAddress(Hex("Fran\xe7ois\0SMTP\0francois@adatum.fr\0"s)),
+              u"Fran\u00e7ois<francois@adatum.fr>");
+    EXPECT_EQ(ResolveSenderAddress(Hex("\xc5sa \xd6"
+                                       "berg\0SMTP\0asa@example.se\0"s)),
+              u"\u00c5sa \u00d6berg<asa@example.se>")
+        << "a letter above ASCII may begin a word";
+    EXPECT_EQ(ResolveSenderAddress(Hex("Ren\xe9"
+                                       "e \xa9"
+                                       "Dupont")),
+              u"Ren\u00e9e Dupont")
+        << "a sign is dropped, as before";
+}
+
 TEST(SenderAddress, ThreeWordsBeforeAnAddressKeepTheCleanedText) {
     const std::string blob = "Mary Ann Jones mary@example.com (work)";
     EXPECT_EQ(ResolveSenderAddress(Hex(blob)), u"Mary Ann Jones mary@example.com work");
@@ -203,6 +237,24 @@ TEST(RecipientAddresses, EveryAddressFollowedByAComma) {
     const std::string blob =
         Bytes("Ann\0SMTP\0ann@example.com\0Bob Lee\0SMTP\0bob.lee@example.com\0", 59);
     EXPECT_EQ(ResolveRecipientAddresses(Hex(blob)), u"ann@example.com,bob.lee@example.com,");
+}
+
+// Each recipient keeps the display name the store puts before its address, with its letters.
+TEST(RecipientAddresses, NamesAreTheTextBeforeEachAddress) {
+    const std::string blob =
+        "Ann Lee\0SMTP\0ann.lee@contoso.com\0J\xfcrgen M\xfcller\0SMTP\0"
+        "juergen.mueller@fabrikam.de\0bare@example.org\0Ann\0SMTP\0"
+        "ann.lee@contoso.com\0"s;
+    const std::vector<store::NamedAddress> found = store::ResolveRecipients(Hex(blob));
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[0].name, u"Ann Lee");
+    EXPECT_EQ(found[0].address, u"ann.lee@contoso.com");
+    EXPECT_EQ(found[1].name, u"J\u00fcrgen M\u00fcller");
+    EXPECT_EQ(found[1].address, u"juergen.mueller@fabrikam.de");
+    EXPECT_EQ(found[2].name, u"") << "no name before the address";
+    EXPECT_EQ(found[2].address, u"bare@example.org");
+    EXPECT_EQ(ResolveRecipientAddresses(Hex(blob)),
+              u"ann.lee@contoso.com,juergen.mueller@fabrikam.de,bare@example.org,");
 }
 
 TEST(RecipientAddresses, RepeatedAddressIsListedOnce) {
