@@ -54,8 +54,9 @@ TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
     }
     store::ReleaseStore(session);
     msgexport::SaveRequest request{
-        storePath, dir / "saved", dir / "work",
-        msgexport::BuildExportList(session.model, [](auto) { return true; })};
+        storePath,           dir / "saved",
+        dir / "work",        msgexport::BuildExportList(session.model, [](auto) { return true; }),
+        store::ItemFilter{}, false};
     NoUi ui;
     const msgexport::SaveReport report = msgexport::RunSave(session, request, &ui);
     ASSERT_TRUE(report.error.empty()) << report.error;
