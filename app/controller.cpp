@@ -317,6 +317,7 @@ platform::Result<> Controller::RunListing(store::TreeItem item) {
     session_.model.contacts.clear();
     const std::u16string name = f_.TreeItemText(item);
     session_.state.sequence = 0;
+    session_.state.filteredOut = 0;
     session_.state.exportMode = 0;
     f_.SetColumns(ColumnSetFor(name));
     f_.ClearRows();
@@ -341,9 +342,11 @@ platform::Result<> Controller::RunListing(store::TreeItem item) {
         if (store::OpenStore(session_, databasePath_) != store::kOk) {
             failure = session_.lastError;
         } else {
+            session_.filter = filter_.empty() ? nullptr : &filter_;
             if (store::ScanTableByName(session_, table) != store::kOk) {
                 failure = session_.lastError;
             }
+            session_.filter = nullptr;
             content_.bodyParts.clear();
             SetStatus(u"Status: Getting " + name + u" Body & Attachment Informations");
             // The rows already listed are read in full even when the folder's table ended
@@ -470,6 +473,8 @@ msgexport::SaveReport Controller::RunSave(
     request.workFolder = paths_.workFolder;
     request.exportList = exportList_;
     request.mailFormat = mailFormat_;
+    request.filter = filter_;
+    request.hashStore = hashStore_;
     msgexport::SaveReport report = msgexport::RunSave(session_, request, &ui_, factory_);
     if (!Abandoned()) {
         f_.SetProgress(0);

@@ -20,6 +20,7 @@
 #include "content/item_content.h"
 #include "export/export_run.h"
 #include "platform/result.h"
+#include "store/item_filter.h"
 #include "store/session.h"
 
 namespace app {
@@ -167,6 +168,12 @@ class Controller {
     // How saves write mail: .msg files (the default) or .eml files.
     void setMailFormat(msgexport::MailFormat format) { mailFormat_ = format; }
     msgexport::MailFormat mailFormat() const { return mailFormat_; }
+    // The filter of the next listings and saves; an empty filter takes every item. Set it
+    // while no work runs.
+    void setItemFilter(store::ItemFilter filter) { filter_ = std::move(filter); }
+    const store::ItemFilter& itemFilter() const { return filter_; }
+    // Whether the manifest of the next saves gives the store file's SHA-256.
+    void setHashStore(bool hash) { hashStore_ = hash; }
 
     const std::filesystem::path& databasePath() const { return databasePath_; }
     void setDatabasePath(std::filesystem::path path) { databasePath_ = std::move(path); }
@@ -259,6 +266,8 @@ class Controller {
     std::filesystem::path databasePath_;
     std::u16string statusText_;
     msgexport::ExportList exportList_;
+    store::ItemFilter filter_;
+    bool hashStore_ = false;
     mutable std::mutex tokenMutex_;
     std::shared_ptr<store::WorkToken> token_;
     std::vector<std::thread> workers_;

@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/work_folder.h"
 #include "store/esedb.h"
+#include "store/item_filter.h"
 
 namespace {
 
@@ -381,9 +382,20 @@ int Tree(const fs::path& storePath, bool asJson) {
     return 0;
 }
 
-int List(const fs::path& storePath, const std::string& folderSpec, bool asJson) {
+// The item filter of the options; a date that cannot be read is bad usage.
+store::ItemFilter Filter(const store::ItemFilterTexts& texts) {
+    platform::Result<store::ItemFilter> filter = store::MakeItemFilter(texts);
+    if (!filter) {
+        throw UsageError(filter.error());
+    }
+    return std::move(*filter);
+}
+
+int List(const fs::path& storePath, const std::string& folderSpec, const store::ItemFilter& filter,
+         bool asJson) {
     Session s(storePath);
     const store::FolderEntry& folder = s.FindFolder(folderSpec);
+    s.controller().setItemFilter(filter);
     const int code = s.List(folder) ? 0 : 1;
     const auto& columns = s.front().columns;
     json titles = json::array();
@@ -490,9 +502,12 @@ int Show(const fs::path& storePath, const std::string& folderSpec, const std::st
 
 int Export(const fs::path& storePath, const fs::path& outDir,
            const std::vector<std::string>& mailboxes, const std::vector<std::string>& folders,
-           msgexport::MailFormat format, bool asJson) {
+           msgexport::MailFormat format, const store::ItemFilter& filter, bool hashStore,
+           bool asJson) {
     Session s(storePath);
     s.controller().setMailFormat(format);
+    s.controller().setItemFilter(filter);
+    s.controller().setHashStore(hashStore);
     // Check exactly the chosen mailboxes (all when none is named).
     if (!mailboxes.empty() || !folders.empty()) {
         s.front().checked.clear();
@@ -542,23 +557,31 @@ int Export(const fs::path& storePath, const fs::path& outDir,
                             {"contacts", f.contacts},
                             {"skippedCount", f.skippedCount},
                             {"skipped", skipped},
+                            {"filtered", f.filtered},
                             {"error", f.error.empty() ? json(nullptr) : json(f.error)}});
     }
     for (const std::u16string& m : s.front().messages) {
         std::cerr << "edb2msg: " << U8(m) << "\n";
     }
     if (asJson) {
-        Print({{"folders", jfolders},
-               {"mails", report.mails()},
-               {"contacts", report.contacts()},
-               {"skipped", report.skipped()},
-               {"stopped", report.stopped},
-               {"error", report.error.empty() ? json(nullptr) : json(report.error)}});
+        Print(
+            {{"folders", jfolders},
+             {"mails", report.mails()},
+             {"contacts", report.contacts()},
+             {"skipped", report.skipped()},
+             {"filtered", report.filtered()},
+             {"manifest", report.manifest.empty() ? json(nullptr) : json(report.manifest.string())},
+             {"stopped", report.stopped},
+             {"error", report.error.empty() ? json(nullptr) : json(report.error)}});
     } else {
         for (const json& f : jfolders) {
             std::cout << f["mailbox"].get<std::string>() << "/" << f["folder"].get<std::string>()
                       << ": found " << f["found"] << ", mails " << f["mails"] << ", contacts "
-                      << f["contacts"] << ", skipped " << f["skippedCount"] << "\n";
+                      << f["contacts"] << ", skipped " << f["skippedCount"];
+            if (!filter.empty()) {
+                std::cout << ", filtered out " << f["filtered"];
+            }
+            std::cout << "\n";
             for (const json& k : f["skipped"]) {
                 std::cout << "    skipped " << k["item"].get<std::string>() << ": "
                           << k["reason"].get<std::string>() << "\n";
@@ -569,7 +592,14 @@ int Export(const fs::path& storePath, const fs::path& outDir,
         }
         std::cout << "Saved " << report.mails() << " mails and " << report.contacts()
                   << " contacts into " << outDir.string() << " (" << report.folders.size()
-                  << " folders, " << report.skipped() << " skipped)\n";
+                  << " folders, " << report.skipped() << " skipped";
+        if (!filter.empty()) {
+            std::cout << ", " << report.filtered() << " filtered out";
+        }
+        std::cout << ")\n";
+        if (!report.manifest.empty()) {
+            std::cout << "Manifest: " << report.manifest.string() << "\n";
+        }
         if (!report.error.empty()) {
             std::cout << "error: " << report.error << "\n";
         }
@@ -590,6 +620,8 @@ int main(int argc, char** argv) {
     std::string out;
     std::vector<std::string> mailboxes;
     std::vector<std::string> folders;
+    store::ItemFilterTexts filterTexts;
+    bool hashStore = false;
     bool asJson = false;
 
     auto withStore = [&](CLI::App* c) {
@@ -601,14 +633,32 @@ int main(int argc, char** argv) {
         "info", "Tables with record counts, mailboxes, folders and message counts"));
     CLI::App* tree = withStore(
         cli.add_subcommand("tree", "Mailboxes and their folders with class, table and item count"));
-    CLI::App* list = withStore(cli.add_subcommand("list", "The item list of one folder"));
+    auto withFilter = [&](CLI::App* c) {
+        c->add_option("--since", filterTexts.since,
+                      "Only items dated from DATE on (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, UTC)");
+        c->add_option("--until", filterTexts.until,
+                      "Only items dated up to DATE (a date alone: to its end), UTC");
+        c->add_option("--from", filterTexts.from,
+                      "Only items whose sender name or address contains TEXT (any case)");
+        c->add_option("--subject", filterTexts.subject,
+                      "Only items whose subject contains TEXT (any case)");
+        c->add_option("--class", filterTexts.messageClass,
+                      "Only items of message class CLASS or a class below it (IPM.Note takes "
+                      "IPM.Note.SMIME)");
+        return c;
+    };
+    CLI::App* list =
+        withFilter(withStore(cli.add_subcommand("list", "The item list of one folder")));
     list->add_option("FOLDER", folder, "MAILBOX/FOLDER, e.g. \"Alice Martin/Inbox\"")->required();
     CLI::App* show = withStore(cli.add_subcommand("show", "One item's preview"));
     show->add_option("FOLDER", folder, "MAILBOX/FOLDER")->required();
     show->add_option("SEQ", sequence, "The item's S.No in the folder's list")->required();
-    CLI::App* exp = withStore(cli.add_subcommand(
+    CLI::App* exp = withFilter(withStore(cli.add_subcommand(
         "export",
-        "Saves mail as .msg or .eml files and contacts as .html pages, one folder per folder"));
+        "Saves mail as .msg or .eml files and contacts as .html pages, one folder per folder, "
+        "with manifest.csv listing every file with its SHA-256")));
+    exp->add_flag("--hash-store", hashStore,
+                  "Give the store file's SHA-256 in the manifest too (reads the store once more)");
     exp->add_option("--out", out, "The folder to save into")->required();
     exp->add_option("--mailbox", mailboxes, "Only this mailbox (repeatable; default: all)");
     exp->add_option("--folder", folders, "Only this MAILBOX/FOLDER (repeatable)");
@@ -632,12 +682,13 @@ int main(int argc, char** argv) {
             return Tree(store, asJson);
         }
         if (list->parsed()) {
-            return List(store, folder, asJson);
+            return List(store, folder, Filter(filterTexts), asJson);
         }
         if (show->parsed()) {
             return Show(store, folder, sequence, asJson);
         }
-        return Export(store, out, mailboxes, folders, format, asJson);
+        return Export(store, out, mailboxes, folders, format, Filter(filterTexts), hashStore,
+                      asJson);
     } catch (const UsageError& e) {
         std::cerr << "edb2msg: " << e.what() << "\n";
         return 2;

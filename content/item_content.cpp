@@ -313,6 +313,18 @@ int ItemContent::SaveLongValueToFile(store::StoreSession& session, const ese::Re
     return content::SaveLongValueToFile(*session.host, record, valueIndex, fileName, workFolder_);
 }
 
+platform::Result<> ItemContent::RecordSavedFile(const std::filesystem::path& file) {
+    if (savedFileObserver_ == nullptr) {
+        return {};
+    }
+    platform::Result<> recorded = savedFileObserver_->FileSaved(file);
+    if (!recorded) {
+        std::error_code ec;
+        std::filesystem::remove(file, ec);
+    }
+    return recorded;
+}
+
 int ItemContent::ExportPendingItems(store::StoreSession& session) {
     return mailSaver_ ? mailSaver_->ExportPendingItems(session, *this) : store::kOk;
 }
@@ -360,6 +372,9 @@ int ItemContent::WriteContactPages(store::StoreSession& session) {
                 if (std::fclose(file.release()) != 0 || !written) {
                     std::filesystem::remove(path, ec);
                     skipped.push_back({item, "cannot write " + path.string()});
+                    result = store::kFailed;
+                } else if (const platform::Result<> recorded = RecordSavedFile(path); !recorded) {
+                    skipped.push_back({item, recorded.error()});
                     result = store::kFailed;
                 } else {
                     ++contactPagesWritten;

@@ -11,6 +11,7 @@
 
 #include "content/body_extraction.h"
 #include "platform/crt_random.h"
+#include "platform/result.h"
 #include "store/address.h"
 #include "store/session.h"
 
@@ -100,6 +101,16 @@ struct SkippedItem {
     std::string reason;
 };
 
+// Told of every file the save writes, once the file is closed and whole: the save's manifest.
+// The item the file holds is the session's current item.
+class SavedFileObserver {
+  public:
+    virtual ~SavedFileObserver() = default;
+    // The file's failure when it could not be recorded; the writer then removes the file
+    // again and reports the item as not saved, so that nothing stands unrecorded.
+    virtual platform::Result<> FileSaved(const std::filesystem::path& file) = 0;
+};
+
 // Saves the mail items read while saving; the message-file exporter implements it.
 class MailSaver {
   public:
@@ -130,6 +141,10 @@ class ItemContent final : public store::ItemContentHandler {
     void setSaveFolder(std::filesystem::path folder) { saveFolder_ = std::move(folder); }
     const std::filesystem::path& saveFolder() const { return saveFolder_; }
     void setMailSaver(MailSaver* saver) { mailSaver_ = saver; }
+    void setSavedFileObserver(SavedFileObserver* observer) { savedFileObserver_ = observer; }
+    // Every writer of a saved file calls this once the file is closed. On failure it removes
+    // the file and gives the reason, and the writer reports the item as not saved.
+    platform::Result<> RecordSavedFile(const std::filesystem::path& file);
     // The numbers of saved file names; contact pages and message files share the sequence.
     platform::CrtRandom& random() { return random_; }
 
@@ -154,6 +169,7 @@ class ItemContent final : public store::ItemContentHandler {
     std::filesystem::path saveFolder_;
     platform::CrtRandom random_;
     MailSaver* mailSaver_ = nullptr;
+    SavedFileObserver* savedFileObserver_ = nullptr;
 };
 
 }  // namespace content

@@ -13,6 +13,7 @@
 #include "content/work_files.h"
 #include "export/compose.h"
 #include "export/eml_writer.h"
+#include "export/manifest.h"
 #include "platform/codepage.h"
 #include "platform/crt_random.h"
 #include "store/messages.h"
@@ -35,20 +36,25 @@ class DiscardedRows final : public store::ItemListSink {
     void AppendRow(std::vector<std::u16string>) override {}
 };
 
-// Puts a session's content handler and list back when the run ends, however it ends.
+// Puts a session's content handler, list and filter back when the run ends, however it ends.
 class SessionSwap {
   public:
     SessionSwap(store::StoreSession& session, store::ItemContentHandler* content,
-                store::ItemListSink* list)
-        : session_(session), content_(session.content), list_(session.list) {
+                store::ItemListSink* list, const store::ItemFilter* filter)
+        : session_(session),
+          content_(session.content),
+          list_(session.list),
+          filter_(session.filter) {
         session.content = content;
         session.list = list;
+        session.filter = filter;
     }
     ~SessionSwap() {
         session_.state.exportMode = 0;
         store::ReleaseStore(session_);
         session_.content = content_;
         session_.list = list_;
+        session_.filter = filter_;
     }
     SessionSwap(const SessionSwap&) = delete;
     SessionSwap& operator=(const SessionSwap&) = delete;
@@ -57,6 +63,35 @@ class SessionSwap {
     store::StoreSession& session_;
     store::ItemContentHandler* content_;
     store::ItemListSink* list_;
+    const store::ItemFilter* filter_;
+};
+
+// Records each saved file in the manifest, with the session's current item and the folder
+// being saved.
+class ManifestRows final : public content::SavedFileObserver {
+  public:
+    ManifestRows(Manifest& manifest, const store::StoreSession& session)
+        : manifest_(manifest), session_(session) {}
+    void setFolder(std::u16string mailbox, std::u16string folder) {
+        mailbox_ = std::move(mailbox);
+        folder_ = std::move(folder);
+    }
+    platform::Result<> FileSaved(const std::filesystem::path& file) override {
+        platform::Result<> added =
+            manifest_.Add(mailbox_, folder_, session_.state.currentItem.listed, file);
+        if (!added && error.empty()) {
+            error = added.error();
+        }
+        return added;
+    }
+
+    std::string error;  // the first row that could not be written
+
+  private:
+    Manifest& manifest_;
+    const store::StoreSession& session_;
+    std::u16string mailbox_;
+    std::u16string folder_;
 };
 
 int RecordCount(store::StoreSession& session, std::u16string_view tableName) {
@@ -226,6 +261,12 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
                                                  Variant::Int(msgfile::kSaveAsMsg)};
             message_->Invoke(member::kSaveAs, InvokeKind::kMethod, args);
         }
+        if (const platform::Result<> recorded = content.RecordSavedFile(path); !recorded) {
+            // The file is gone again; a manifest that cannot be written ends the run.
+            skipped.push_back({id, recorded.error()});
+            destinationError = recorded.error();
+            return;
+        }
         ++mailsWritten;
         written.push_back(path);
     } catch (const std::exception& e) {
@@ -319,6 +360,14 @@ int SaveReport::skipped() const {
     return n;
 }
 
+int SaveReport::filtered() const {
+    int n = 0;
+    for (const FolderReport& f : folders) {
+        n += f.filtered;
+    }
+    return n;
+}
+
 SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, ExportUi* ui,
                    ComponentFactory factory) {
     SaveReport report;
@@ -327,7 +376,8 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
     exporter.setMailFormat(request.mailFormat);
     itemContent.setMailSaver(&exporter);
     DiscardedRows rows;
-    SessionSwap swap(session, &itemContent, &rows);
+    SessionSwap swap(session, &itemContent, &rows,
+                     request.filter.empty() ? nullptr : &request.filter);
 
     std::error_code ec;
     std::filesystem::create_directories(request.destinationRoot, ec);
@@ -339,6 +389,25 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         report.error = "cannot open " + request.database.string() + ": " + session.lastError;
         return report;
     }
+    // Stop pauses the reading of the store as it pauses the save.
+    const auto keepGoing = [&session] { return session.KeepGoing(); };
+    if (request.hashStore) {
+        session.host->SetStatus(u"Status: Reading the store for its SHA-256");
+    }
+    platform::Result<Manifest> manifest =
+        Manifest::Create(request.destinationRoot, request.database, request.hashStore, keepGoing);
+    if (!manifest) {
+        if (!keepGoing()) {
+            report.stopped = true;
+        } else {
+            report.error = "cannot start the manifest: " + manifest.error();
+        }
+        return report;
+    }
+    report.manifest = manifest->path();
+    ManifestRows manifestRows(*manifest, session);
+    itemContent.setSavedFileObserver(&manifestRows);
+
     session.state.exportMode = 1;
     std::set<std::filesystem::path> usedMailboxes;
     std::set<std::filesystem::path> usedFolders;
@@ -369,22 +438,25 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         const std::u16string status = u"Status: Saving " + entry.folderName;
         exporter.setStatusText(status);
         session.host->SetStatus(status);
+        manifestRows.setFolder(entry.mailboxName, entry.folderName);
 
         session.model.items.clear();
         session.model.contacts.clear();
         session.state.sequence = 0;
+        session.state.filteredOut = 0;
         session.state.currentFolderClass = entry.folderClass;
         folder.found = RecordCount(session, entry.messageTableName);
         if (store::ScanTableByName(session, entry.messageTableName) != store::kOk) {
             folder.error = session.lastError;
         }
+        folder.filtered = session.state.filteredOut;
         const int listed =
             static_cast<int>(session.model.items.size() + session.model.contacts.size());
         int skippedCount =
             CountWithoutRecord(session.model, session.model.items, folder.skipped) +
             CountWithoutRecord(session.model, session.model.contacts, folder.skipped);
-        if (listed < folder.found) {
-            const int rest = folder.found - listed;
+        if (listed + folder.filtered < folder.found) {
+            const int rest = folder.found - listed - folder.filtered;
             const std::string reason =
                 folder.error.empty()
                     ? " record(s) of this folder are neither mail items nor contacts and are not "
@@ -405,7 +477,9 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
             list->clear();
         }
         folder.skippedCount = skippedCount;
-        if (!exporter.destinationError.empty()) {
+        if (!manifestRows.error.empty()) {
+            report.error = manifestRows.error;
+        } else if (!exporter.destinationError.empty()) {
             report.error = exporter.destinationError;
         } else if (pageTrouble) {
             if (auto reason = UnwritableReason(folder.path)) {

@@ -12,6 +12,7 @@
 
 #include "content/item_content.h"
 #include "export/dispatch.h"
+#include "store/item_filter.h"
 #include "store/session.h"
 
 namespace msgexport {
@@ -129,16 +130,19 @@ struct FolderReport {
     int contacts = 0;
     std::vector<content::SkippedItem> skipped;
     int skippedCount = 0;  // items and records not saved; some skipped entries stand for several
+    int filtered = 0;      // records the item filter left out: not saved, and no failure
     std::string error;     // why the folder could not be read to the end
 };
 
 struct SaveReport {
     std::vector<FolderReport> folders;
     bool stopped = false;
-    std::string error;  // why the save could not start or run on
+    std::string error;               // why the save could not start or run on
+    std::filesystem::path manifest;  // the manifest written; empty when the save did not start
     int mails() const;
     int contacts() const;
     int skipped() const;
+    int filtered() const;
 };
 
 struct SaveRequest {
@@ -146,10 +150,13 @@ struct SaveRequest {
     std::filesystem::path destinationRoot;
     std::filesystem::path workFolder;
     ExportList exportList;
+    store::ItemFilter filter;  // only the items it matches are saved
+    bool hashStore = false;    // the manifest gives the store file's SHA-256 too
     MailFormat mailFormat = MailFormat::kMsg;
 };
 
-// Saves every folder of the export list into destinationRoot/mailbox/folder. The session's
+// Saves every folder of the export list into destinationRoot/mailbox/folder, with the manifest
+// of every file written at the top of destinationRoot (see export/manifest.h). The session's
 // model must hold the scan of the store (mailboxes, folders, message index, attachments);
 // its database is opened for the run and released afterwards.
 SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, ExportUi* ui,

@@ -11,6 +11,9 @@ namespace platform {
 // Years from 10000 on give "(0xHHHHHHHH 0xLLLLLLLL)", the two 32-bit halves in hex.
 std::u16string FiletimeToText(std::uint64_t filetime);
 
+// Days from 1970-01-01 to the date, proleptic Gregorian (negative before 1970).
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
+
 // An OLE automation date (days since 1899-12-30, fraction = time of day) as a FILETIME.
 // Returns false for a value outside the FILETIME range or not a number.
 bool OleDateToFiletime(double oleDate, std::uint64_t& filetime);

@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "store/address.h"
 #include "store/handlers.h"
+#include "store/item_filter.h"
 #include "store/values.h"
 
 namespace store {
@@ -298,17 +299,30 @@ int ReadItemRecord(StoreSession& session, const ese::Record* record) {
     if (session.state.currentFolderClass == u"IPF.Note") {
         session.state.currentFolderClass = u"Folder";
     }
+    ListedItem listed{session.state.sequence,
+                      kept[kMessageId].value_or(u""),
+                      kept[kMessageClass].value_or(u""),
+                      from,
+                      subject,
+                      kept[kDate].value_or(u"")};
+    if (session.filter != nullptr && !session.filter->Matches(listed)) {
+        // Neither listed nor saved, and not a failure: whatever its attachment did is moot.
+        ++session.state.filteredOut;
+        return kOk;
+    }
     WriteRow(session, kept, sequence, from, subject);
 
     const std::u16string& folderClass = session.state.currentFolderClass;
-    const std::u16string messageClass = kept[kMessageClass].value_or(u"");
     if (folderClass == u"Folder" || folderClass.empty()) {
-        session.model.items.push_back(
-            {session.state.sequence, kept[kMessageId].value_or(u""), Or(from, u"Unknown"),
-             Or(subject, u"Unknown"), Or(kept[kDate], u"Unknown"),
-             kept[kHasAttachment].value_or(u""), kept[kInternetMessageId].value_or(u"")});
+        session.model.items.push_back({session.state.sequence, listed.messageId,
+                                       Or(from, u"Unknown"), Or(subject, u"Unknown"),
+                                       Or(kept[kDate], u"Unknown"),
+                                       kept[kHasAttachment].value_or(u""),
+                                       kept[kInternetMessageId].value_or(u""), std::move(listed)});
     } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
-        session.model.contacts.push_back({kept[kMessageId].value_or(u""), messageClass});
+        std::u16string messageClass = listed.messageClass;
+        session.model.contacts.push_back(
+            {listed.messageId, std::move(messageClass), std::move(listed)});
     }
     if (!attachmentError.empty()) {
         session.lastError = attachmentError;
@@ -353,6 +367,7 @@ int LoadFolderItems(StoreSession& session) {
             current.subject = item.subject;
             current.date = item.date;
             current.internetMessageId = item.internetMessageId;
+            current.listed = item.listed;
             for (std::size_t position : session.model.MessagesWithId(item.messageId)) {
                 if (!session.KeepGoing()) {
                     return kFailed;
@@ -387,6 +402,7 @@ int LoadFolderItems(StoreSession& session) {
                     return kFailed;
                 }
                 session.state.currentItem.messageId = messages[position].messageId;
+                session.state.currentItem.listed = contact.listed;
                 session.lastError.clear();
                 (void)FetchMsgRecord(session, *table, tableName, tableName.size(),
                                      messages[position].recordIndex);

@@ -42,6 +42,17 @@ struct MessageEntry {
     std::u16string attachmentKeys;  // the "N67b3" text
 };
 
+// An item as its folder's list shows it, texts the item lacks left empty: what the item filter
+// reads and what the save's manifest says of each saved file.
+struct ListedItem {
+    std::int32_t sequence = 0;  // the list's "S.No": the record's position in its table, from 1
+    std::u16string messageId;
+    std::u16string messageClass;
+    std::u16string from;     // sender name, ";", sender address
+    std::u16string subject;  // prefix and subject
+    std::u16string date;     // "Mar 05, 2009 14:07:09"
+};
+
 struct ItemEntry {
     std::int32_t sequence = 0;
     std::u16string messageId;
@@ -50,11 +61,13 @@ struct ItemEntry {
     std::u16string date;
     std::u16string hasAttachment;
     std::u16string internetMessageId;  // "S1035"; empty when the record has none
+    ListedItem listed;
 };
 
 struct ContactEntry {
     std::u16string messageId;
     std::u16string messageClass;
+    ListedItem listed;
 };
 
 struct AttachmentEntry {
@@ -111,12 +124,14 @@ struct CurrentItem {
     std::u16string date;
     std::u16string messageId;
     std::u16string internetMessageId;
+    ListedItem listed;
 };
 
 struct ScanState {
     std::u16string currentFolderClass;
     int exportMode = 0;
     std::int32_t sequence = 0;
+    std::int32_t filteredOut = 0;  // records of the folder that the item filter left out
     CurrentItem currentItem;
 };
 

@@ -51,6 +51,7 @@ class ItemListSink {
 };
 
 struct StoreSession;
+struct ItemFilter;
 
 // Reading items in full, saving attachments and exporting: the item loader's calls out.
 class ItemContentHandler {
@@ -85,6 +86,9 @@ struct StoreSession {
     std::string lastError;                // why the last failing operation failed, in words
     // Checked between records and items; a cancelled walk ends with kFailed.
     WorkToken* token = nullptr;
+    // When set, the items of a folder that it does not match are neither listed nor read nor
+    // saved; they are counted in state.filteredOut.
+    const ItemFilter* filter = nullptr;
 
     // False, with the reason in lastError, once the work has been stopped for good.
     bool KeepGoing() {

@@ -40,6 +40,7 @@ inline constexpr int kCmdSave = 32773;
 inline constexpr int kCmdExit = 32774;
 inline constexpr int kCmdHelpTopic = 32775;
 inline constexpr int kCmdAbout = 32776;
+inline constexpr int kCmdFilter = 32777;
 // The About item that extends the window menu.
 inline constexpr int kCmdSystemAbout = 16;
 

@@ -28,6 +28,7 @@
 #include "app/window/artwork.h"
 #include "app/window/dialog_template.h"
 #include "app/window/explorer.h"
+#include "app/window/filter_dlg.h"
 #include "app/window/transparent_static.h"
 #include "platform/codepage.h"
 #include "platform/work_folder.h"
@@ -264,6 +265,7 @@ void CExportEdbDlg::CreateMenus() {
     add(file, QStringLiteral("Select File"), kCmdSelectFile);
     add(file, QStringLiteral("Repair"), kCmdRepair);
     add(file, QStringLiteral("Save"), kCmdSave);
+    add(file, QStringLiteral("Filter Items..."), kCmdFilter);
     add(file, QStringLiteral("Exit"), kCmdExit);
     QMenu* help = menuBar_->addMenu(QStringLiteral("Help"));
     add(help, QStringLiteral("Help Topic"), kCmdHelpTopic);
@@ -475,6 +477,11 @@ void CExportEdbDlg::Command(int command) {
         case kCmdSave:
             if (commands_ != nullptr) {
                 commands_->OnSave();
+            }
+            break;
+        case kCmdFilter:
+            if (commands_ != nullptr) {
+                commands_->OnFilter();
             }
             break;
         case kCmdExit:
@@ -735,6 +742,17 @@ std::optional<std::filesystem::path> CExportEdbDlg::ChooseDatabaseFile() {
 
 std::optional<std::filesystem::path> CExportEdbDlg::ChooseSaveFolder() {
     return OnUiThread([&] { return dialogs_->ChooseFolder(this, ToQString(kSaveFolderTitle)); });
+}
+
+std::optional<store::ItemFilterTexts> CExportEdbDlg::EditItemFilter(
+    const store::ItemFilterTexts& texts) {
+    return OnUiThread([&]() -> std::optional<store::ItemFilterTexts> {
+        CFilterDlg dialog(texts, this);
+        if (dialogs_->RunModal(dialog) != QDialog::Accepted) {
+            return std::nullopt;
+        }
+        return dialog.Texts();
+    });
 }
 
 // ---- Shell commands ----

@@ -30,6 +30,7 @@
 #include "app/window/folder_tree.h"
 #include "app/window/item_list.h"
 #include "platform/work_folder.h"
+#include "store/item_filter.h"
 
 class QAction;
 class QComboBox;
@@ -89,6 +90,8 @@ class DialogCommands {
     virtual void OnTreeClicked() {}
     // A click in the item list: preview the row at the selection mark.
     virtual void OnItemListClicked() {}
+    // File > Filter Items...
+    virtual void OnFilter() {}
 };
 
 // The controls whose enabled state the work changes.
@@ -180,6 +183,8 @@ class CExportEdbDlg : public QWidget {
     std::optional<std::filesystem::path> ChooseDatabaseFile();
     // The folder dialog for the destination of a save; nullopt when cancelled.
     std::optional<std::filesystem::path> ChooseSaveFolder();
+    // The item filter's dialog, filled with the texts; the edited texts when the user chose OK.
+    std::optional<store::ItemFilterTexts> EditItemFilter(const store::ItemFilterTexts& texts);
 
     // ---- Shell commands (window thread). ----
     void ShowAbout();

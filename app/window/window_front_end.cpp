@@ -58,15 +58,40 @@ std::u16string Number(int n) {
 
 }  // namespace
 
+std::u16string FilterStatusText(const store::ItemFilterTexts& texts) {
+    if (texts.empty()) {
+        return u"Status: No item filter";
+    }
+    std::string text;
+    auto add = [&text](const std::string& label, const std::string& value) {
+        if (!value.empty()) {
+            text += (text.empty() ? "" : ", ") + label + value;
+        }
+    };
+    add("since ", texts.since);
+    add("until ", texts.until);
+    add("from contains \"", texts.from.empty() ? "" : texts.from + "\"");
+    add("subject contains \"", texts.subject.empty() ? "" : texts.subject + "\"");
+    add("class ", texts.messageClass);
+    return u"Status: Items filtered: " + platform::Utf8ToUtf16(text);
+}
+
 std::u16string SaveSummaryText(const msgexport::SaveReport& report, const fs::path& destination) {
     std::u16string text = u"Saved " + Number(report.mails()) + u" mails and " +
                           Number(report.contacts()) + u" contacts into " + destination.u16string() +
                           u" (" + Number(static_cast<int>(report.folders.size())) + u" folders, " +
-                          Number(report.skipped()) + u" skipped).";
+                          Number(report.skipped()) + u" skipped";
+    if (report.filtered() > 0) {
+        text += u", " + Number(report.filtered()) + u" left out by the item filter";
+    }
+    text += u").";
     if (report.skipped() > 0) {
         text +=
             u"\nSkipped items are those that are neither mail nor contacts, or that could "
             u"not be read.";
+    }
+    if (!report.manifest.empty()) {
+        text += u"\nEvery saved file is listed with its SHA-256 in " + report.manifest.u16string();
     }
     if (!report.error.empty()) {
         text += u"\nThe save did not run to the end: " + platform::Utf8ToUtf16(report.error);
@@ -148,6 +173,27 @@ void WindowFrontEnd::OnMailFormatChosen(bool eml) {
 void WindowFrontEnd::OnFolderItemPressed(TreeHandle item) {
     // One listing at a time, and none while a scan or a save runs.
     controller_->StartListing(item);
+}
+
+void WindowFrontEnd::OnFilter() {
+    // The filter is read by the running work.
+    if (Busy()) {
+        return;
+    }
+    const std::optional<store::ItemFilterTexts> texts = dialog_.EditItemFilter(filterTexts_);
+    if (!texts) {
+        return;
+    }
+    platform::Result<store::ItemFilter> filter = store::MakeItemFilter(*texts);
+    if (!filter) {
+        dialog_.ShowMessage(
+            u"The item filter was not changed: " + platform::Utf8ToUtf16(filter.error()),
+            kAppCaption, MessageIcon::kWarning, false);
+        return;
+    }
+    filterTexts_ = *texts;
+    controller_->setItemFilter(std::move(*filter));
+    dialog_.SetStatusText(FilterStatusText(filterTexts_));
 }
 
 void WindowFrontEnd::OnTreeClicked() {

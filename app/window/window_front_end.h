@@ -27,6 +27,7 @@
 #include "app/controller.h"
 #include "app/window/export_edb_dlg.h"
 #include "app/window/worker_relay.h"
+#include "store/item_filter.h"
 
 namespace app {
 
@@ -41,6 +42,10 @@ struct WindowFrontEndOptions {
     // Creates the message-file component's objects.
     msgexport::ComponentFactory factory = dispatch::CreateObject;
 };
+
+// The status line's description of a filter: "Status: Items filtered: since 2009-03-01,
+// subject contains \"budget\"", or "Status: No item filter" when the texts set no condition.
+std::u16string FilterStatusText(const store::ItemFilterTexts& texts);
 
 // The summary shown when a save has ended.
 std::u16string SaveSummaryText(const msgexport::SaveReport& report,
@@ -67,6 +72,9 @@ class WindowFrontEnd final : public FrontEnd, public DialogCommands {
     void OnFolderItemPressed(TreeHandle item) override;
     void OnTreeClicked() override;
     void OnItemListClicked() override;
+    // Edits the item filter; a text that cannot be read is said in a message and the filter
+    // stays as it was.
+    void OnFilter() override;
 
     // ---- What the controller shows (any thread) ----
     void SetProgress(int position) override;
@@ -112,6 +120,7 @@ class WindowFrontEnd final : public FrontEnd, public DialogCommands {
 
     CExportEdbDlg& dialog_;
     std::filesystem::path saveFolder_;
+    store::ItemFilterTexts filterTexts_;  // as the user last typed them, for the next edit
     std::unique_ptr<WorkerRelay> relay_;
     std::unique_ptr<Controller> controller_;
 };

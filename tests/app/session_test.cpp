@@ -16,9 +16,11 @@
 
 #include "app/window/dialog_template.h"
 #include "app/window/explorer.h"
+#include "app/window/filter_dlg.h"
 #include "app/window/window_front_end.h"
 #include "export/message_component.h"
 #include "platform/work_folder.h"
+#include "support/manifest_check.h"
 #include "support/planted_links.h"
 #include "tools/edbforge/large_store.h"
 #include "window_fixture.h"
@@ -491,6 +493,67 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     EXPECT_EQ(CountFiles(third, ".eml"), 8);
     EXPECT_EQ(CountFiles(third, ".msg"), 0);
     EXPECT_EQ(CountFiles(third, ".html"), 1);
+}
+
+TEST_F(SessionTest, TheItemFilterNarrowsTheListAndTheSave) {
+    Scan(store);
+    auto filterWith = [this](std::vector<std::pair<app::FilterField, QString>> texts) {
+        dialogs.onModal = [texts](QDialog& dialog) {
+            auto& filter = dynamic_cast<app::CFilterDlg&>(dialog);
+            for (const auto& [field, text] : texts) {
+                filter.Edit(field)->setText(text);
+            }
+            return static_cast<int>(QDialog::Accepted);
+        };
+        window->MenuCommand(app::kCmdFilter)->trigger();
+    };
+
+    // A date that cannot be read is named, and the filter stays as it was: none.
+    filterWith({{app::FilterField::kSince, "2009-02-30"}});
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_TRUE(dialogs.messages[1].text.contains("\"2009-02-30\""))
+        << dialogs.messages[1].text.toStdString();
+    List("Alice Martin", "Inbox");
+    EXPECT_EQ(window->ItemList()->rowCount(), 10);
+
+    // Item 6 is dated exactly the bound.
+    filterWith({{app::FilterField::kSince, "2009-03-13T17:05:12"}});
+    ASSERT_EQ(dialogs.modalTitles.size(), 2u);
+    EXPECT_EQ(dialogs.modalTitles[1], "Filter Items");
+    EXPECT_EQ(Text(app::kIdStatusLine), "Status: Items filtered: since 2009-03-13T17:05:12");
+    List("Alice Martin", "Inbox");
+    ASSERT_EQ(window->ItemList()->rowCount(), 5);
+    EXPECT_EQ(Cell(0, 2), "6");
+    // The dialog opens with the texts in force: the date stays, and of those items two are
+    // Bob Stone's.
+    filterWith({{app::FilterField::kFrom, "BOB"}});
+    EXPECT_EQ(Text(app::kIdStatusLine),
+              "Status: Items filtered: since 2009-03-13T17:05:12, from contains \"BOB\"");
+    List("Alice Martin", "Inbox");
+    ASSERT_EQ(window->ItemList()->rowCount(), 2);
+    EXPECT_EQ(Cell(0, 2), "8");
+    EXPECT_EQ(Cell(1, 2), "10");
+
+    // The save keeps to the filter; its manifest lists exactly what it wrote.
+    ClickCheckBox(Root()->child(0));
+    ASSERT_TRUE(WaitIdle());
+    const fs::path out = temp.path() / "out";
+    dialogs.chosenFolder = out;
+    Click(app::kIdSave);
+    ASSERT_TRUE(WaitIdle());
+    const QString summary = dialogs.messages.back().text;
+    EXPECT_TRUE(summary.contains(" left out by the item filter).")) << summary.toStdString();
+    const nlohmann::json manifest = testing_support::CheckManifest(out / "manifest.csv");
+    ASSERT_TRUE(manifest.is_object());
+    EXPECT_EQ(manifest["problems"], nlohmann::json::array());
+    EXPECT_EQ(manifest["listed"], manifest["present"]);
+    std::vector<std::string> inboxRecords;
+    for (const nlohmann::json& row : manifest["rows"]) {
+        if (row[1] == "Inbox") {
+            inboxRecords.push_back(row[2]);
+        }
+    }
+    EXPECT_EQ(inboxRecords, (std::vector<std::string>{"8", "10"}));
 }
 
 TEST_F(SessionTest, StopAnsweredNoLetsTheScanFinish) {

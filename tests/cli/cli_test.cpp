@@ -13,6 +13,7 @@
 #include "fixture_stores.h"
 #include "msg_readback.h"
 #include "store_damage.h"
+#include "support/manifest_check.h"
 #include "support/planted_links.h"
 #include "support/temp_dir.h"
 
@@ -28,13 +29,14 @@ struct ToolRun {
     std::string out;
 };
 
-// Runs the tool with the arguments (each quoted for the shell); standard error is dropped.
-ToolRun Tool(const std::vector<std::string>& args) {
+// Runs the tool with the arguments (each quoted for the shell); standard error is dropped, or
+// with withErrors taken into the output.
+ToolRun Tool(const std::vector<std::string>& args, bool withErrors = false) {
     std::string command = std::string("'") + EDB2MSG_CLI + "'";
     for (const std::string& a : args) {
         command += " '" + a + "'";
     }
-    command += " 2>/dev/null";
+    command += withErrors ? " 2>&1" : " 2>/dev/null";
     ToolRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
@@ -308,6 +310,144 @@ TEST(Cli, ExportAsEmlWritesOneMimeMessagePerMail) {
     EXPECT_EQ(again["mails"], 10);
     EXPECT_EQ(std::distance(fs::directory_iterator(inbox), fs::directory_iterator()), 20);
     EXPECT_EQ(Tool({"export", kSample.string(), "--out", out.string(), "--format", "pdf"}).code, 2);
+}
+
+std::string FileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
+    testing_support::TempDir dir;
+    const fs::path out = dir / "out";
+    const json report =
+        ToolJson({"export", kSample.string(), "--out", out.string(), "--hash-store"}, 1);
+    EXPECT_EQ(report["manifest"], (out / "manifest.csv").string());
+    // Read back by Python's csv module; every size and SHA-256, the store's included, recomputed.
+    const json manifest = testing_support::CheckManifest(out / "manifest.csv", kSample);
+    ASSERT_TRUE(manifest.is_object());
+    EXPECT_EQ(manifest["problems"], json::array());
+    EXPECT_EQ(manifest["header"], json({"mailbox", "folder", "record", "message_id", "class",
+                                        "subject", "date", "file", "bytes", "sha256"}));
+    EXPECT_EQ(manifest["listed"], manifest["present"]) << "every file listed, and nothing else";
+    EXPECT_EQ(manifest["listed"].size(), 29u);
+    const json& storeLine = manifest["store"];
+    ASSERT_EQ(storeLine.size(), 8u) << storeLine;
+    EXPECT_EQ(storeLine[0], "# store");
+    EXPECT_EQ(fs::path(storeLine[1].get<std::string>()), fs::absolute(kSample));
+    EXPECT_EQ(storeLine[6], "sha256");
+
+    // The rows name the items as the list shows them.
+    const json inbox = ToolJson({"list", kSample.string(), "Alice Martin/Inbox"});
+    int contactPages = 0;
+    bool budgetFound = false;
+    for (const json& row : manifest["rows"]) {
+        const std::string file = row[7];
+        EXPECT_TRUE(
+            file.starts_with(row[0].get<std::string>() + "/" + row[1].get<std::string>() + "/"))
+            << file;
+        if (row[1] == "Contacts") {
+            ++contactPages;
+            EXPECT_EQ(row[4], "IPM.Contact");
+            EXPECT_TRUE(file.ends_with(".html")) << file;
+        } else if (row[0] == "Alice Martin" && row[1] == "Inbox" && row[2] == "1") {
+            budgetFound = true;
+            EXPECT_EQ(row[3], inbox["rows"][0][0]);
+            EXPECT_EQ(row[4], "IPM.Note");
+            EXPECT_EQ(row[5], "Quarterly budget review");
+            EXPECT_EQ(row[6], "Mar 05, 2009 14:07:09") << "a field with a comma comes back whole";
+            EXPECT_TRUE(file.ends_with(".msg")) << file;
+        }
+    }
+    EXPECT_EQ(contactPages, 5);
+    EXPECT_TRUE(budgetFound);
+
+    // A second save into the folder leaves the first manifest as it was and lists its own files
+    // in manifest-2.csv, without the store's digest this time.
+    const std::string first = FileBytes(out / "manifest.csv");
+    const json again = ToolJson(
+        {"export", kSample.string(), "--out", out.string(), "--folder", "Alice Martin/Inbox"}, 0);
+    EXPECT_EQ(again["manifest"], (out / "manifest-2.csv").string());
+    EXPECT_EQ(FileBytes(out / "manifest.csv"), first);
+    const json second = testing_support::CheckManifest(out / "manifest-2.csv", kSample);
+    ASSERT_TRUE(second.is_object());
+    EXPECT_EQ(second["problems"], json::array());
+    EXPECT_EQ(second["store"].size(), 6u) << second["store"];
+    ASSERT_EQ(second["rows"].size(), 10u);
+    for (const json& row : second["rows"]) {
+        EXPECT_EQ(row[1], "Inbox");
+        EXPECT_EQ(std::count(manifest["listed"].begin(), manifest["listed"].end(), row[7]), 0)
+            << row[7];
+    }
+}
+
+TEST(Cli, FiltersKeepTheItemsOnTheirBoundsAndABadDateIsBadUsage) {
+    const std::string inbox = "Alice Martin/Inbox";
+    using Rows = std::vector<std::string>;
+    auto listed = [&](const std::vector<std::string>& filter) {
+        std::vector<std::string> args = {"list", kSample.string(), inbox};
+        args.insert(args.end(), filter.begin(), filter.end());
+        Rows sequences;
+        const json list = ToolJson(args);
+        for (const json& row : list["rows"]) {
+            sequences.push_back(row[2]);
+        }
+        return sequences;
+    };
+    // Item 3 is dated Mar 09, 2009 07:45:30 and item 6 Mar 13, 2009 17:05:12.
+    EXPECT_EQ(listed({"--since", "2009-03-09T07:45:30", "--until", "2009-03-13T17:05:12"}),
+              (Rows{"3", "4", "5", "6"}));
+    EXPECT_EQ(listed({"--since", "2009-03-09T07:45:31", "--until", "2009-03-13T17:05:11"}),
+              (Rows{"4", "5"}));
+    EXPECT_EQ(listed({"--since", "2009-03-19", "--until", "2009-03-13"}), Rows{});
+    EXPECT_EQ(listed({"--until", "2009-03-13"}), (Rows{"1", "2", "3", "4", "5", "6"}))
+        << "a date alone runs to the end of its day";
+    EXPECT_EQ(listed({"--from", "MÜLLER"}), Rows{"3"});
+    EXPECT_EQ(listed({"--subject", "ÜBERSICHT DER"}), Rows{"3"});
+    EXPECT_EQ(listed({"--subject", "re:", "--from", "BOB"}), Rows{"10"});
+    EXPECT_EQ(listed({"--class", "ipm.note"}), (Rows{"1", "2", "3", "4", "6", "7", "8", "9", "10"}))
+        << "item 5 has no class";
+    EXPECT_EQ(listed({"--class", "IPM.No"}), Rows{}) << "a class is taken whole";
+    EXPECT_EQ(listed({"--subject", "no such subject"}), Rows{});
+
+    // The save takes the same items, and the items left out are neither saved nor skipped.
+    testing_support::TempDir dir;
+    const json one = ToolJson({"export", kSample.string(), "--out", (dir / "one").string(),
+                               "--folder", inbox, "--since", "2009-03-19T12:00:00"},
+                              0);
+    ASSERT_EQ(one["folders"].size(), 1u);
+    EXPECT_EQ(one["folders"][0]["found"], 10);
+    EXPECT_EQ(one["folders"][0]["mails"], 1);
+    EXPECT_EQ(one["folders"][0]["skippedCount"], 0);
+    EXPECT_EQ(one["folders"][0]["filtered"], 9);
+    const json manifest = testing_support::CheckManifest(dir / "one" / "manifest.csv");
+    ASSERT_TRUE(manifest.is_object());
+    ASSERT_EQ(manifest["rows"].size(), 1u);
+    EXPECT_EQ(manifest["rows"][0][2], "10");
+    EXPECT_EQ(manifest["listed"], manifest["present"]);
+
+    const json mail = ToolJson(
+        {"export", kSample.string(), "--out", (dir / "mail").string(), "--class", "IPM.Note"}, 0);
+    EXPECT_EQ(mail["mails"], 22);
+    EXPECT_EQ(mail["contacts"], 0);
+    EXPECT_EQ(mail["skipped"], 0) << "calendar items and contacts are filtered out, not skipped";
+    for (const json& f : mail["folders"]) {
+        EXPECT_EQ(f["found"], f["mails"].get<int>() + f["contacts"].get<int>() +
+                                  f["skippedCount"].get<int>() + f["filtered"].get<int>())
+            << f["folder"];
+    }
+
+    for (const std::string bad : {"2009-02-29", "2009-3-09", "2009-03-09T24:00:00", "yesterday"}) {
+        const ToolRun run = Tool({"list", kSample.string(), inbox, "--since", bad}, true);
+        EXPECT_EQ(run.code, 2) << bad;
+        EXPECT_NE(run.out.find("\"" + bad + "\""), std::string::npos) << run.out;
+    }
+    const ToolRun badExport =
+        Tool({"export", kSample.string(), "--out", (dir / "bad").string(), "--until", "2009-13-01"},
+             true);
+    EXPECT_EQ(badExport.code, 2);
+    EXPECT_NE(badExport.out.find("\"2009-13-01\""), std::string::npos) << badExport.out;
+    EXPECT_FALSE(fs::exists(dir / "bad")) << "nothing is written";
 }
 
 TEST(Cli, WorkFilesNeverGoThroughLinksPlantedInTheTemporaryDirectory) {

@@ -63,6 +63,9 @@ void ExpectSoundExport(const StoreExport& saved, const StoreReading& damaged,
     EXPECT_EQ(saved.msgFiles, static_cast<std::size_t>(saved.mails));
     EXPECT_EQ(saved.htmlFiles, static_cast<std::size_t>(saved.contacts));
     EXPECT_TRUE(saved.otherFiles.empty()) << saved.otherFiles.front();
+    if (saved.error.empty() || saved.manifestRows >= 0) {
+        EXPECT_EQ(saved.manifestRows, saved.mails + saved.contacts) << "one row per saved file";
+    }
     const auto written = static_cast<std::size_t>(saved.mails + saved.contacts);
     EXPECT_LE(written, static_cast<std::size_t>(base.saved.mails + base.saved.contacts));
     EXPECT_GE(written + base.NotSaved(), damaged.itemsRead) << "a readable item was not saved";

@@ -1,5 +1,7 @@
 #include "whole_store.h"
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "content/item_content.h"
@@ -39,6 +41,22 @@ bool Run(store::StoreSession& session, StoreReading& reading, const std::string&
         reading.silentFailures.push_back(what);
     }
     return ok;
+}
+
+// Records of a CSV file (RFC 4180: a line break inside quotes belongs to its field).
+int CsvRecordCount(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    int records = 0;
+    bool quoted = false;
+    for (const char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '\n' && !quoted) {
+            ++records;
+        }
+    }
+    return records;
 }
 
 }  // namespace
@@ -129,8 +147,12 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
 
     QuietUi ui;
     const msgexport::SaveRequest request{
-        storePath, destination, workFolder,
-        msgexport::BuildExportList(session.model, [](store::TreeItem) { return true; })};
+        storePath,
+        destination,
+        workFolder,
+        msgexport::BuildExportList(session.model, [](store::TreeItem) { return true; }),
+        store::ItemFilter{},
+        false};
     const msgexport::SaveReport report = msgexport::RunSave(session, request, &ui);
     if (saved.error.empty()) {
         saved.error = report.error;
@@ -151,7 +173,9 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
             continue;
         }
         const std::filesystem::path& file = it->path();
-        if (file.extension() == ".msg") {
+        if (file == destination / "manifest.csv") {
+            saved.manifestRows = CsvRecordCount(file) - 2;
+        } else if (file.extension() == ".msg") {
             ++saved.msgFiles;
         } else if (file.extension() == ".html") {
             ++saved.htmlFiles;

@@ -45,6 +45,9 @@ struct StoreExport {
     std::size_t msgFiles = 0;  // files found under the destination afterwards
     std::size_t htmlFiles = 0;
     std::vector<std::string> otherFiles;  // anything else found there
+    // Rows of manifest.csv at the destination's top, the store line and the header not counted;
+    // -1 when there is no manifest.
+    int manifestRows = -1;
 };
 
 // Scans the store, then saves everything into the destination, which must not exist yet; the

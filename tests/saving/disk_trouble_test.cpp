@@ -8,6 +8,7 @@
 #include "export/compose.h"
 #include "export/export_run.h"
 #include "msg_readback.h"
+#include "support/manifest_check.h"
 #include "support/temp_dir.h"
 #include "tests/store/store_fixture.h"
 
@@ -40,8 +41,12 @@ class DiskTroubleTest : public ::testing::Test {
             ASSERT_EQ(store::ScanTableByName(session_, table), store::kOk);
         }
         store::ReleaseStore(session_);
-        request_ = {sample, dir_ / "out", dir_ / "work",
-                    msgexport::BuildExportList(session_.model, [](auto) { return true; })};
+        request_ = {sample,
+                    dir_ / "out",
+                    dir_ / "work",
+                    msgexport::BuildExportList(session_.model, [](auto) { return true; }),
+                    store::ItemFilter{},
+                    false};
     }
     void TearDown() override {
         if (mounted_) {
@@ -100,6 +105,15 @@ TEST_F(DiskTroubleTest, AStoppedSaveLeavesOnlyWholeFiles) {
         EXPECT_LE(report.mails(), stopAt);
         EXPECT_LT(report.mails(), 24);
         session_.token = nullptr;
+
+        // The manifest, read back with its digests checked, names exactly the files present.
+        EXPECT_EQ(report.manifest, request_.destinationRoot / "manifest.csv");
+        const nlohmann::json manifest = testing_support::CheckManifest(report.manifest);
+        ASSERT_TRUE(manifest.is_object());
+        EXPECT_EQ(manifest["problems"], nlohmann::json::array());
+        EXPECT_EQ(manifest["listed"], manifest["present"]);
+        EXPECT_EQ(manifest["listed"].size(),
+                  static_cast<std::size_t>(report.mails() + report.contacts()));
     }
 }
 
@@ -114,6 +128,11 @@ TEST_F(DiskTroubleTest, AFullDiskEndsTheRunWithTheReason) {
     EXPECT_EQ(ExpectOnlyWholeFiles(), report.mails());
     EXPECT_LT(report.folders.size(), request_.exportList.folders.size())
         << "the run ends instead of trying every folder";
+    // The manifest shares the full disk: still exactly the files that were written.
+    const nlohmann::json manifest = testing_support::CheckManifest(report.manifest);
+    ASSERT_TRUE(manifest.is_object());
+    EXPECT_EQ(manifest["problems"], nlohmann::json::array());
+    EXPECT_EQ(manifest["listed"], manifest["present"]);
 }
 
 TEST_F(DiskTroubleTest, ADestinationThatTurnsReadOnlyEndsTheRun) {

@@ -56,8 +56,13 @@ msgexport::SaveReport SaveWholeStore(const fs::path& storePath, const fs::path& 
     }
     store::ReleaseStore(session);
     msgexport::SaveRequest request{
-        storePath, dir / "saved", dir / "work",
-        msgexport::BuildExportList(session.model, [](auto) { return true; }), format};
+        storePath,
+        dir / "saved",
+        dir / "work",
+        msgexport::BuildExportList(session.model, [](auto) { return true; }),
+        store::ItemFilter{},
+        false,
+        format};
     NoUi ui;
     msgexport::SaveReport report = msgexport::RunSave(session, request, &ui);
     EXPECT_TRUE(report.error.empty()) << report.error;
