@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "content/work_files.h"
+#include "platform/datetime.h"
 
 namespace msgexport {
 
@@ -15,16 +16,6 @@ using dispatch::Variant;
 
 void Put(dispatch::DispatchObject& object, std::int32_t dispid, Variant value) {
     object.Invoke(dispid, InvokeKind::kPut, std::span<const Variant>(&value, 1));
-}
-
-// Days from 1 January 1970 to the date, proleptic Gregorian.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
 // Reads digits at pos; nothing when there are none or more than maxDigits.
@@ -113,8 +104,8 @@ double DateTextToAutomationDate(std::u16string_view text) {
     if (!time) {
         return 0.0;
     }
-    const std::int64_t days =
-        DaysFromCivil(time->year, time->month, time->day) - DaysFromCivil(1899, 12, 30);
+    const std::int64_t days = platform::DaysFromCivil(time->year, time->month, time->day) -
+                              platform::DaysFromCivil(1899, 12, 30);
     const double fraction = time->seconds / 86400.0;
     // Before the epoch the time of day still counts forwards from the day's start.
     return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
@@ -125,7 +116,7 @@ std::optional<std::int64_t> DateTextToUnixTime(std::u16string_view text) {
     if (!time) {
         return std::nullopt;
     }
-    return DaysFromCivil(time->year, time->month, time->day) * 86400 + time->seconds;
+    return platform::DaysFromCivil(time->year, time->month, time->day) * 86400 + time->seconds;
 }
 
 std::u16string SenderText(std::u16string_view from) {
