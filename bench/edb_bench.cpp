@@ -480,15 +480,29 @@ void WalkRecords(const Options& o, const TouchedRecords& records, Touch& touched
     const std::uint32_t ownId = TableObjectId(*own);
     const std::uint32_t msgId = TableObjectId(*msg);
     const std::uint32_t attachmentsId = TableObjectId(*attachments);
-    for (int r = 0, n = own->recordCount(); r < n; ++r) {
-        touched.Record(own->record(r), trees.get(), ownId);
-    }
-    for (int r : records.msg) {
-        touched.Record(msg->record(r), trees.get(), msgId);
-    }
-    for (int r : records.attachments) {
-        touched.Record(attachments->record(r), trees.get(), attachmentsId);
-    }
+    // libesedb's errors do not say which table they come from: the walk adds it.
+    auto named = [](std::u16string_view table, auto&& walk) {
+        try {
+            walk();
+        } catch (const ese::Error& e) {
+            throw ese::Error("\"" + U8(table) + "\": " + e.what());
+        }
+    };
+    named(o.table, [&] {
+        for (int r = 0, n = own->recordCount(); r < n; ++r) {
+            touched.Record(own->record(r), trees.get(), ownId);
+        }
+    });
+    named(u"Msg", [&] {
+        for (int r : records.msg) {
+            touched.Record(msg->record(r), trees.get(), msgId);
+        }
+    });
+    named(u"1-23", [&] {
+        for (int r : records.attachments) {
+            touched.Record(attachments->record(r), trees.get(), attachmentsId);
+        }
+    });
 }
 
 // The libesedb walk of the records, timed, or libesedb's reason for not reading them.
