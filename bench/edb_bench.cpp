@@ -1,26 +1,40 @@
 // Timings of the store scan, the folder listing with its item load and the save of a folder,
-// each beside a baseline that does the same input or output with nothing decoded or formatted.
+// each beside what libesedb takes for the same records and beside reading or writing the same
+// bytes with nothing decoded or formatted.
 //
 //   edb_bench scan STORE                   the scan of "Mailbox", "Folders", "Msg" and "1-23"
-//                                          against a bare libesedb walk of their records
+//                                          against a walk of their records through libesedb and
+//                                          against reading the pages of their record trees with
+//                                          pread alone
 //   edb_bench list STORE TABLE SCRATCH     the listing of one folder table with every item read
-//                                          in full against a bare walk of the records it reads
+//                                          in full against a libesedb walk of the records it
+//                                          reads
 //   edb_bench export STORE TABLE SCRATCH   the save of one folder as message files against
 //                                          writing as many files of the same sizes, and
-//                                          against the bare walk of the records it reads
+//                                          against the libesedb walk of the records it reads
 //
-// Options: --rounds N (default 3; the best round counts), --ours-only (no baseline: for
-// profiling). The figures go to standard output as one JSON object; a line per round goes to
-// standard error. SCRATCH is a folder of our own: it is emptied before every round.
+// Options: --rounds N (default 3; the best round counts), --ours-only (nothing beside ours:
+// for profiling), --no-libesedb (no libesedb walk). Where libesedb cannot read a table, the
+// figures give libesedb's reason (the scan goes on with the other tables). Every run is timed by
+// the clock and by the CPU time of the process (user and system). The figures go to standard output
+// as one JSON object; a line per round goes to standard error. SCRATCH is an empty folder of our
+// own: every round writes into new folders in it (roundN/), and nothing is deleted; the caller
+// removes it.
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -30,13 +44,17 @@
 #include "export/export_run.h"
 #include "export/message_component.h"
 #include "platform/codepage.h"
+#include "store/long_value_tree.h"
 #include "store/messages.h"
+#include "store/page_file.h"
+#include "store/record_reader.h"
 #include "store/session.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using nlohmann::json;
 
 constexpr std::u16string_view kScannedTables[] = {u"Mailbox", u"Folders", u"Msg", u"1-23"};
 
@@ -47,13 +65,45 @@ struct Options {
     fs::path scratch;
     int rounds = 3;
     bool oursOnly = false;
+    bool noLibesedb = false;
 };
 
-double Seconds(const std::function<void()>& run) {
+std::string U8(std::u16string_view text) {
+    return platform::Utf16ToUtf8(text);
+}
+
+double CpuNow() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// One run timed by the clock and by the process's CPU time.
+struct Times {
+    double wall = 0;
+    double cpu = 0;
+};
+
+Times Measure(const std::function<void()>& run) {
+    const double cpu = CpuNow();
     const auto start = Clock::now();
     run();
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return {std::chrono::duration<double>(Clock::now() - start).count(), CpuNow() - cpu};
 }
+
+// The best of the rounds, clock and CPU time each.
+struct Best {
+    double wall = 1e300;
+    double cpu = 1e300;
+    bool measured = false;
+
+    void Keep(Times t) {
+        wall = std::min(wall, t.wall);
+        cpu = std::min(cpu, t.cpu);
+        measured = true;
+    }
+    json Json() const { return measured ? json{{"wall", wall}, {"cpu", cpu}} : json(nullptr); }
+};
 
 long PeakKilobytes() {
     rusage usage{};
@@ -61,34 +111,18 @@ long PeakKilobytes() {
     return usage.ru_maxrss;
 }
 
-void EmptyFolder(const fs::path& folder) {
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-}
-
-// What a bare walk reads of one record: every value's type, flags and bytes, and the whole of
-// every long value.
-struct Touch {
-    std::uint64_t values = 0;
-    std::uint64_t bytes = 0;
-
-    void Record(const ese::Record& record, bool longValues) {
-        const int count = record.valueCount();
-        for (int v = 0; v < count; ++v) {
-            const std::uint8_t flags = record.valueFlags(v);
-            bytes += record.valueData(v).size() + record.columnType(v);
-            ++values;
-            if (longValues && (flags & ese::kLongValue) != 0) {
-                if (auto value = record.longValue(v)) {
-                    const int segments = value->segmentCount();
-                    for (int s = 0; s < segments; ++s) {
-                        bytes += value->segment(s).size();
-                    }
-                }
-            }
-        }
+// A new empty folder for one round's files. Nothing is deleted between rounds: on a file
+// system that checks recently freed inodes before reusing them (ext4 without a journal),
+// creating thousands of files right after deleting thousands costs more than the files
+// themselves, and the bench would measure its own clean-up.
+fs::path RoundFolder(const fs::path& scratch, int round, const char* what) {
+    const fs::path folder = scratch / ("round" + std::to_string(round)) / what;
+    if (fs::exists(folder)) {
+        throw std::runtime_error(folder.string() + " is there already: SCRATCH must be empty");
     }
-};
+    fs::create_directories(folder);
+    return folder;
+}
 
 std::optional<ese::Table> FindTable(const ese::File& file, std::u16string_view name) {
     for (int t = 0, n = file.tableCount(); t < n; ++t) {
@@ -100,6 +134,48 @@ std::optional<ese::Table> FindTable(const ese::File& file, std::u16string_view n
     return std::nullopt;
 }
 
+std::uint32_t TableObjectId(const ese::Table& table) {
+    std::uint32_t id = 0;
+    if (libesedb_table_get_identifier(table.get(), &id, nullptr) != 1) {
+        throw std::runtime_error("libesedb gives no object id for a table");
+    }
+    return id;
+}
+
+// What a walk through libesedb reads of one record: every value's type, flags and bytes, and,
+// given the long-value trees, the whole of every long value, read through the store layer's
+// own long-value reader (libesedb's lookup searches the rest of the long-value tree for every
+// value and would measure only that).
+struct Touch {
+    std::uint64_t values = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t longValues = 0;
+    std::uint64_t longValuesThroughLibesedb = 0;
+
+    void Record(const ese::Record& record, ese::detail::LongValueTrees* trees,
+                std::uint32_t tableId) {
+        const int count = record.valueCount();
+        for (int v = 0; v < count; ++v) {
+            const std::uint8_t flags = record.valueFlags(v);
+            const ese::Bytes data = record.valueData(v);
+            bytes += data.size() + record.columnType(v);
+            ++values;
+            if (trees == nullptr || (flags & ese::kLongValue) == 0) {
+                continue;
+            }
+            ++longValues;
+            if (auto segments = trees->Segments(tableId, data)) {
+                for (const auto& s : *segments) {
+                    bytes += s.size();
+                }
+            } else if (auto value = record.longValue(v)) {
+                ++longValuesThroughLibesedb;
+                bytes += value->data().size();
+            }
+        }
+    }
+};
+
 // A measurement of work that failed would mislead: the bench stops with the reason.
 void Must(int result, const store::StoreSession& session) {
     if (result != store::kOk) {
@@ -107,13 +183,18 @@ void Must(int result, const store::StoreSession& session) {
     }
 }
 
-// The scan as the window runs it, without the window.
-void Scan(store::StoreSession& session, const fs::path& path) {
+// The scan as the window runs it, without the window; the clock time of each table's scan
+// goes into tableSeconds.
+void Scan(store::StoreSession& session, const fs::path& path,
+          std::map<std::string, double>* tableSeconds = nullptr) {
     if (store::OpenStore(session, path) != store::kOk || store::ListTables(session) != store::kOk) {
         throw std::runtime_error("cannot open " + path.string() + ": " + session.lastError);
     }
     for (std::u16string_view name : kScannedTables) {
-        Must(store::ScanTableByName(session, name), session);
+        const Times t = Measure([&] { Must(store::ScanTableByName(session, name), session); });
+        if (tableSeconds != nullptr) {
+            (*tableSeconds)[U8(name)] = t.wall;
+        }
     }
     store::ReleaseStore(session);
 }
@@ -124,72 +205,233 @@ const store::FolderEntry& FolderOfTable(const store::StoreModel& model, std::u16
             return folder;
         }
     }
-    throw std::runtime_error("no folder has the table " + platform::Utf16ToUtf8(table));
+    throw std::runtime_error("no folder has the table " + U8(table));
 }
 
-// Text for a JSON string: UTF-8 with quotes, backslashes and control characters escaped.
-std::string JsonText(std::u16string_view text) {
-    std::string out;
-    for (char c : platform::Utf16ToUtf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-struct Result {
-    double ours = 1e300;
-    double bare = 1e300;
-};
-
-void Report(const char* mode, int round, double ours, double bare) {
-    std::fprintf(stderr, "%s round %d: ours %.3f s, baseline %.3f s\n", mode, round, ours, bare);
+void Report(const char* mode, int round, const char* what, Times t) {
+    std::fprintf(stderr, "%s round %d: %s %.3f s (CPU %.3f s)\n", mode, round, what, t.wall, t.cpu);
 }
 
 // --- scan --------------------------------------------------------------------------------------
 
-int RunScanBench(const Options& o) {
-    Result best;
-    std::size_t messages = 0;
-    std::size_t attachments = 0;
+// The pages of the record trees of the scanned tables (branches and leaves, in the order of a
+// walk in key order), found with the store layer's page reader before anything is timed.
+struct TreePages {
+    std::uint32_t pageSize = 0;
+    std::vector<std::uint32_t> pages;
+    std::map<std::string, std::size_t> perTable;
+    std::uint32_t lowest = 0xffffffffU;
+    std::uint32_t highest = 0;
+    std::uint64_t filePages = 0;
+};
+
+TreePages RecordTreePages(const fs::path& path) {
+    using namespace ese::detail;
+    std::shared_ptr<PageFile> file = PageFile::Open(path);
+    if (!file) {
+        throw std::runtime_error("the page reader cannot open " + path.string());
+    }
+    const std::optional<Catalogue> catalogue = Catalogue::Read(file);
+    if (!catalogue) {
+        throw std::runtime_error("the page reader cannot read the catalogue");
+    }
+    TreePages tree;
+    tree.pageSize = file->pageSize();
+    tree.filePages = file->pageCount();
+    for (std::u16string_view name : kScannedTables) {
+        const TableLayout* layout = nullptr;
+        for (const auto& [id, table] : catalogue->tables()) {
+            if (table.name == name) {
+                layout = &table;
+                break;
+            }
+        }
+        if (layout == nullptr) {
+            continue;
+        }
+        std::size_t count = 0;
+        std::vector<std::uint32_t> pending{layout->dataRoot};
+        Page page;
+        while (!pending.empty()) {
+            const std::uint32_t number = pending.back();
+            pending.pop_back();
+            if (const PageTrouble trouble = file->Read(number, page);
+                trouble != PageTrouble::kNone) {
+                throw std::runtime_error(file->Describe(number, trouble));
+            }
+            tree.pages.push_back(number);
+            tree.lowest = std::min(tree.lowest, number);
+            tree.highest = std::max(tree.highest, number);
+            ++count;
+            if (!page.IsLeaf()) {
+                for (auto e = page.entries.rbegin(); e != page.entries.rend(); ++e) {
+                    if ((e->flags & kTagDefunct) == 0) {
+                        pending.push_back(Page::Child(*e));
+                    }
+                }
+            }
+        }
+        tree.perTable[U8(name)] = count;
+    }
+    return tree;
+}
+
+// Reads the pages with pread into one buffer, nothing decoded: the least any reading of them
+// costs.
+std::uint64_t ReadPages(const fs::path& path, const TreePages& tree) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw std::runtime_error("cannot open " + path.string() + ": " + std::strerror(errno));
+    }
+    std::vector<std::uint8_t> buffer(tree.pageSize);
+    std::uint64_t sum = 0;
+    for (std::uint32_t number : tree.pages) {
+        const auto position = static_cast<off_t>((number + 1ULL) * tree.pageSize);
+        if (::pread(fd, buffer.data(), buffer.size(), position) !=
+            static_cast<ssize_t>(buffer.size())) {
+            ::close(fd);
+            throw std::runtime_error("cannot read page " + std::to_string(number));
+        }
+        sum += buffer[0];
+    }
+    ::close(fd);
+    return sum;
+}
+
+// The libesedb walk of the scanned tables, table by table. A table libesedb cannot read is
+// left with libesedb's reason, and the walk goes on with the next; tables in skip are left
+// out (they failed before).
+struct LibesedbWalk {
+    std::map<std::string, double> tableSeconds;
+    std::map<std::string, std::string> failures;   // table name: libesedb's reason
+    std::map<std::string, double> failureSeconds;  // how long libesedb took to fail
+    std::uint64_t values = 0;
+};
+
+LibesedbWalk WalkThroughLibesedb(const fs::path& path, const std::set<std::string>& skip) {
+    LibesedbWalk walk;
+    ese::File file(path, ese::LongValueReading::kThroughLibesedb);
     Touch touched;
-    for (int round = 1; round <= o.rounds; ++round) {
-        double bare = 0;
-        if (!o.oursOnly) {
-            touched = Touch{};
-            bare = Seconds([&] {
-                ese::File file(o.store);
-                for (std::u16string_view name : kScannedTables) {
-                    if (auto table = FindTable(file, name)) {
-                        for (int r = 0, n = table->recordCount(); r < n; ++r) {
-                            touched.Record(table->record(r), false);
-                        }
+    for (std::u16string_view name : kScannedTables) {
+        const std::string name8 = U8(name);
+        if (skip.count(name8) != 0) {
+            continue;
+        }
+        const auto start = Clock::now();
+        try {
+            const Times t = Measure([&] {
+                if (auto table = FindTable(file, name)) {
+                    for (int r = 0, n = table->recordCount(); r < n; ++r) {
+                        touched.Record(table->record(r), nullptr, 0);
                     }
                 }
             });
-            best.bare = std::min(best.bare, bare);
+            walk.tableSeconds[name8] = t.wall;
+        } catch (const ese::Error& e) {
+            walk.failures[name8] = e.what();
+            walk.failureSeconds[name8] =
+                std::chrono::duration<double>(Clock::now() - start).count();
+        }
+    }
+    walk.values = touched.values;
+    return walk;
+}
+
+// Whether our own reader reads each scanned table (else the store layer falls back on
+// libesedb).
+json OwnReading(const fs::path& path) {
+    json own = json::object();
+    ese::File file(path);
+    for (std::u16string_view name : kScannedTables) {
+        if (auto table = FindTable(file, name)) {
+            own[U8(name)] = table->readsOwnRecords();
+        }
+    }
+    return own;
+}
+
+int RunScanBench(const Options& o) {
+    // Warm cache for every side: the pages all of them read are read once before timing.
+    // Left out for --ours-only, which profiles our scan alone.
+    TreePages tree;
+    if (!o.oursOnly) {
+        tree = RecordTreePages(o.store);
+        ReadPages(o.store, tree);
+    }
+
+    Best ours;
+    Best libesedb;
+    Best floor;
+    std::size_t messages = 0;
+    std::size_t attachments = 0;
+    std::map<std::string, double> oursTables;
+    std::map<std::string, double> libesedbTables;
+    std::map<std::string, std::string> libesedbFailures;
+    std::map<std::string, double> libesedbFailureSeconds;
+    std::set<std::string> failed;
+    auto keepLeast = [](std::map<std::string, double>& kept, const std::string& name, double s) {
+        auto [at, added] = kept.emplace(name, s);
+        at->second = std::min(at->second, s);
+    };
+    const bool withLibesedb = !o.oursOnly && !o.noLibesedb;
+    for (int round = 1; round <= o.rounds; ++round) {
+        if (withLibesedb) {
+            LibesedbWalk walk;
+            // A table libesedb cannot read fails the same way every time: it is tried once.
+            const Times t = Measure([&] { walk = WalkThroughLibesedb(o.store, failed); });
+            for (const auto& [name, seconds] : walk.tableSeconds) {
+                keepLeast(libesedbTables, name, seconds);
+            }
+            for (const auto& [name, why] : walk.failures) {
+                std::fprintf(stderr, "scan round %d: libesedb cannot read %s (%.3f s): %s\n", round,
+                             name.c_str(), walk.failureSeconds[name], why.c_str());
+                libesedbFailures[name] = why;
+                libesedbFailureSeconds[name] = walk.failureSeconds[name];
+                failed.insert(name);
+            }
+            if (libesedbFailures.empty()) {
+                libesedb.Keep(t);
+                Report("scan", round, "libesedb", t);
+            }
         }
         store::NullScanHost host;
         store::StoreSession session(host);
-        const double ours = Seconds([&] { Scan(session, o.store); });
-        best.ours = std::min(best.ours, ours);
+        std::map<std::string, double> tables;
+        const Times t = Measure([&] { Scan(session, o.store, &tables); });
+        ours.Keep(t);
+        for (const auto& [name, seconds] : tables) {
+            keepLeast(oursTables, name, seconds);
+        }
         messages = session.model.messages().size();
         attachments = session.model.attachments.size();
-        Report("scan", round, ours, bare);
+        Report("scan", round, "ours", t);
+        if (!o.oursOnly) {
+            const Times f = Measure([&] { ReadPages(o.store, tree); });
+            floor.Keep(f);
+            Report("scan", round, "pread", f);
+        }
     }
-    std::printf(
-        "{\"mode\":\"scan\",\"ours\":%.4f,\"bare\":%.4f,\"messages\":%zu,\"attachments\":%zu,"
-        "\"values\":%llu,\"peakKb\":%ld}\n",
-        best.ours, o.oursOnly ? 0.0 : best.bare, messages, attachments,
-        static_cast<unsigned long long>(touched.values), PeakKilobytes());
+    const json result = {
+        {"mode", "scan"},
+        {"ours", ours.Json()},
+        {"oursTables", oursTables},
+        {"ownReading", OwnReading(o.store)},
+        {"libesedb", libesedb.Json()},
+        {"libesedbTables", libesedbTables},
+        {"libesedbFailures", libesedbFailures},
+        {"libesedbFailureSeconds", libesedbFailureSeconds},
+        {"pread", floor.Json()},
+        {"pages", tree.pages.size()},
+        {"pagesPerTable", tree.perTable},
+        {"pageSize", tree.pageSize},
+        {"lowestPage", tree.lowest},
+        {"highestPage", tree.highest},
+        {"filePages", tree.filePages},
+        {"messages", messages},
+        {"attachments", attachments},
+        {"peakKb", PeakKilobytes()},
+    };
+    std::printf("%s\n", result.dump().c_str());
     return 0;
 }
 
@@ -222,25 +464,62 @@ TouchedRecords RecordsOfListing(const store::StoreModel& model,
     return touched;
 }
 
-// The bare walk of the records a listing touches: the folder's table whole, then the given
-// "Msg" and "1-23" records, every value and every long value read.
+// The walk through libesedb of the records a listing touches: the folder's table whole, then
+// the given "Msg" and "1-23" records, every value and every long value read. ese::Error when
+// libesedb cannot read one of the tables.
 void WalkRecords(const Options& o, const TouchedRecords& records, Touch& touched) {
-    ese::File file(o.store);
+    ese::File file(o.store, ese::LongValueReading::kThroughLibesedb);
+    const std::shared_ptr<ese::detail::LongValueTrees> trees =
+        ese::detail::LongValueTrees::Open(o.store);
     auto own = FindTable(file, o.table);
     auto msg = FindTable(file, u"Msg");
     auto attachments = FindTable(file, u"1-23");
     if (!own || !msg || !attachments) {
         throw std::runtime_error("the store lacks a table");
     }
-    for (int r = 0, n = own->recordCount(); r < n; ++r) {
-        touched.Record(own->record(r), true);
+    const std::uint32_t ownId = TableObjectId(*own);
+    const std::uint32_t msgId = TableObjectId(*msg);
+    const std::uint32_t attachmentsId = TableObjectId(*attachments);
+    // libesedb's errors do not say which table they come from: the walk adds it.
+    auto named = [](std::u16string_view table, auto&& walk) {
+        try {
+            walk();
+        } catch (const ese::Error& e) {
+            throw ese::Error("\"" + U8(table) + "\": " + e.what());
+        }
+    };
+    named(o.table, [&] {
+        for (int r = 0, n = own->recordCount(); r < n; ++r) {
+            touched.Record(own->record(r), trees.get(), ownId);
+        }
+    });
+    named(u"Msg", [&] {
+        for (int r : records.msg) {
+            touched.Record(msg->record(r), trees.get(), msgId);
+        }
+    });
+    named(u"1-23", [&] {
+        for (int r : records.attachments) {
+            touched.Record(attachments->record(r), trees.get(), attachmentsId);
+        }
+    });
+}
+
+// The libesedb walk of the records, timed, or libesedb's reason for not reading them.
+struct WalkResult {
+    Times times;
+    std::string error;
+    Touch touched;
+};
+
+WalkResult TimedWalk(const Options& o, const TouchedRecords& records) {
+    WalkResult result;
+    try {
+        result.times = Measure([&] { WalkRecords(o, records, result.touched); });
+    } catch (const ese::Error& e) {
+        result.error = e.what();
     }
-    for (int r : records.msg) {
-        touched.Record(msg->record(r), true);
-    }
-    for (int r : records.attachments) {
-        touched.Record(attachments->record(r), true);
-    }
+    return result;
 }
 
 int RunListBench(const Options& o) {
@@ -248,57 +527,73 @@ int RunListBench(const Options& o) {
     store::StoreSession session(host);
     Scan(session, o.store);
     const store::FolderEntry folder = FolderOfTable(session.model, o.table);
-    const fs::path work = o.scratch / "work";
-    content::ItemContent itemContent(work);
-    session.content = &itemContent;
+    std::optional<content::ItemContent> itemContent;
 
-    Result best;
+    Best ours;
+    Best libesedb;
+    std::string libesedbError;
     std::size_t items = 0;
     std::size_t details = 0;
     std::size_t bodyParts = 0;
     TouchedRecords records;
     Touch touched;
     for (int round = 1; round <= o.rounds; ++round) {
-        EmptyFolder(work);
+        itemContent.emplace(RoundFolder(o.scratch, round, "work"));
+        session.content = &*itemContent;
         // The listing as the window runs it for a click on the folder.
-        const double ours = Seconds([&] {
+        const Times t = Measure([&] {
             session.model.items.clear();
             session.model.contacts.clear();
             session.state.sequence = 0;
             session.state.exportMode = 0;
             session.state.currentFolderClass = folder.folderClass;
-            itemContent.mailDetails.clear();
-            itemContent.contactCards.clear();
+            itemContent->mailDetails.clear();
+            itemContent->contactCards.clear();
             if (store::OpenStore(session, o.store) != store::kOk) {
                 throw std::runtime_error(session.lastError);
             }
             Must(store::ScanTableByName(session, o.table), session);
-            itemContent.bodyParts.clear();
+            itemContent->bodyParts.clear();
             Must(store::LoadFolderItems(session), session);
             store::ReleaseStore(session);
         });
-        best.ours = std::min(best.ours, ours);
+        ours.Keep(t);
         items = session.model.items.size();
-        details = itemContent.mailDetails.size();
-        bodyParts = itemContent.bodyParts.size();
+        details = itemContent->mailDetails.size();
+        bodyParts = itemContent->bodyParts.size();
+        Report("list", round, "ours", t);
         if (round == 1) {
             records = RecordsOfListing(session.model, session.model.items);
         }
-        double bare = 0;
-        if (!o.oursOnly) {
-            touched = Touch{};
-            bare = Seconds([&] { WalkRecords(o, records, touched); });
-            best.bare = std::min(best.bare, bare);
+        if (!o.oursOnly && !o.noLibesedb && libesedbError.empty()) {
+            WalkResult walk = TimedWalk(o, records);
+            if (walk.error.empty()) {
+                libesedb.Keep(walk.times);
+                touched = walk.touched;
+                Report("list", round, "libesedb walk", walk.times);
+            } else {
+                libesedbError = walk.error;
+                std::fprintf(stderr, "list round %d: libesedb cannot read the records: %s\n", round,
+                             libesedbError.c_str());
+            }
         }
-        Report("list", round, ours, bare);
     }
-    std::printf(
-        "{\"mode\":\"list\",\"ours\":%.4f,\"bare\":%.4f,\"items\":%zu,\"details\":%zu,"
-        "\"bodyParts\":%zu,\"msgRecords\":%zu,\"attachmentRecords\":%zu,\"bytes\":%llu,"
-        "\"peakKb\":%ld}\n",
-        best.ours, o.oursOnly ? 0.0 : best.bare, items, details, bodyParts, records.msg.size(),
-        records.attachments.size(), static_cast<unsigned long long>(touched.bytes),
-        PeakKilobytes());
+    const json result = {
+        {"mode", "list"},
+        {"ours", ours.Json()},
+        {"libesedb", libesedb.Json()},
+        {"libesedbError", libesedbError},
+        {"items", items},
+        {"details", details},
+        {"bodyParts", bodyParts},
+        {"msgRecords", records.msg.size()},
+        {"attachmentRecords", records.attachments.size()},
+        {"bytes", touched.bytes},
+        {"longValues", touched.longValues},
+        {"longValuesThroughLibesedb", touched.longValuesThroughLibesedb},
+        {"peakKb", PeakKilobytes()},
+    };
+    std::printf("%s\n", result.dump().c_str());
     return 0;
 }
 
@@ -307,7 +602,7 @@ int RunListBench(const Options& o) {
 class QuietUi final : public msgexport::ExportUi {
   public:
     void ShowMessage(std::u16string_view text) override {
-        std::fprintf(stderr, "message: %s\n", platform::Utf16ToUtf8(text).c_str());
+        std::fprintf(stderr, "message: %s\n", U8(text).c_str());
     }
 };
 
@@ -340,13 +635,11 @@ int RunExportBench(const Options& o) {
     std::erase_if(request.exportList.folders, [&](const msgexport::ExportFolderEntry& e) {
         return e.messageTableName != o.table || e.folderTreeItem != folder.treeItem;
     });
-    request.workFolder = o.scratch / "work";
-    request.destinationRoot = o.scratch / "saved";
-    const fs::path copies = o.scratch / "copies";
 
     // The records the save reads, found by a listing of the folder's table.
     TouchedRecords records;
-    if (!o.oursOnly) {
+    const bool walks = !o.oursOnly && !o.noLibesedb;
+    if (walks) {
         if (store::OpenStore(session, o.store) != store::kOk) {
             throw std::runtime_error(session.lastError);
         }
@@ -358,22 +651,25 @@ int RunExportBench(const Options& o) {
         session.model.contacts.clear();
     }
 
-    Result best;
-    double bestWalk = 1e300;
+    Best ours;
+    Best writes;
+    Best libesedb;
+    std::string libesedbError;
     int mails = 0;
     int skipped = 0;
     std::uintmax_t bytes = 0;
     std::size_t files = 0;
     for (int round = 1; round <= o.rounds; ++round) {
-        EmptyFolder(request.workFolder);
-        fs::remove_all(request.destinationRoot);
+        request.workFolder = RoundFolder(o.scratch, round, "work");
+        request.destinationRoot = RoundFolder(o.scratch, round, "saved");
         msgexport::SaveReport report;
         QuietUi ui;
-        const double ours = Seconds([&] { report = msgexport::RunSave(session, request, &ui); });
+        const Times t = Measure([&] { report = msgexport::RunSave(session, request, &ui); });
         if (!report.error.empty()) {
             throw std::runtime_error("the save failed: " + report.error);
         }
-        best.ours = std::min(best.ours, ours);
+        ours.Keep(t);
+        Report("export", round, "ours", t);
         mails = report.mails();
         skipped = report.skipped();
         std::vector<std::uintmax_t> sizes;
@@ -387,34 +683,46 @@ int RunExportBench(const Options& o) {
         for (std::uintmax_t size : sizes) {
             bytes += size;
         }
-        double bare = 0;
-        double walk = 0;
         if (!o.oursOnly) {
-            EmptyFolder(copies);
-            bare = Seconds([&] { WriteFiles(copies, sizes); });
-            best.bare = std::min(best.bare, bare);
-            Touch touched;
-            walk = Seconds([&] { WalkRecords(o, records, touched); });
-            bestWalk = std::min(bestWalk, walk);
+            const fs::path copies = RoundFolder(o.scratch, round, "copies");
+            const Times w = Measure([&] { WriteFiles(copies, sizes); });
+            writes.Keep(w);
+            Report("export", round, "writes alone", w);
         }
-        Report("export", round, ours, bare);
-        std::fprintf(stderr, "export round %d: bare walk of the records read %.3f s\n", round,
-                     walk);
+        if (walks && libesedbError.empty()) {
+            WalkResult walk = TimedWalk(o, records);
+            if (walk.error.empty()) {
+                libesedb.Keep(walk.times);
+                Report("export", round, "libesedb walk", walk.times);
+            } else {
+                libesedbError = walk.error;
+                std::fprintf(stderr, "export round %d: libesedb cannot read the records: %s\n",
+                             round, libesedbError.c_str());
+            }
+        }
     }
-    std::printf(
-        "{\"mode\":\"export\",\"ours\":%.4f,\"bare\":%.4f,\"walk\":%.4f,\"mails\":%d,"
-        "\"skipped\":%d,"
-        "\"files\":%zu,\"bytes\":%llu,\"peakKb\":%ld,\"mailbox\":\"%s\",\"folder\":\"%s\"}\n",
-        best.ours, o.oursOnly ? 0.0 : best.bare, o.oursOnly ? 0.0 : bestWalk, mails, skipped, files,
-        static_cast<unsigned long long>(bytes), PeakKilobytes(),
-        JsonText(folder.mailboxDisplayName).c_str(), JsonText(folder.displayName).c_str());
+    const json result = {
+        {"mode", "export"},
+        {"ours", ours.Json()},
+        {"writes", writes.Json()},
+        {"libesedb", libesedb.Json()},
+        {"libesedbError", libesedbError},
+        {"mails", mails},
+        {"skipped", skipped},
+        {"files", files},
+        {"bytes", bytes},
+        {"peakKb", PeakKilobytes()},
+        {"mailbox", U8(folder.mailboxDisplayName)},
+        {"folder", U8(folder.displayName)},
+    };
+    std::printf("%s\n", result.dump().c_str());
     return 0;
 }
 
 int Usage() {
     std::fprintf(stderr,
                  "usage: edb_bench scan STORE | list STORE TABLE SCRATCH | export STORE TABLE "
-                 "SCRATCH  [--rounds N] [--ours-only]\n");
+                 "SCRATCH  [--rounds N] [--ours-only] [--no-libesedb]\n");
     return 2;
 }
 
@@ -429,6 +737,8 @@ int main(int argc, char** argv) {
             o.rounds = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--ours-only") {
             o.oursOnly = true;
+        } else if (arg == "--no-libesedb") {
+            o.noLibesedb = true;
         } else {
             positional.push_back(arg);
         }
