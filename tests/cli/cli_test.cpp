@@ -230,20 +230,7 @@ TEST(Cli, ExportAsEmlWritesOneMimeMessagePerMail) {
                 const std::string subject =
                     item.value("subjectPrefix", "") + item.value("subject", "");
                 SCOPED_TRACE(subject);
-                std::string stem = subject;
-                for (char& c : stem) {
-                    if (std::string_view(":/\\*?<>|\"").find(c) != std::string_view::npos) {
-                        c = '-';
-                    }
-                }
-                fs::path file;
-                for (const fs::path& f : files) {
-                    const std::string name = f.filename().string();
-                    if (name.starts_with(stem) && name.size() > stem.size() &&
-                        std::isdigit(static_cast<unsigned char>(name[stem.size()]))) {
-                        file = f;
-                    }
-                }
+                const fs::path file = msgtest::SavedFileOfSubject(files, subject);
                 ASSERT_FALSE(file.empty());
                 const msgtest::ReadBackEml mail = msgtest::ReadBackEmlFile(file);
                 EXPECT_EQ(mail.problems, std::vector<std::string>{});

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -253,6 +254,25 @@ std::string Utf16StreamToUtf8(std::string_view stream) {
                                              (static_cast<std::uint8_t>(stream[i + 1]) << 8)));
     }
     return platform::Utf16ToUtf8(text);
+}
+
+std::filesystem::path SavedFileOfSubject(const std::vector<std::filesystem::path>& files,
+                                         const std::string& subject) {
+    std::string stem = subject;
+    for (char& c : stem) {
+        if (std::string_view(":/\\*?<>|\"").find(c) != std::string_view::npos) {
+            c = '-';
+        }
+    }
+    std::filesystem::path file;
+    for (const std::filesystem::path& f : files) {
+        const std::string name = f.filename().string();
+        if (name.starts_with(stem) && name.size() > stem.size() &&
+            std::isdigit(static_cast<unsigned char>(name[stem.size()]))) {
+            file = f;
+        }
+    }
+    return file;
 }
 
 }  // namespace msgtest

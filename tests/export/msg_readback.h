@@ -42,6 +42,11 @@ struct ReadBackMessage {
 // result. Throws ReadBackError when msgconvert fails.
 ReadBackMessage ReadBackWithMsgconvert(const std::filesystem::path& msgFile);
 
+// The saved file among files whose name is the subject, with "-" for what a file name cannot
+// hold, followed by its number; empty when there is none.
+std::filesystem::path SavedFileOfSubject(const std::vector<std::filesystem::path>& files,
+                                         const std::string& subject);
+
 // What Python's email package (its modern parser) made of a .eml file we wrote.
 struct ReadBackEml : ReadBackMessage {
     std::string messageId;              // as written, with its angle brackets

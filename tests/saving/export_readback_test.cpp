@@ -110,21 +110,7 @@ TEST(ExportReadback, EveryMailOfTheSampleStoreComesBackWhole) {
                 const std::string subject =
                     item.value("subjectPrefix", "") + item.value("subject", "");
                 SCOPED_TRACE(subject);
-                // The file name starts with the subject, with "-" for what a name cannot hold.
-                std::string stem = subject;
-                for (char& c : stem) {
-                    if (std::string_view(":/\\*?<>|\"").find(c) != std::string_view::npos) {
-                        c = '-';
-                    }
-                }
-                fs::path file;
-                for (const fs::path& f : files) {
-                    const std::string name = f.filename().string();
-                    if (name.starts_with(stem) && name.size() > stem.size() &&
-                        std::isdigit(static_cast<unsigned char>(name[stem.size()]))) {
-                        file = f;
-                    }
-                }
+                const fs::path file = msgtest::SavedFileOfSubject(files, subject);
                 ASSERT_FALSE(file.empty());
                 const msgtest::ReadBackMessage mail = msgtest::ReadBackWithMsgconvert(file);
                 EXPECT_EQ(mail.subject, subject);
