@@ -34,7 +34,12 @@ struct TableContext {
         return records.get();
     }
 
+    // A record object for the next fetch: the last one handed out, once nobody holds it any
+    // more, so that a walk through the table decodes into the same buffers.
+    std::shared_ptr<OwnRecord> SpareRecord();
+
     std::mutex mutex;
+    std::shared_ptr<OwnRecord> spare;
     std::vector<std::optional<std::u16string>> names;
     std::vector<std::optional<std::uint32_t>> types;
 
@@ -64,7 +69,8 @@ struct TableContext {
 // something is asked that the decoded bytes do not answer for sure.
 struct OwnRecord {
     DecodedRecord decoded;
-    std::shared_ptr<TableContext> table;
+    // Every Record that holds this one holds the table as well.
+    TableContext* table = nullptr;
     int index = 0;
     mutable std::mutex mutex;
     mutable std::shared_ptr<const Record> witness;
@@ -86,6 +92,16 @@ struct OwnRecord {
         return decoded.values[static_cast<std::size_t>(i)].flags;
     }
 };
+
+std::shared_ptr<OwnRecord> TableContext::SpareRecord() {
+    std::lock_guard lock(mutex);
+    if (spare && spare.use_count() == 1) {
+        spare->witness.reset();
+    } else {
+        spare = std::make_shared<OwnRecord>();
+    }
+    return spare;
+}
 
 struct OwnMultiValue {
     std::vector<Bytes> elements;
@@ -884,12 +900,12 @@ int Table::recordCount() const {
 
 Record Table::record(int index) const {
     if (detail::TableRecords* records = context_->Records()) {
-        auto own = std::make_shared<detail::OwnRecord>();
+        std::shared_ptr<detail::OwnRecord> own = context_->SpareRecord();
         std::string why;
         if (index < 0 || !records->Record(static_cast<std::size_t>(index), own->decoded, why)) {
             throw Error("cannot read a record: " + (why.empty() ? "no such record" : why));
         }
-        own->table = context_;
+        own->table = context_.get();
         own->index = index;
         return Record(std::move(own), context_);
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
+#include <stdexcept>
 
 #include "platform/codepage.h"
 #include "store/address.h"
@@ -163,15 +165,72 @@ void WriteRow(StoreSession& session, const std::array<Text, kKeptCount>& kept,
 
 }  // namespace
 
-void StoreModel::AddMessage(MessageEntry entry) {
-    messagesById_[entry.messageId].push_back(messages_.size());
-    messages_.push_back(std::move(entry));
+MessageEntry MessageIndex::operator[](std::size_t position) const {
+    const Stored& s = entries_[position];
+    const std::u16string_view text(text_);
+    return {text.substr(s.textAt, s.idLength), s.recordIndex,
+            text.substr(s.textAt + s.idLength, s.keysLength)};
 }
 
-const std::vector<std::size_t>& StoreModel::MessagesWithId(const std::u16string& messageId) const {
-    static const std::vector<std::size_t> kNone;
-    const auto found = messagesById_.find(messageId);
-    return found == messagesById_.end() ? kNone : found->second;
+std::u16string_view MessageIndex::IdAt(std::size_t position) const {
+    const Stored& s = entries_[position];
+    return std::u16string_view(text_).substr(s.textAt, s.idLength);
+}
+
+std::uint32_t MessageIndex::HashOf(std::u16string_view messageId) {
+    const std::uint64_t hash = std::hash<std::u16string_view>{}(messageId);
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+void MessageIndex::Reserve(std::size_t count) {
+    entries_.reserve(entries_.size() + count);
+    // Ids are 64-bit numbers in hex: up to 16 letters; attachment keys are rare.
+    text_.reserve(text_.size() + count * 16);
+}
+
+void MessageIndex::Add(const MessageEntry& entry) {
+    if (entries_.size() >= std::numeric_limits<std::uint32_t>::max()) {
+        throw std::length_error("the message index is full");
+    }
+    entries_.push_back({text_.size(), static_cast<std::uint32_t>(entry.messageId.size()),
+                        static_cast<std::uint32_t>(entry.attachmentKeys.size()),
+                        entry.recordIndex});
+    text_.append(entry.messageId);
+    text_.append(entry.attachmentKeys);
+}
+
+void MessageIndex::Seal() {
+    const std::size_t from = sorted_.size();
+    if (from == entries_.size()) {
+        return;
+    }
+    sorted_.reserve(entries_.size());
+    for (std::size_t position = from; position < entries_.size(); ++position) {
+        sorted_.push_back({HashOf(IdAt(position)), static_cast<std::uint32_t>(position)});
+    }
+    const auto middle = sorted_.begin() + static_cast<std::ptrdiff_t>(from);
+    std::sort(middle, sorted_.end());
+    std::inplace_merge(sorted_.begin(), middle, sorted_.end());
+}
+
+std::vector<std::size_t> MessageIndex::WithId(std::u16string_view messageId) const {
+    std::vector<std::size_t> found;
+    const std::uint32_t hash = HashOf(messageId);
+    const auto [first, last] =
+        std::equal_range(sorted_.begin(), sorted_.end(), Hashed{hash, 0},
+                         [](const Hashed& a, const Hashed& b) { return a.hash < b.hash; });
+    for (auto at = first; at != last; ++at) {
+        if (IdAt(at->position) == messageId) {
+            found.push_back(at->position);
+        }
+    }
+    // Entries past the sorted ones come later in the index than every sorted one.
+    for (std::size_t position = sorted_.size(); position < entries_.size(); ++position) {
+        if (IdAt(position) == messageId) {
+            found.push_back(position);
+        }
+    }
+    return found;
 }
 
 void StoreModel::AddAttachment(AttachmentEntry entry) {

@@ -36,10 +36,50 @@ struct FolderEntry {
     std::u16string mailboxDisplayName;
 };
 
+// A "Msg" record as the message index keeps it; the texts are views into the index.
 struct MessageEntry {
-    std::u16string messageId;
+    std::u16string_view messageId;
     std::int32_t recordIndex = 0;
-    std::u16string attachmentKeys;  // the "N67b3" text
+    std::u16string_view attachmentKeys;  // the "N67b3" text
+};
+
+// The "Msg" records a scan found, in record order, with a lookup by message id. A store holds
+// millions of them, so each costs a few dozen bytes: the texts lie back to back in one buffer,
+// and the lookup is one array of (id hash, position) sorted by Seal().
+class MessageIndex {
+  public:
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    MessageEntry operator[](std::size_t position) const;
+
+    // Room for this many more entries, so that a table of known size is indexed without
+    // regrowing.
+    void Reserve(std::size_t count);
+    void Add(const MessageEntry& entry);
+    // Sorts the lookup over every entry added so far. Entries added after it are still found,
+    // by a look at each of them, until the next call.
+    void Seal();
+    // Positions of every entry with this id, in index order.
+    std::vector<std::size_t> WithId(std::u16string_view messageId) const;
+
+  private:
+    struct Stored {
+        std::uint64_t textAt = 0;  // the id, then the attachment keys
+        std::uint32_t idLength = 0;
+        std::uint32_t keysLength = 0;
+        std::int32_t recordIndex = 0;
+    };
+    struct Hashed {
+        std::uint32_t hash = 0;
+        std::uint32_t position = 0;
+        auto operator<=>(const Hashed&) const = default;
+    };
+    static std::uint32_t HashOf(std::u16string_view messageId);
+    std::u16string_view IdAt(std::size_t position) const;
+
+    std::u16string text_;
+    std::vector<Stored> entries_;
+    std::vector<Hashed> sorted_;  // covers the first sorted_.size() entries
 };
 
 // An item as its folder's list shows it, texts the item lacks left empty: what the item filter
@@ -86,10 +126,13 @@ class StoreModel {
     std::vector<AttachmentEntry> attachments;
 
     // The message index, in record order, with a lookup by message id.
-    const std::vector<MessageEntry>& messages() const { return messages_; }
-    void AddMessage(MessageEntry entry);
+    const MessageIndex& messages() const { return messages_; }
+    MessageIndex& messages() { return messages_; }
+    void AddMessage(const MessageEntry& entry) { messages_.Add(entry); }
     // Positions in messages() of every entry with this id, in index order.
-    const std::vector<std::size_t>& MessagesWithId(const std::u16string& messageId) const;
+    std::vector<std::size_t> MessagesWithId(std::u16string_view messageId) const {
+        return messages_.WithId(messageId);
+    }
 
     // Appends to attachments and indexes the entry's key.
     void AddAttachment(AttachmentEntry entry);
@@ -107,8 +150,7 @@ class StoreModel {
         }
     };
 
-    std::vector<MessageEntry> messages_;
-    std::unordered_map<std::u16string, std::vector<std::size_t>> messagesById_;
+    MessageIndex messages_;
     // Attachment positions by key, and the lengths the keys have; covers the first
     // indexedAttachments_ entries of attachments.
     std::unordered_map<std::u16string, std::vector<std::size_t>, KeyHash, std::equal_to<>>

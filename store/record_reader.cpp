@@ -84,10 +84,40 @@ const ColumnLayout* FindColumn(const TableLayout& layout, std::uint32_t id, std:
     return &*found;
 }
 
+// Finds the columns of one record: a record keeps its values by rising identifier, so each
+// search starts where the one before it ended.
+class ColumnFinder {
+  public:
+    explicit ColumnFinder(const TableLayout& layout) : columns_(layout.columns) {}
+
+    const ColumnLayout* Find(std::uint32_t id, std::size_t& position) {
+        auto from = columns_.begin() + static_cast<std::ptrdiff_t>(next_);
+        if (next_ > 0 && columns_[next_ - 1].id >= id) {
+            from = columns_.begin();
+        }
+        const auto found = from != columns_.end() && from->id == id
+                               ? from
+                               : std::lower_bound(from, columns_.end(), id,
+                                                  [](const ColumnLayout& c, std::uint32_t wanted) {
+                                                      return c.id < wanted;
+                                                  });
+        next_ = static_cast<std::size_t>(found - columns_.begin());
+        if (found == columns_.end() || found->id != id) {
+            return nullptr;
+        }
+        position = next_++;
+        return &*found;
+    }
+
+  private:
+    const std::vector<ColumnLayout>& columns_;
+    std::size_t next_ = 0;
+};
+
 // The tagged columns as the engines before revision 9 kept them: each value behind its
 // identifier and its size, one after the other. Bit 15 of the size says that a flags byte leads
 // the value; the size counts that byte.
-bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayout& layout,
+bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, ColumnFinder& columns,
                              std::string& why) {
     const std::uint8_t* d = out.bytes.data();
     const std::size_t size = out.bytes.size();
@@ -114,7 +144,7 @@ bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayo
             --slot.size;
         }
         std::size_t position = 0;
-        if (slot.size > 0 && FindColumn(layout, id, position) != nullptr) {
+        if (slot.size > 0 && columns.Find(id, position) != nullptr) {
             out.values[position] = slot;
         }
     }
@@ -127,6 +157,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
                   DecodedRecord& out, std::string& why) {
     out.bytes.assign(data.begin(), data.end());
     out.values.assign(layout.columns.size(), ValueSlot{});
+    ColumnFinder columns(layout);
     const std::uint8_t* d = out.bytes.data();
     const std::size_t size = out.bytes.size();
     if (size < 4) {
@@ -142,7 +173,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
     std::vector<std::pair<std::size_t, std::size_t>> fixed;  // position, offset
     for (std::uint32_t id = 1; id <= lastFixed; ++id) {
         std::size_t position = 0;
-        const ColumnLayout* column = FindColumn(layout, id, position);
+        const ColumnLayout* column = columns.Find(id, position);
         if (column == nullptr || column->size == 0) {
             why = "fixed column " + std::to_string(id) + " is not in the catalogue";
             return false;
@@ -179,8 +210,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         }
         std::size_t position = 0;
         if ((raw & 0x8000U) == 0 && end > previousEnd &&
-            FindColumn(layout, static_cast<std::uint32_t>(kFirstVariable + k), position) !=
-                nullptr) {
+            columns.Find(static_cast<std::uint32_t>(kFirstVariable + k), position) != nullptr) {
             out.values[position] = {static_cast<std::uint32_t>(dataStart + previousEnd),
                                     static_cast<std::uint32_t>(end - previousEnd), 0};
         }
@@ -193,7 +223,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         return true;
     }
     if (file.formatRevision() < 9) {
-        return DecodeFirstTaggedLayout(out, tagStart, layout, why);
+        return DecodeFirstTaggedLayout(out, tagStart, columns, why);
     }
     const bool large = file.largePages() && file.formatRevision() >= 0x11;
     const std::uint16_t mask = large ? 0x7fff : 0x3fff;
@@ -222,7 +252,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         }
         previousId = id;
         std::size_t position = 0;
-        if (FindColumn(layout, id, position) == nullptr || end == begin) {
+        if (columns.Find(id, position) == nullptr || end == begin) {
             continue;
         }
         ValueSlot slot{static_cast<std::uint32_t>(tagStart + begin),

@@ -272,6 +272,10 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
     try {
         DiscoverColumns(session.columns, *table, KindForColumns(name));
         const int count = table->recordCount();
+        const bool messageIndex = name == u"Msg";
+        if (messageIndex) {
+            session.model.messages().Reserve(static_cast<std::size_t>(count));
+        }
         int step = 0;
         int failed = 0;
         std::string firstFailure;
@@ -303,6 +307,9 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                         (record && !session.lastError.empty() ? session.lastError : fetchError);
                 }
             }
+        }
+        if (messageIndex) {
+            session.model.messages().Seal();
         }
         if (failed > 0) {
             session.lastError = "table \"" + Narrow(name) + "\", " + firstFailure + " (" +

@@ -289,6 +289,35 @@ TEST_F(Messages, IndexAndAttachmentTables) {
     EXPECT_EQ(session_.state.sequence, 2);
 }
 
+TEST(MessageIndex, FindsEveryEntryOfAnIdBeforeAndAfterItIsSealed) {
+    store::StoreModel model;
+    model.AddMessage({u"a1", 10, u""});
+    model.AddMessage({u"b2", 11, u"3061"});
+    model.AddMessage({u"a1", 12, u""});
+    const auto expectFound = [&](const std::vector<std::size_t>& a1) {
+        EXPECT_EQ(model.MessagesWithId(u"a1"), a1);
+        EXPECT_EQ(model.MessagesWithId(u"b2"), std::vector<std::size_t>{1});
+        // Neither a part of an id nor ids run together are an id.
+        EXPECT_TRUE(model.MessagesWithId(u"a").empty());
+        EXPECT_TRUE(model.MessagesWithId(u"a1b2").empty());
+        EXPECT_TRUE(model.MessagesWithId(u"").empty());
+    };
+    expectFound({0, 2});
+    model.messages().Seal();
+    expectFound({0, 2});
+    // Added after the seal: found after the sealed ones, and again once sealed with them.
+    model.AddMessage({u"a1", 13, u"3062"});
+    expectFound({0, 2, 3});
+    model.messages().Seal();
+    expectFound({0, 2, 3});
+    ASSERT_EQ(model.messages().size(), 4u);
+    EXPECT_EQ(model.messages()[1].messageId, u"b2");
+    EXPECT_EQ(model.messages()[1].attachmentKeys, u"3061");
+    EXPECT_EQ(model.messages()[3].recordIndex, 13);
+    EXPECT_EQ(model.messages()[3].attachmentKeys, u"3062");
+    EXPECT_TRUE(model.messages()[2].attachmentKeys.empty());
+}
+
 TEST_F(Messages, AbsentFolderTableListsNothing) {
     Open({MsgTable({1})});
     EXPECT_EQ(List(u"1-FFFF", u"Folder"), store::kOk);
