@@ -167,14 +167,14 @@ void WriteRow(StoreSession& session, const std::array<Text, kKeptCount>& kept,
 
 MessageEntry MessageIndex::operator[](std::size_t position) const {
     const Stored& s = entries_[position];
-    const std::u16string_view text(text_);
-    return {text.substr(s.textAt, s.idLength), s.recordIndex,
-            text.substr(s.textAt + s.idLength, s.keysLength)};
+    const std::u16string_view text(blocks_[s.block]);
+    return {text.substr(s.offset, s.idLength), s.recordIndex,
+            text.substr(s.offset + s.idLength, s.keysLength)};
 }
 
 std::u16string_view MessageIndex::IdAt(std::size_t position) const {
     const Stored& s = entries_[position];
-    return std::u16string_view(text_).substr(s.textAt, s.idLength);
+    return std::u16string_view(blocks_[s.block]).substr(s.offset, s.idLength);
 }
 
 std::uint32_t MessageIndex::HashOf(std::u16string_view messageId) {
@@ -182,21 +182,27 @@ std::uint32_t MessageIndex::HashOf(std::u16string_view messageId) {
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
-void MessageIndex::Reserve(std::size_t count) {
-    entries_.reserve(entries_.size() + count);
-    // Ids are 64-bit numbers in hex: up to 16 letters; attachment keys are rare.
-    text_.reserve(text_.size() + count * 16);
-}
-
 void MessageIndex::Add(const MessageEntry& entry) {
-    if (entries_.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max();
+    const std::size_t length = entry.messageId.size() + entry.attachmentKeys.size();
+    if (entries_.size() >= kMost || entry.messageId.size() > kMost ||
+        entry.attachmentKeys.size() > kMost) {
         throw std::length_error("the message index is full");
     }
-    entries_.push_back({text_.size(), static_cast<std::uint32_t>(entry.messageId.size()),
-                        static_cast<std::uint32_t>(entry.attachmentKeys.size()),
-                        entry.recordIndex});
-    text_.append(entry.messageId);
-    text_.append(entry.attachmentKeys);
+    // A block is never grown past the room it was made with, so that no text moves.
+    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < length) {
+        if (blocks_.size() >= kMost) {
+            throw std::length_error("the message index is full");
+        }
+        blocks_.emplace_back().reserve(std::max(kBlockSize, length));
+    }
+    std::u16string& block = blocks_.back();
+    entries_.push_back(
+        {static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(block.size()),
+         static_cast<std::uint32_t>(entry.messageId.size()),
+         static_cast<std::uint32_t>(entry.attachmentKeys.size()), entry.recordIndex});
+    block.append(entry.messageId);
+    block.append(entry.attachmentKeys);
 }
 
 void MessageIndex::Seal() {

@@ -44,8 +44,8 @@ struct MessageEntry {
 };
 
 // The "Msg" records a scan found, in record order, with a lookup by message id. A store holds
-// millions of them, so each costs a few dozen bytes: the texts lie back to back in one buffer,
-// and the lookup is one array of (id hash, position) sorted by Seal().
+// millions of them, so each costs a few dozen bytes: the texts lie back to back in blocks that
+// never move once written, and the lookup is one array of (id hash, position) sorted by Seal().
 class MessageIndex {
   public:
     std::size_t size() const { return entries_.size(); }
@@ -54,7 +54,7 @@ class MessageIndex {
 
     // Room for this many more entries, so that a table of known size is indexed without
     // regrowing.
-    void Reserve(std::size_t count);
+    void Reserve(std::size_t count) { entries_.reserve(entries_.size() + count); }
     void Add(const MessageEntry& entry);
     // Sorts the lookup over every entry added so far. Entries added after it are still found,
     // by a look at each of them, until the next call.
@@ -64,7 +64,8 @@ class MessageIndex {
 
   private:
     struct Stored {
-        std::uint64_t textAt = 0;  // the id, then the attachment keys
+        std::uint32_t block = 0;   // the id, then the attachment keys, in blocks_[block]
+        std::uint32_t offset = 0;  // from the block's start
         std::uint32_t idLength = 0;
         std::uint32_t keysLength = 0;
         std::int32_t recordIndex = 0;
@@ -74,10 +75,12 @@ class MessageIndex {
         std::uint32_t position = 0;
         auto operator<=>(const Hashed&) const = default;
     };
+    static constexpr std::size_t kBlockSize = 1 << 16;  // letters
+
     static std::uint32_t HashOf(std::u16string_view messageId);
     std::u16string_view IdAt(std::size_t position) const;
 
-    std::u16string text_;
+    std::vector<std::u16string> blocks_;  // each filled only up to its capacity
     std::vector<Stored> entries_;
     std::vector<Hashed> sorted_;  // covers the first sorted_.size() entries
 };
