@@ -22,11 +22,13 @@ if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
 fi
 for file in bin/edb2msg bin/ExportEdb \
     share/edb2msg/loading.gif share/edb2msg/done.gif share/edb2msg/wait.gif \
-    share/edb2msg/cancel.gif share/man/man1/edb2msg.1.gz share/man/man1/ExportEdb.1.gz \
+    share/edb2msg/cancel.gif share/edb2msg/quorvale-pst.chm share/man/man1/edb2msg.1.gz share/man/man1/ExportEdb.1.gz \
     share/bash-completion/completions/edb2msg share/applications/edb2msg-ExportEdb.desktop \
     share/icons/hicolor/scalable/apps/edb2msg-ExportEdb.svg; do
     [ -f "$prefix/$file" ] || fail "$file was not installed"
 done
+[ "$(head -c 4 "$prefix/share/edb2msg/quorvale-pst.chm")" = ITSF ] ||
+    fail "quorvale-pst.chm is no compiled help file"
 [ "$failed" -eq 0 ] || exit 1
 
 # The programs run from elsewhere, on a copy of the store.
