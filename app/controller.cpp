@@ -102,6 +102,17 @@ fs::path StatusPagePath(const fs::path& programFile) {
     return programFile.parent_path() / (name + "temp.html");
 }
 
+fs::path SharedFilesFolder(const fs::path& programFile) {
+    const fs::path beside = programFile.parent_path();
+    const fs::path installed = beside.parent_path() / "share" / "edb2msg";
+    std::error_code ec;
+    if (!fs::is_regular_file(beside / "loading.gif", ec) &&
+        fs::is_regular_file(installed / "loading.gif", ec)) {
+        return installed;
+    }
+    return beside;
+}
+
 bool WriteUtf16File(const fs::path& path, std::u16string_view text) {
     return platform::ReplaceFileContents(path, platform::Utf16LeBytes(text));
 }
@@ -179,13 +190,16 @@ void Controller::ReleaseDatabase() {
 
 void Controller::ShowStatusPage(std::u16string_view page) {
     fs::path path = paths_.statusPage;
-    if (!WriteUtf16File(path, page)) {
-        // The program's folder is often not writable: use the work folder, with the images.
+    const fs::path images = paths_.imageFolder.empty() ? path.parent_path() : paths_.imageFolder;
+    // The page shows its images by bare name, so it is written only where they are.
+    if (images != path.parent_path() || !WriteUtf16File(path, page)) {
+        // The program's folder is often not writable, and an installed program's images are
+        // in another folder: use the work folder, with copies of the images.
         const fs::path fallback = paths_.workFolder / path.filename();
         std::error_code ec;
         for (const char* image : {"loading.gif", "done.gif", "wait.gif", "cancel.gif"}) {
             if (!fs::exists(paths_.workFolder / image, ec)) {
-                fs::copy_file(path.parent_path() / image, paths_.workFolder / image, ec);
+                fs::copy_file(images / image, paths_.workFolder / image, ec);
             }
         }
         if (!WriteUtf16File(fallback, page)) {

@@ -79,11 +79,19 @@ struct ControllerPaths {
     std::filesystem::path statusPage;  // beside the program: its name without ".exe" + "temp.html"
     std::filesystem::path tempFolder;  // the preview files go here
     std::filesystem::path workFolder;  // attachment contents and converter files
+    // Where the status pages' images are; empty: beside the status page. When it is another
+    // folder, the pages are written into the work folder with copies of the images.
+    std::filesystem::path imageFolder = {};
 };
 
 // The status page beside the program: every ".exe" removed from the program's file name,
 // then "temp.html".
 std::filesystem::path StatusPagePath(const std::filesystem::path& programFile);
+
+// The folder of the program's shared files (the status pages' images, the help file): the
+// program's own folder when they are there, as in the build folder, else "../share/edb2msg"
+// from it, as installed; the program's own folder when neither has them.
+std::filesystem::path SharedFilesFolder(const std::filesystem::path& programFile);
 
 // Writes a page as UTF-16 little-endian without a byte-order mark. False when it cannot.
 bool WriteUtf16File(const std::filesystem::path& path, std::u16string_view text);

@@ -614,6 +614,7 @@ int main(int argc, char** argv) {
         "Reads an Exchange mailbox store (.edb) and saves its mail as .msg or .eml files."};
     cli.require_subcommand(1);
     cli.set_help_all_flag("--help-all", "Help on every command");
+    cli.set_version_flag("--version", "edb2msg " EDB2MSG_VERSION);
     std::string store;
     std::string folder;
     std::string sequence;

@@ -1,8 +1,10 @@
 #include "app/window/export_edb_app.h"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
+#include "app/controller.h"
 #include "app/window/artwork.h"
 #include "app/window/dialogs.h"
 #include "app/window/export_edb_dlg.h"
@@ -32,10 +34,12 @@ int CExportEdbApp::InitInstance() {
         options.dialogs = selfRunDialogs.get();
         options.endProcess = [run = selfRun.get()](int code) { run->EndProcess(code); };
     }
+    const std::filesystem::path programFile(applicationFilePath().toStdU16String());
+    options.sharedFolder = SharedFilesFolder(programFile);
     CExportEdbDlg dialog(std::move(options));
 
     WindowFrontEndOptions frontEndOptions;
-    frontEndOptions.programFile = std::filesystem::path(applicationFilePath().toStdU16String());
+    frontEndOptions.programFile = programFile;
     WindowFrontEnd frontEnd(dialog, std::move(frontEndOptions));
 
     if (selfRun) {

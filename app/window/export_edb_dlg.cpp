@@ -226,6 +226,7 @@ CExportEdbDlg::CExportEdbDlg(DialogOptions options, QWidget* parent)
     std::error_code ec;
     applicationDirectory_ = options.applicationDirectory.empty() ? std::filesystem::current_path(ec)
                                                                  : options.applicationDirectory;
+    sharedFolder_ = options.sharedFolder;
     ApplyUiState(UiState::kStart);
     if (!options.workFolder.empty()) {
         workFolder_ = options.workFolder;
@@ -763,8 +764,12 @@ void CExportEdbDlg::ShowAbout() {
 }
 
 void CExportEdbDlg::OpenHelp() {
-    const std::filesystem::path help = applicationDirectory_ / std::u16string(kHelpFileName);
+    std::filesystem::path help = applicationDirectory_ / std::u16string(kHelpFileName);
     std::error_code ec;
+    if (!std::filesystem::is_regular_file(help, ec) && !sharedFolder_.empty() &&
+        std::filesystem::is_regular_file(sharedFolder_ / std::u16string(kHelpFileName), ec)) {
+        help = sharedFolder_ / std::u16string(kHelpFileName);
+    }
     if (!std::filesystem::is_regular_file(help, ec)) {
         dialogs_->ShowMessage(
             this,

@@ -124,6 +124,8 @@ struct DialogOptions {
     Dialogs* dialogs = nullptr;
     // Where the help file is looked for; empty: the current directory at start-up.
     std::filesystem::path applicationDirectory;
+    // Where the help file is looked for next, the program's shared files; empty: nowhere else.
+    std::filesystem::path sharedFolder;
     // The work folder, removed at the exit; empty: a new folder of the window's own under the
     // system temporary directory.
     std::filesystem::path workFolder;
@@ -254,6 +256,7 @@ class CExportEdbDlg : public QWidget {
     std::unique_ptr<WidgetLayoutHost> layoutHost_;
     DialogFontMetrics metrics_;
     std::filesystem::path applicationDirectory_;
+    std::filesystem::path sharedFolder_;
     std::filesystem::path workFolder_;
     std::optional<platform::WorkFolder> ownWorkFolder_;
 

@@ -10,10 +10,14 @@
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidgetItem>
+#include <QUrl>
+#include <QVariant>
 
 #include "app/window/dialog_template.h"
+#include "app/window/explorer.h"
 #include "app/window/export_edb_dlg.h"
 #include "app/window/window_front_end.h"
 
@@ -187,6 +191,15 @@ void SelfRun::AfterScan() {
     Say(QStringLiteral("scanned: %1 mailboxes, %2 folders").arg(root->childCount()).arg(folders));
     if (root->childCount() == 0) {
         Fail("the store shows no mailbox");
+    }
+    // The status page of a completed scan shows its image, found where the program's shared
+    // files are, in the build folder or installed.
+    const QVariant image = dialog_->Preview()->document()->resource(
+        QTextDocument::ImageResource, QUrl(QStringLiteral("done.gif")));
+    if (image.isValid() && !image.value<QPixmap>().isNull()) {
+        Say(QStringLiteral("status image: done.gif"));
+    } else {
+        Fail("the status page does not show its image done.gif");
     }
     if (options_.screenshot.empty() || failed_) {
         Leave();

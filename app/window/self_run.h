@@ -3,11 +3,13 @@
 //
 //   ExportEdb --self-test=STORE [--screenshot=FILE]
 //
-// STORE is chosen as if through Browse and scanned with Scan File. With --screenshot the first
-// mailbox is then checked, its Inbox listed and the Inbox's first item previewed, and a picture
-// of the window is saved to FILE. The run leaves through the exit question, answered Yes. What
-// it sees goes to standard output; the process ends with 0 when everything went as expected,
-// and with 1 otherwise. The run uses a work folder of its own.
+// STORE is chosen as if through Browse and scanned with Scan File, and the status page of the
+// completed scan must show its image (found beside the program or, installed, in
+// ../share/edb2msg). With --screenshot the first mailbox is then checked, its Inbox listed and
+// the Inbox's first item previewed, and a picture of the window is saved to FILE. The run
+// leaves through the exit question, answered Yes. What it sees goes to standard output; the
+// process ends with 0 when everything went as expected, and with 1 otherwise. The run uses a
+// work folder of its own.
 #pragma once
 
 #include <filesystem>

@@ -106,6 +106,7 @@ WindowFrontEnd::WindowFrontEnd(CExportEdbDlg& dialog, WindowFrontEndOptions opti
           [this](int position) { dialog_.SetProgress(position); })) {
     ControllerPaths paths;
     paths.statusPage = StatusPagePath(options.programFile);
+    paths.imageFolder = SharedFilesFolder(options.programFile);
     paths.tempFolder = options.tempFolder.empty() ? dialog.WorkFolder() : options.tempFolder;
     paths.workFolder = dialog.WorkFolder();
     controller_ = std::make_unique<Controller>(*this, std::move(paths), std::move(options.factory));

@@ -35,7 +35,8 @@ inline constexpr char16_t kNothingCheckedMessage[] =
     u"No mailbox is checked. Check the mailboxes to save in the folder tree, then choose Save.";
 
 struct WindowFrontEndOptions {
-    // The program file: the status page is written beside it.
+    // The program file: the status page is written beside it when the status images are there
+    // too (see SharedFilesFolder).
     std::filesystem::path programFile;
     // Where the preview files go; empty: the window's work folder.
     std::filesystem::path tempFolder;

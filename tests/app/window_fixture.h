@@ -44,6 +44,8 @@ class WindowTest : public ::testing::Test {
         app::DialogOptions options;
         options.dialogs = &dialogs;
         options.applicationDirectory = appFolder;
+        sharedFolder = temp.path() / "share" / "edb2msg";
+        options.sharedFolder = sharedFolder;
         if (!ownWorkFolder) {
             options.workFolder = workFolder;
         }
@@ -92,6 +94,7 @@ class WindowTest : public ::testing::Test {
     TempDir temp;
     std::filesystem::path workFolder;
     std::filesystem::path appFolder;
+    std::filesystem::path sharedFolder;  // the installed program's shared files
     ScriptedDialogs dialogs;
     RecordingCommands commands;
     std::vector<int> endCodes;

@@ -328,16 +328,24 @@ TEST_F(WindowTest, AboutBoxFromBothMenuItems) {
     EXPECT_EQ(okResults, 2);
 }
 
-TEST_F(WindowTest, HelpOpensTheFileFromTheStartFolderOrSaysItIsMissing) {
+TEST_F(WindowTest, HelpOpensTheFileFromTheStartFolderOrTheSharedFilesOrSaysItIsMissing) {
     window->MenuCommand(app::kCmdHelpTopic)->trigger();
     EXPECT_TRUE(dialogs.openedDocuments.empty());
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(dialogs.messages[0].text.contains("quorvale-pst.chm"));
 
-    std::ofstream(appFolder / "quorvale-pst.chm") << "help";
+    // The installed help, when the start folder has none.
+    std::filesystem::create_directories(sharedFolder);
+    std::ofstream(sharedFolder / "quorvale-pst.chm") << "installed help";
     window->MenuCommand(app::kCmdHelpTopic)->trigger();
     ASSERT_EQ(dialogs.openedDocuments.size(), 1u);
-    EXPECT_EQ(dialogs.openedDocuments[0], appFolder / "quorvale-pst.chm");
+    EXPECT_EQ(dialogs.openedDocuments[0], sharedFolder / "quorvale-pst.chm");
+
+    // The start folder's own comes first.
+    std::ofstream(appFolder / "quorvale-pst.chm") << "help";
+    window->MenuCommand(app::kCmdHelpTopic)->trigger();
+    ASSERT_EQ(dialogs.openedDocuments.size(), 2u);
+    EXPECT_EQ(dialogs.openedDocuments[1], appFolder / "quorvale-pst.chm");
     EXPECT_EQ(dialogs.messages.size(), 1u);
 
     dialogs.openSucceeds = false;
