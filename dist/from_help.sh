@@ -23,8 +23,8 @@ fi
 entries() {
     "$program" "$@" --help | awk '
         function flush() {
-            if (spec == "") return
-            n = split(spec, word, " ")
+            if (opts == "") return
+            n = split(opts, word, " ")
             names = word[1]; value = ""; required = 0; repeatable = 0
             for (i = 2; i <= n; i++) {
                 if (word[i] == "REQUIRED") required = 1
@@ -32,8 +32,8 @@ entries() {
                 else if (value == "" && word[i] ~ /^[A-Z]+(:.*)?$/) value = word[i]
             }
             # A choice: ENUM:value in {eml->1,msg->0} OR {1,0}
-            if (match(spec, /\{[^}]*->[^}]*\}/)) {
-                list = substr(spec, RSTART + 1, RLENGTH - 2)
+            if (match(opts, /\{[^}]*->[^}]*\}/)) {
+                list = substr(opts, RSTART + 1, RLENGTH - 2)
                 m = split(list, choice, ",")
                 value = ""
                 for (i = 1; i <= m; i++) {
@@ -42,7 +42,7 @@ entries() {
                 }
             }
             printf "%s\t%s\t%s\t%d\t%d\t%s\n", kind, names, value, required, repeatable, text
-            spec = ""; text = ""
+            opts = ""; text = ""
         }
         /^[A-Za-z].*:$/ {
             flush()
@@ -53,13 +53,13 @@ entries() {
             flush()
             line = substr($0, 3)
             if (match(line, /  +/)) {
-                spec = substr(line, 1, RSTART - 1); text = substr(line, RSTART + RLENGTH)
+                opts = substr(line, 1, RSTART - 1); text = substr(line, RSTART + RLENGTH)
             } else {
-                spec = line; text = ""
+                opts = line; text = ""
             }
             next
         }
-        kind != "" && /^   +[^ ]/ && spec != "" {
+        kind != "" && /^   +[^ ]/ && opts != "" {
             sub(/^ +/, "")
             text = (text == "" ? $0 : text " " $0)
             next
