@@ -203,6 +203,42 @@ std::string StoreTarget::Check(Input input) const {
     return {};
 }
 
+RecoveryTarget::RecoveryTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
+    edbforge::StoreBuilder::build(TinyStoreScenario(), folder_ / "tiny.edb");
+    damaged::WriteSmallStore(folder_ / "small.edb");
+    tiny_ = damaged::ReadFileBytes(folder_ / "tiny.edb");
+    small_ = damaged::ReadFileBytes(folder_ / "small.edb");
+}
+
+std::string RecoveryTarget::Check(Input input) const {
+    namespace fs = std::filesystem;
+    const StoreDamage damage = ParseDamage(input);
+    const fs::path copy = folder_ / "copy.edb";
+    const fs::path work = folder_ / "work";
+    const fs::path out = folder_ / "out";
+    damaged::WriteFileBytes(copy, ApplyDamage(damage.smallStore ? small_ : tiny_, damage));
+    fs::remove_all(work);
+    fs::remove_all(out);
+    fs::create_directory(work);
+    const damaged::StoreExport saved = damaged::ExportWholeStore(copy, out, work, true);
+    if (saved.msgFiles != static_cast<std::size_t>(saved.mails) ||
+        saved.htmlFiles != static_cast<std::size_t>(saved.contacts)) {
+        return fmt::format("{} mails and {} contacts counted, {} and {} files written",
+                           saved.mails, saved.contacts, saved.msgFiles, saved.htmlFiles);
+    }
+    if (!saved.otherFiles.empty()) {
+        return "the save left something else: " + saved.otherFiles.front();
+    }
+    const std::set<fs::path> expected = {folder_ / "tiny.edb", folder_ / "small.edb", copy, work,
+                                         out};
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
+        if (!expected.contains(entry.path())) {
+            return "a file was written outside the destination: " + entry.path().string();
+        }
+    }
+    return {};
+}
+
 std::string CheckDateText(Input input) {
     const std::u16string text(input.begin(), input.end());
     const double date = msgexport::DateTextToAutomationDate(text);

@@ -4,7 +4,8 @@
 //   edbforge large OUTPUT.edb [--messages N] [--folder-items N] [--mailboxes N] [--seed N]
 //                                               a large generated store for benchmarks
 // Both take --page-size and --format-revision (2, 9, 11 or 20: the format Exchange 2000, 2003,
-// 2003 SP1 and 2007, or 2013 and later wrote; 20 by default).
+// 2003 SP1 and 2007, or 2013 and later wrote; 20 by default), and --dirty-shutdown for a header
+// that says the database was not shut down cleanly.
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
@@ -50,6 +51,12 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(revisions);
 
+    bool dirtyShutdown = false;
+    for (CLI::App* command : {build, largeCmd}) {
+        command->add_flag("--dirty-shutdown", dirtyShutdown,
+                          "Write a header that says the database was not shut down cleanly");
+    }
+
     CLI11_PARSE(app, argc, argv);
     try {
         auto start = std::chrono::steady_clock::now();
@@ -59,12 +66,14 @@ int main(int argc, char** argv) {
                 sc.options.pageSize = pageSize;
             }
             sc.options.formatRevision = revision;
+            sc.options.dirtyShutdown = dirtyShutdown;
             edbforge::StoreBuilder::build(sc, output);
         } else {
             if (pageSize != 0) {
                 large.writer.pageSize = pageSize;
             }
             large.writer.formatRevision = revision;
+            large.writer.dirtyShutdown = dirtyShutdown;
             auto stats = edbforge::writeLargeStore(output, large);
             double secs =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
