@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 
 #include "app/controller.h"
@@ -269,12 +270,24 @@ ese::Recovery RecoveryOf(bool recover) {
     return recover ? ese::Recovery::kEveryPage : ese::Recovery::kOff;
 }
 
-int ItemCount(const fs::path& store, const std::u16string& table, bool recover) {
+// The file opened once for every count: with recovery each opening reads every page.
+std::optional<ese::File> OpenForCounts(const fs::path& store, bool recover) {
     try {
-        ese::File file;
-        file.open(store, ese::LongValueReading::kDirect, RecoveryOf(recover));
-        for (int i = 0; i < file.tableCount(); ++i) {
-            const ese::Table t = file.table(i);
+        std::optional<ese::File> file(std::in_place);
+        file->open(store, ese::LongValueReading::kDirect, RecoveryOf(recover));
+        return file;
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+int ItemCount(const std::optional<ese::File>& file, const std::u16string& table) {
+    if (!file) {
+        return 0;
+    }
+    try {
+        for (int i = 0; i < file->tableCount(); ++i) {
+            const ese::Table t = file->table(i);
             if (t.name() == table) {
                 return t.recordCount();
             }
@@ -389,6 +402,7 @@ int Info(const fs::path& storePath, bool recover, bool asJson) {
 
 int Tree(const fs::path& storePath, bool recover, bool asJson) {
     Session s(storePath, recover);
+    const std::optional<ese::File> counts = OpenForCounts(storePath, recover);
     json mailboxes = json::array();
     for (const store::MailboxEntry& m : s.model().mailboxes) {
         json folders = json::array();
@@ -403,7 +417,7 @@ int Tree(const fs::path& storePath, bool recover, bool asJson) {
                                {"class", U8(f.folderClass)},
                                {"table", U8(f.messageTableName)},
                                {"image", s.Image(f.treeItem)},
-                               {"items", ItemCount(storePath, f.messageTableName, recover)}});
+                               {"items", ItemCount(counts, f.messageTableName)}});
         }
         mailboxes.push_back({{"key", U8(m.key)},
                              {"name", U8(m.displayName)},

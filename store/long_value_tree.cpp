@@ -42,13 +42,16 @@ std::shared_ptr<TableRecords> LongValueTrees::Records(std::uint32_t tableObjectI
     if (layout == nullptr || layout->templated || layout->columns.empty()) {
         return nullptr;
     }
-    const PageCensus* census = recovering_ ? Census() : nullptr;
     std::lock_guard lock(mutex_);
     std::shared_ptr<TableRecords>& records = records_[tableObjectId];
     if (!records) {
         records = std::make_shared<TableRecords>(pages_, *layout);
-        if (census != nullptr) {
-            records->AddLeaves(census->RecordLeaves(layout->objectId));
+        if (recovering_) {
+            // A walk that met no damaged page reached every leaf of the tree: the pages of the
+            // file are read only for a table whose tree lost some.
+            const PageCensus* census = records->damage().empty() ? nullptr : Census();
+            records->AddLeaves(census != nullptr ? census->RecordLeaves(layout->objectId)
+                                                 : std::vector<std::uint32_t>{});
         }
     }
     return records;

@@ -1,6 +1,10 @@
 // Recovery of a damaged store: every page of the file is looked at once, and each leaf is filed
 // under the tree its header names, whatever became of the root and branch pages above it or of
 // the file's end. The records and long values of a table are then found on those leaves.
+//
+// The census is taken on the first table whose walk from its root meets a damaged page, or the
+// first long value its tree does not lead to: a store whose trees are whole is read as without
+// recovery, and costs no more.
 #pragma once
 
 #include <cstdint>
