@@ -603,8 +603,8 @@ int Export(const fs::path& storePath, const fs::path& outDir,
     // A table of the store that could not be read whole, or an item saved in part, loses
     // items or parts of them: never a success.
     const std::vector<std::string> unread = report.unreadTables();
-    bool trouble = !report.error.empty() || report.stopped || !unread.empty() ||
-                   report.partial() > 0;
+    bool trouble =
+        !report.error.empty() || report.stopped || !unread.empty() || report.partial() > 0;
     auto itemList = [](const std::vector<content::SkippedItem>& items, const char* what) {
         json out = json::array();
         for (const content::SkippedItem& item : items) {
@@ -658,8 +658,7 @@ int Export(const fs::path& storePath, const fs::path& outDir,
              {"unreadTables", unread},
              {"partial", report.partial()},
              {"unlisted", report.unlisted()},
-             {"warning", report.storeWarning.empty() ? json(nullptr)
-                                                     : json(report.storeWarning)}});
+             {"warning", report.storeWarning.empty() ? json(nullptr) : json(report.storeWarning)}});
     } else {
         for (const json& f : jfolders) {
             std::cout << f["mailbox"].get<std::string>() << "/" << f["folder"].get<std::string>()

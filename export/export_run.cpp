@@ -483,10 +483,10 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
                           const std::function<void()>& list) {
         auto [mailboxFolder, added] = mailboxFolders.try_emplace(mailboxKey);
         if (added) {
-            mailboxFolder->second = mailboxKey.empty()
-                                        ? request.destinationRoot
-                                        : UniqueFolder(request.destinationRoot, folder.mailbox,
-                                                       usedMailboxes);
+            mailboxFolder->second =
+                mailboxKey.empty()
+                    ? request.destinationRoot
+                    : UniqueFolder(request.destinationRoot, folder.mailbox, usedMailboxes);
         }
         // Items of no known mailbox go to the top, beside the mailboxes' folders.
         folder.path = UniqueFolder(mailboxFolder->second, folder.folder,

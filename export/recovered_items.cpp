@@ -121,7 +121,8 @@ platform::Result<std::vector<UnlistedGroup>> FindUnlistedItems(
         std::u16string folderId;
         try {
             const ese::Record record = table->record(message.recordIndex);
-            folderId = store::IdentifierToText(record, folderColumn, 'b', std::nullopt).value_or(u"");
+            folderId =
+                store::IdentifierToText(record, folderColumn, 'b', std::nullopt).value_or(u"");
         } catch (const ese::Error&) {
             folderId.clear();  // the folder cannot be told: as an unknown one
         }

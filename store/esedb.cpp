@@ -477,8 +477,9 @@ const Record& Record::Witness() const {
     std::lock_guard lock(own_->mutex);
     if (!own_->witness && own_->table->records->recovered() > 0) {
         // libesedb numbers the records its walk from the root finds; ours are not those.
-        throw Error("cannot read the value: the table's records were recovered from its leaf "
-                    "pages, and libesedb cannot read them");
+        throw Error(
+            "cannot read the value: the table's records were recovered from its leaf "
+            "pages, and libesedb cannot read them");
     }
     if (!own_->witness) {
         libesedb_record_t* handle = nullptr;
@@ -941,8 +942,7 @@ File::File() {
 
 File::~File() = default;
 
-void File::open(const std::filesystem::path& path, LongValueReading reading,
-                Recovery recovery) {
+void File::open(const std::filesystem::path& path, LongValueReading reading, Recovery recovery) {
     close();
     Check("cannot open the database", [&](libesedb_error_t** e) {
         return libesedb_file_open(handle_.get(), path.c_str(), LIBESEDB_OPEN_READ, e);

@@ -53,7 +53,8 @@ std::shared_ptr<const PageCensus> PageCensus::Take(const std::filesystem::path& 
     // Page n sits after the two file headers; a page cut short by the end of the file is not
     // looked at.
     for (std::uint64_t first = 1; first <= file.pageCount(); first += kPagesPerRead) {
-        const std::uint64_t count = std::min<std::uint64_t>(kPagesPerRead, file.pageCount() - first + 1);
+        const std::uint64_t count =
+            std::min<std::uint64_t>(kPagesPerRead, file.pageCount() - first + 1);
         const off_t position = static_cast<off_t>((first + 1) * pageSize);
         std::size_t done = 0;
         while (done < count * pageSize) {
@@ -147,9 +148,8 @@ void TableRecords::AddLeaves(const std::vector<std::uint32_t>& leaves) {
             }
         }
     }
-    std::stable_sort(all.begin(), all.end(), [](const Keyed& a, const Keyed& b) {
-        return CompareKeys(a.key, b.key) < 0;
-    });
+    std::stable_sort(all.begin(), all.end(),
+                     [](const Keyed& a, const Keyed& b) { return CompareKeys(a.key, b.key) < 0; });
     const auto last = std::unique(all.begin(), all.end(), [](const Keyed& a, const Keyed& b) {
         return CompareKeys(a.key, b.key) == 0;
     });
@@ -191,7 +191,7 @@ RecoveredLongValues::RecoveredLongValues(std::shared_ptr<const PageFile> file,
 }
 
 std::vector<std::vector<std::uint8_t>> RecoveredLongValues::Segments(ByteView key,
-                                                                      std::string& missing) const {
+                                                                     std::string& missing) const {
     missing.clear();
     std::vector<std::vector<std::uint8_t>> segments;
     if (key.size() != 4) {

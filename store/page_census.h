@@ -38,7 +38,8 @@ class PageCensus {
 // The long values of one long-value tree, found on its leaves wherever they lie.
 class RecoveredLongValues {
   public:
-    RecoveredLongValues(std::shared_ptr<const PageFile> file, const std::vector<std::uint32_t>& leaves);
+    RecoveredLongValues(std::shared_ptr<const PageFile> file,
+                        const std::vector<std::uint32_t>& leaves);
 
     // The segments of the value with this key (4 bytes as the record holds them) that could be
     // read, in order; missing says what is lost of it, in words, and is empty when it is whole.

@@ -34,7 +34,8 @@ struct TableLayout {
     std::uint32_t objectId = 0;
     std::uint32_t dataRoot = 0;       // the root page of the records
     std::uint32_t longValueRoot = 0;  // 0: none; kManyTrees: more than one
-    std::uint32_t longValueObjectId = 0;  // the tree its long-value pages name
+    // The tree its long-value pages name in their headers.
+    std::uint32_t longValueObjectId = 0;
     // Built on a template table, whose columns its records share: left to libesedb.
     bool templated = false;
     std::vector<ColumnLayout> columns;  // by identifier, as the records' values are numbered
@@ -98,9 +99,10 @@ class TableRecords {
     const std::vector<PageDamage>& damage() const { return damage_; }
     const TableLayout& layout() const { return layout_; }
 
-    // Recovery (store/recovery.cpp): leaf pages that name this table in their header, found by
-    // reading every page of the file. Records on those the walk did not reach are added, each
-    // key once, and every record is then in key order again.
+    // Recovery (store/page_census.cpp): leaf pages that name this table in their header, found
+    // by reading every page of the file. Records on those the walk did not reach are added,
+    // each key once, and every record is then in key order again. With no leaves it only
+    // counts the pages read.
     void AddLeaves(const std::vector<std::uint32_t>& leaves);
     // Leaf pages whose records were read, and records found only by AddLeaves.
     std::size_t pagesRead() const { return pagesRead_; }

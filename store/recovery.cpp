@@ -32,7 +32,8 @@ std::optional<ShutdownState> ReadShutdownState(const std::filesystem::path& stor
         return std::nullopt;
     }
     auto le32 = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(header[at]) | static_cast<std::uint32_t>(header[at + 1]) << 8 |
+        return static_cast<std::uint32_t>(header[at]) |
+               static_cast<std::uint32_t>(header[at + 1]) << 8 |
                static_cast<std::uint32_t>(header[at + 2]) << 16 |
                static_cast<std::uint32_t>(header[at + 3]) << 24;
     };

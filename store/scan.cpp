@@ -199,9 +199,9 @@ int OpenStore(StoreSession& session, const std::filesystem::path& path) {
             if (!session.database) {
                 session.database.emplace();
             }
-            session.database->open(path, ese::LongValueReading::kDirect,
-                                   session.recover ? ese::Recovery::kEveryPage
-                                                   : ese::Recovery::kOff);
+            session.database->open(
+                path, ese::LongValueReading::kDirect,
+                session.recover ? ese::Recovery::kEveryPage : ese::Recovery::kOff);
             session.storeWarning = ShutdownWarning(path).value_or("");
             return kOk;
         } catch (const ese::Error& e) {

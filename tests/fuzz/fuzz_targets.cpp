@@ -54,6 +54,15 @@ std::string FirstNotOfAddressText(std::u16string_view text, std::string_view wha
     return fmt::format("{} holds the character {:#x}", what, static_cast<unsigned>(*bad));
 }
 
+// Writes the tiny and the small fixture store into the folder and keeps their bytes.
+void WriteFixtureStores(const std::filesystem::path& folder, std::vector<std::uint8_t>& tiny,
+                        std::vector<std::uint8_t>& small) {
+    edbforge::StoreBuilder::build(TinyStoreScenario(), folder / "tiny.edb");
+    damaged::WriteSmallStore(folder / "small.edb");
+    tiny = damaged::ReadFileBytes(folder / "tiny.edb");
+    small = damaged::ReadFileBytes(folder / "small.edb");
+}
+
 }  // namespace
 
 std::string CheckCompressedRtf(Input input) {
@@ -168,10 +177,7 @@ std::string CheckAddresses(Input input) {
 }
 
 StoreTarget::StoreTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
-    edbforge::StoreBuilder::build(TinyStoreScenario(), folder_ / "tiny.edb");
-    damaged::WriteSmallStore(folder_ / "small.edb");
-    tiny_ = damaged::ReadFileBytes(folder_ / "tiny.edb");
-    small_ = damaged::ReadFileBytes(folder_ / "small.edb");
+    WriteFixtureStores(folder_, tiny_, small_);
 }
 
 std::string StoreTarget::Check(Input input) const {
@@ -204,10 +210,7 @@ std::string StoreTarget::Check(Input input) const {
 }
 
 RecoveryTarget::RecoveryTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
-    edbforge::StoreBuilder::build(TinyStoreScenario(), folder_ / "tiny.edb");
-    damaged::WriteSmallStore(folder_ / "small.edb");
-    tiny_ = damaged::ReadFileBytes(folder_ / "tiny.edb");
-    small_ = damaged::ReadFileBytes(folder_ / "small.edb");
+    WriteFixtureStores(folder_, tiny_, small_);
 }
 
 std::string RecoveryTarget::Check(Input input) const {
@@ -223,8 +226,8 @@ std::string RecoveryTarget::Check(Input input) const {
     const damaged::StoreExport saved = damaged::ExportWholeStore(copy, out, work, true);
     if (saved.msgFiles != static_cast<std::size_t>(saved.mails) ||
         saved.htmlFiles != static_cast<std::size_t>(saved.contacts)) {
-        return fmt::format("{} mails and {} contacts counted, {} and {} files written",
-                           saved.mails, saved.contacts, saved.msgFiles, saved.htmlFiles);
+        return fmt::format("{} mails and {} contacts counted, {} and {} files written", saved.mails,
+                           saved.contacts, saved.msgFiles, saved.htmlFiles);
     }
     if (!saved.otherFiles.empty()) {
         return "the save left something else: " + saved.otherFiles.front();
@@ -307,10 +310,7 @@ struct LongValueTarget::Keys {
 };
 
 LongValueTarget::LongValueTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
-    edbforge::StoreBuilder::build(TinyStoreScenario(), folder_ / "tiny.edb");
-    damaged::WriteSmallStore(folder_ / "small.edb");
-    tiny_ = damaged::ReadFileBytes(folder_ / "tiny.edb");
-    small_ = damaged::ReadFileBytes(folder_ / "small.edb");
+    WriteFixtureStores(folder_, tiny_, small_);
     tinyKeys_ = std::make_unique<Keys>(folder_ / "tiny.edb");
     smallKeys_ = std::make_unique<Keys>(folder_ / "small.edb");
 }

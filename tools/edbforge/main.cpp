@@ -52,9 +52,13 @@ int main(int argc, char** argv) {
         ->check(revisions);
 
     bool dirtyShutdown = false;
+    std::uint32_t cataloguePages = 0;
     for (CLI::App* command : {build, largeCmd}) {
         command->add_flag("--dirty-shutdown", dirtyShutdown,
                           "Write a header that says the database was not shut down cleanly");
+        command->add_option("--catalogue-pages", cataloguePages,
+                            "Pages kept near the start of the file for the catalogues, so that a "
+                            "copy cut short still opens (0: the catalogues go at the end)");
     }
 
     CLI11_PARSE(app, argc, argv);
@@ -67,6 +71,7 @@ int main(int argc, char** argv) {
             }
             sc.options.formatRevision = revision;
             sc.options.dirtyShutdown = dirtyShutdown;
+            sc.options.cataloguePages = cataloguePages;
             edbforge::StoreBuilder::build(sc, output);
         } else {
             if (pageSize != 0) {
@@ -74,6 +79,7 @@ int main(int argc, char** argv) {
             }
             large.writer.formatRevision = revision;
             large.writer.dirtyShutdown = dirtyShutdown;
+            large.writer.cataloguePages = cataloguePages;
             auto stats = edbforge::writeLargeStore(output, large);
             double secs =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
