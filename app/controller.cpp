@@ -251,6 +251,8 @@ bool Controller::RunScan() {
     f_.ClearTree();
     f_.ClearRows();
     session_.model = store::StoreModel{};
+    session_.tableReadings.clear();
+    session_.recover = recover_;
     session_.databaseNode = f_.InsertTreeItem(store::kNoTreeItem, path.u16string(), 0);
     ShowStatusPage(kScanStartedPage);
     ReleaseDatabase();
@@ -265,17 +267,28 @@ bool Controller::RunScan() {
     if (store::OpenStore(session_, path) != store::kOk) {
         return fail();
     }
+    if (!session_.storeWarning.empty() && !Abandoned()) {
+        f_.ShowMessage(u"The store " + platform::Utf8ToUtf16(session_.storeWarning) + u".",
+                       kAppCaption);
+    }
     SetStatus(u"Status: Opening Exchange EDB File");
     if (store::ListTables(session_) != store::kOk || Abandoned()) {
         return fail();
     }
+    // Recovering, a table that is not read whole still gives what its pages hold, and the
+    // scan goes on; the save's report names it.
+    const bool recovering = session_.recover;
+    auto scanned = [&](std::u16string_view table) {
+        return (store::ScanTableByName(session_, table) == store::kOk || recovering) &&
+               !Abandoned();
+    };
     f_.EnableTree(false);
     SetStatus(u"Status: Getting MailBox List");
-    if (store::ScanTableByName(session_, u"Mailbox") != store::kOk || Abandoned()) {
+    if (!scanned(u"Mailbox")) {
         return fail();
     }
     SetStatus(u"Status: Getting Mailbox Folder List");
-    if (store::ScanTableByName(session_, u"Folders") != store::kOk || Abandoned()) {
+    if (!scanned(u"Folders")) {
         return fail();
     }
     SetStatus(u"Status: Getting Message Informations");
@@ -286,7 +299,7 @@ bool Controller::RunScan() {
         return fail();
     }
     SetStatus(u"Status: Getting Attachment Informations");
-    if (store::ScanTableByName(session_, u"1-23") != store::kOk || Abandoned()) {
+    if (!scanned(u"1-23")) {
         return fail();
     }
     f_.EnableTree(true);
@@ -296,7 +309,18 @@ bool Controller::RunScan() {
     }
     f_.SetProgress(0);
     ShowStatusPage(kScanCompletedPage);
-    f_.ShowMessage(u"Analysis Completed sucessfully", kAppCaption);
+    std::u16string damaged;
+    for (const store::TableReading& reading : session_.tableReadings) {
+        if (!reading.error.empty()) {
+            damaged += u"\n" + platform::Utf8ToUtf16(reading.error);
+        }
+    }
+    if (damaged.empty()) {
+        f_.ShowMessage(u"Analysis Completed sucessfully", kAppCaption);
+    } else {
+        f_.ShowMessage(u"The store is damaged; recovery read what its pages still hold:" + damaged,
+                       kAppCaption);
+    }
     f_.EnableControl(Control::kSave, true);
     f_.EnableControl(Control::kBrowse, true);
     f_.EnableControl(Control::kScanFile, false);
@@ -489,6 +513,7 @@ msgexport::SaveReport Controller::RunSave(
     request.mailFormat = mailFormat_;
     request.filter = filter_;
     request.hashStore = hashStore_;
+    request.recover = session_.recover;
     msgexport::SaveReport report = msgexport::RunSave(session_, request, &ui_, factory_);
     if (!Abandoned()) {
         f_.SetProgress(0);

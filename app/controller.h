@@ -182,6 +182,11 @@ class Controller {
     const store::ItemFilter& itemFilter() const { return filter_; }
     // Whether the manifest of the next saves gives the store file's SHA-256.
     void setHashStore(bool hash) { hashStore_ = hash; }
+    // Recovery mode of the next scan, and of the listings and saves that follow it: every
+    // page of the file is read for each table's records (see store/page_census.h), a scan goes
+    // on past a table it cannot read whole, and a save also writes the items no folder lists.
+    void setRecover(bool recover) { recover_ = recover; }
+    bool recover() const { return recover_; }
 
     const std::filesystem::path& databasePath() const { return databasePath_; }
     void setDatabasePath(std::filesystem::path path) { databasePath_ = std::move(path); }
@@ -276,6 +281,7 @@ class Controller {
     msgexport::ExportList exportList_;
     store::ItemFilter filter_;
     bool hashStore_ = false;
+    std::atomic<bool> recover_{false};
     mutable std::mutex tokenMutex_;
     std::shared_ptr<store::WorkToken> token_;
     std::vector<std::thread> workers_;

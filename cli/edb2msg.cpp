@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 
 #include "app/controller.h"
@@ -18,6 +19,7 @@
 #include "platform/work_folder.h"
 #include "store/esedb.h"
 #include "store/item_filter.h"
+#include "store/recovery.h"
 
 namespace {
 
@@ -140,9 +142,10 @@ platform::WorkFolder MakeWorkFolder() {
 // One store opened and scanned through the controller.
 class Session {
   public:
-    explicit Session(const fs::path& store)
+    Session(const fs::path& store, bool recover)
         : front_(::isatty(2) != 0),
           controller_(front_, {work_.path() / "edb2msgtemp.html", work_.path(), work_.path()}) {
+        controller_.setRecover(recover);
         std::error_code ec;
         if (!fs::exists(store, ec)) {
             throw UsageError(store.string() + ": no such file");
@@ -162,6 +165,17 @@ class Session {
         }
         front_.EndProgress();
         front_.messages.clear();  // the scan's completion message is for the window
+        const store::StoreSession& session = controller_.session();
+        if (!session.storeWarning.empty()) {
+            warnings_.push_back(store.string() + ": " + session.storeWarning);
+        }
+        if (recover) {
+            for (const store::TableReading& reading : session.tableReadings) {
+                if (!reading.error.empty()) {
+                    warnings_.push_back(store.string() + ": recovered in part: " + reading.error);
+                }
+            }
+        }
         // Everything checked, as a user who wants every item out would do.
         for (const store::MailboxEntry& m : controller_.session().model.mailboxes) {
             front_.checked.insert(m.treeItem);
@@ -252,11 +266,28 @@ class Session {
     }
 };
 
-int ItemCount(const fs::path& store, const std::u16string& table) {
+ese::Recovery RecoveryOf(bool recover) {
+    return recover ? ese::Recovery::kEveryPage : ese::Recovery::kOff;
+}
+
+// The file opened once for every count: with recovery each opening reads every page.
+std::optional<ese::File> OpenForCounts(const fs::path& store, bool recover) {
     try {
-        ese::File file(store);
-        for (int i = 0; i < file.tableCount(); ++i) {
-            const ese::Table t = file.table(i);
+        std::optional<ese::File> file(std::in_place);
+        file->open(store, ese::LongValueReading::kDirect, RecoveryOf(recover));
+        return file;
+    } catch (const ese::Error&) {
+        return std::nullopt;
+    }
+}
+
+int ItemCount(const std::optional<ese::File>& file, const std::u16string& table) {
+    if (!file) {
+        return 0;
+    }
+    try {
+        for (int i = 0; i < file->tableCount(); ++i) {
+            const ese::Table t = file->table(i);
             if (t.name() == table) {
                 return t.recordCount();
             }
@@ -270,10 +301,23 @@ void Print(const json& j) {
     std::cout << j.dump(2) << "\n";
 }
 
-int Info(const fs::path& storePath, bool asJson) {
-    Session s(storePath);
+// With recovery: the leaf pages read, the records found only by reading every page, and the
+// pages that could not be read, by number and reason.
+void AddRecoveryFigures(json& entry, const store::TableReading& reading) {
+    entry["pagesRead"] = reading.pagesRead;
+    entry["recovered"] = reading.recovered;
+    json pages = json::array();
+    for (const store::UnreadablePage& page : reading.unreadable) {
+        pages.push_back({{"page", page.number}, {"reason", page.reason}});
+    }
+    entry["unreadablePages"] = pages;
+}
+
+int Info(const fs::path& storePath, bool recover, bool asJson) {
+    Session s(storePath, recover);
     json tables = json::array();
-    ese::File file(storePath);
+    ese::File file;
+    file.open(storePath, ese::LongValueReading::kDirect, RecoveryOf(recover));
     std::map<std::u16string, int> counts;
     bool unreadable = false;
     for (int i = 0; i < file.tableCount(); ++i) {
@@ -294,6 +338,9 @@ int Info(const fs::path& storePath, bool asJson) {
             entry["error"] = e.what();
             unreadable = true;
         }
+        if (recover) {
+            AddRecoveryFigures(entry, store::ReadingOf(t, true));
+        }
         tables.push_back(std::move(entry));
     }
     json mailboxes = json::array();
@@ -311,7 +358,9 @@ int Info(const fs::path& storePath, bool asJson) {
                              {"folders", folders},
                              {"items", items}});
     }
+    const std::string& warning = s.controller().session().storeWarning;
     const json out = {{"store", storePath.string()},
+                      {"warning", warning.empty() ? json(nullptr) : json(warning)},
                       {"tables", tables},
                       {"mailboxes", mailboxes},
                       {"folders", s.model().folders.size()},
@@ -332,6 +381,14 @@ int Info(const fs::path& storePath, bool asJson) {
         } else {
             std::cout << t["records"] << " records\n";
         }
+        if (recover) {
+            std::cout << "    " << t["pagesRead"] << " leaf pages read, " << t["recovered"]
+                      << " records recovered outside the tree, " << t["unreadablePages"].size()
+                      << " pages unreadable\n";
+            for (const json& page : t["unreadablePages"]) {
+                std::cout << "      " << page["reason"].get<std::string>() << "\n";
+            }
+        }
     }
     std::cout << "\nMailboxes:\n";
     for (const json& m : mailboxes) {
@@ -343,8 +400,9 @@ int Info(const fs::path& storePath, bool asJson) {
     return unreadable ? 1 : 0;
 }
 
-int Tree(const fs::path& storePath, bool asJson) {
-    Session s(storePath);
+int Tree(const fs::path& storePath, bool recover, bool asJson) {
+    Session s(storePath, recover);
+    const std::optional<ese::File> counts = OpenForCounts(storePath, recover);
     json mailboxes = json::array();
     for (const store::MailboxEntry& m : s.model().mailboxes) {
         json folders = json::array();
@@ -359,7 +417,7 @@ int Tree(const fs::path& storePath, bool asJson) {
                                {"class", U8(f.folderClass)},
                                {"table", U8(f.messageTableName)},
                                {"image", s.Image(f.treeItem)},
-                               {"items", ItemCount(storePath, f.messageTableName)}});
+                               {"items", ItemCount(counts, f.messageTableName)}});
         }
         mailboxes.push_back({{"key", U8(m.key)},
                              {"name", U8(m.displayName)},
@@ -392,8 +450,8 @@ store::ItemFilter Filter(const store::ItemFilterTexts& texts) {
 }
 
 int List(const fs::path& storePath, const std::string& folderSpec, const store::ItemFilter& filter,
-         bool asJson) {
-    Session s(storePath);
+         bool recover, bool asJson) {
+    Session s(storePath, recover);
     const store::FolderEntry& folder = s.FindFolder(folderSpec);
     s.controller().setItemFilter(filter);
     const int code = s.List(folder) ? 0 : 1;
@@ -440,8 +498,8 @@ std::u16string ReadUtf16File(const fs::path& path) {
 }
 
 int Show(const fs::path& storePath, const std::string& folderSpec, const std::string& sequence,
-         bool asJson) {
-    Session s(storePath);
+         bool recover, bool asJson) {
+    Session s(storePath, recover);
     const store::FolderEntry& folder = s.FindFolder(folderSpec);
     const int code = s.List(folder) ? 0 : 1;
     const std::u16string seq = U16(sequence);
@@ -503,8 +561,8 @@ int Show(const fs::path& storePath, const std::string& folderSpec, const std::st
 int Export(const fs::path& storePath, const fs::path& outDir,
            const std::vector<std::string>& mailboxes, const std::vector<std::string>& folders,
            msgexport::MailFormat format, const store::ItemFilter& filter, bool hashStore,
-           bool asJson) {
-    Session s(storePath);
+           bool recover, bool asJson) {
+    Session s(storePath, recover);
     s.controller().setMailFormat(format);
     s.controller().setItemFilter(filter);
     s.controller().setHashStore(hashStore);
@@ -542,23 +600,46 @@ int Export(const fs::path& storePath, const fs::path& outDir,
                                       });
     s.front().EndProgress();
     json jfolders = json::array();
-    bool trouble = !report.error.empty() || report.stopped;
-    for (const msgexport::FolderReport& f : report.folders) {
-        json skipped = json::array();
-        for (const content::SkippedItem& item : f.skipped) {
-            skipped.push_back({{"item", U8(item.item)}, {"reason", item.reason}});
+    // A table of the store that could not be read whole, or an item saved in part, loses
+    // items or parts of them: never a success.
+    const std::vector<std::string> unread = report.unreadTables();
+    bool trouble =
+        !report.error.empty() || report.stopped || !unread.empty() || report.partial() > 0;
+    auto itemList = [](const std::vector<content::SkippedItem>& items, const char* what) {
+        json out = json::array();
+        for (const content::SkippedItem& item : items) {
+            out.push_back({{"item", U8(item.item)}, {what, item.reason}});
         }
+        return out;
+    };
+    for (const msgexport::FolderReport& f : report.folders) {
         trouble = trouble || f.skippedCount > 0 || !f.error.empty();
-        jfolders.push_back({{"mailbox", U8(f.mailbox)},
-                            {"folder", U8(f.folder)},
-                            {"path", f.path.string()},
-                            {"found", f.found},
-                            {"mails", f.mails},
-                            {"contacts", f.contacts},
-                            {"skippedCount", f.skippedCount},
-                            {"skipped", skipped},
-                            {"filtered", f.filtered},
-                            {"error", f.error.empty() ? json(nullptr) : json(f.error)}});
+        json folder = {{"mailbox", U8(f.mailbox)},
+                       {"folder", U8(f.folder)},
+                       {"path", f.path.string()},
+                       {"found", f.found},
+                       {"mails", f.mails},
+                       {"contacts", f.contacts},
+                       {"skippedCount", f.skippedCount},
+                       {"skipped", itemList(f.skipped, "reason")},
+                       {"filtered", f.filtered},
+                       {"error", f.error.empty() ? json(nullptr) : json(f.error)}};
+        if (report.recovering) {
+            folder["recovered"] = f.recovered;
+            folder["partial"] = itemList(f.partial, "missing");
+            folder["unlisted"] = f.unlisted;
+        }
+        jfolders.push_back(std::move(folder));
+    }
+    json jtables = json::array();
+    for (const store::TableReading& t : report.tables) {
+        json entry = {{"name", U8(t.table)},
+                      {"records", t.records},
+                      {"error", t.error.empty() ? json(nullptr) : json(t.error)}};
+        if (report.recovering) {
+            AddRecoveryFigures(entry, t);
+        }
+        jtables.push_back(std::move(entry));
     }
     for (const std::u16string& m : s.front().messages) {
         std::cerr << "edb2msg: " << U8(m) << "\n";
@@ -572,7 +653,12 @@ int Export(const fs::path& storePath, const fs::path& outDir,
              {"filtered", report.filtered()},
              {"manifest", report.manifest.empty() ? json(nullptr) : json(report.manifest.string())},
              {"stopped", report.stopped},
-             {"error", report.error.empty() ? json(nullptr) : json(report.error)}});
+             {"error", report.error.empty() ? json(nullptr) : json(report.error)},
+             {"tables", jtables},
+             {"unreadTables", unread},
+             {"partial", report.partial()},
+             {"unlisted", report.unlisted()},
+             {"warning", report.storeWarning.empty() ? json(nullptr) : json(report.storeWarning)}});
     } else {
         for (const json& f : jfolders) {
             std::cout << f["mailbox"].get<std::string>() << "/" << f["folder"].get<std::string>()
@@ -582,6 +668,15 @@ int Export(const fs::path& storePath, const fs::path& outDir,
                 std::cout << ", filtered out " << f["filtered"];
             }
             std::cout << "\n";
+            if (report.recovering) {
+                std::cout << "    recovered records " << f["recovered"] << ", partial items "
+                          << f["partial"].size()
+                          << (f["unlisted"].get<bool>() ? " (items no folder lists)" : "") << "\n";
+                for (const json& k : f["partial"]) {
+                    std::cout << "    partial " << k["item"].get<std::string>() << ": "
+                              << k["missing"].get<std::string>() << "\n";
+                }
+            }
             for (const json& k : f["skipped"]) {
                 std::cout << "    skipped " << k["item"].get<std::string>() << ": "
                           << k["reason"].get<std::string>() << "\n";
@@ -599,6 +694,22 @@ int Export(const fs::path& storePath, const fs::path& outDir,
         std::cout << ")\n";
         if (!report.manifest.empty()) {
             std::cout << "Manifest: " << report.manifest.string() << "\n";
+        }
+        if (report.recovering) {
+            std::cout << "Recovered: " << report.unlisted() << " items no folder lists, "
+                      << report.partial() << " items saved in part\n";
+            for (const json& t : jtables) {
+                std::cout << "  table " << t["name"].get<std::string>() << ": " << t["records"]
+                          << " records, " << t["recovered"] << " recovered outside the tree, "
+                          << t["pagesRead"] << " leaf pages read, " << t["unreadablePages"].size()
+                          << " unreadable\n";
+                for (const json& page : t["unreadablePages"]) {
+                    std::cout << "    " << page["reason"].get<std::string>() << "\n";
+                }
+            }
+        }
+        for (const std::string& table : unread) {
+            std::cout << "error: not read whole: " << table << "\n";
         }
         if (!report.error.empty()) {
             std::cout << "error: " << report.error << "\n";
@@ -625,9 +736,14 @@ int main(int argc, char** argv) {
     bool hashStore = false;
     bool asJson = false;
 
+    bool recover = false;
     auto withStore = [&](CLI::App* c) {
         c->add_option("STORE", store, "The store file (.edb)")->required();
         c->add_flag("--json", asJson, "Print JSON instead of text");
+        c->add_flag("--recover", recover,
+                    "Recover a damaged store: read every page of the file for each table's "
+                    "records and long values; save the items no folder lists into \"Recovered "
+                    "items\"");
         return c;
     };
     CLI::App* info = withStore(cli.add_subcommand(
@@ -677,19 +793,19 @@ int main(int argc, char** argv) {
     msgfile::RegisterMessageFileComponent();
     try {
         if (info->parsed()) {
-            return Info(store, asJson);
+            return Info(store, recover, asJson);
         }
         if (tree->parsed()) {
-            return Tree(store, asJson);
+            return Tree(store, recover, asJson);
         }
         if (list->parsed()) {
-            return List(store, folder, Filter(filterTexts), asJson);
+            return List(store, folder, Filter(filterTexts), recover, asJson);
         }
         if (show->parsed()) {
-            return Show(store, folder, sequence, asJson);
+            return Show(store, folder, sequence, recover, asJson);
         }
         return Export(store, out, mailboxes, folders, format, Filter(filterTexts), hashStore,
-                      asJson);
+                      recover, asJson);
     } catch (const UsageError& e) {
         std::cerr << "edb2msg: " << e.what() << "\n";
         return 2;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -14,6 +15,7 @@
 #include "export/compose.h"
 #include "export/eml_writer.h"
 #include "export/manifest.h"
+#include "export/recovered_items.h"
 #include "platform/codepage.h"
 #include "platform/crt_random.h"
 #include "store/messages.h"
@@ -99,6 +101,21 @@ int RecordCount(store::StoreSession& session, std::u16string_view tableName) {
         if (entry.name == tableName) {
             try {
                 return session.database->table(entry.catalogIndex).recordCount();
+            } catch (const ese::Error&) {
+                return 0;
+            }
+        }
+    }
+    return 0;
+}
+
+// Records of the table found only by reading every page of the file.
+int RecoveredRecords(store::StoreSession& session, std::u16string_view tableName) {
+    for (const store::TableEntry& entry : session.model.tables) {
+        if (entry.name == tableName) {
+            try {
+                return static_cast<int>(
+                    session.database->table(entry.catalogIndex).reading().recovered);
             } catch (const ese::Error&) {
                 return 0;
             }
@@ -281,6 +298,10 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
 int MessageExporter::ExportPendingItems(store::StoreSession& session,
                                         content::ItemContent& content) {
     const std::size_t skippedBefore = skipped.size();
+    const int writtenBefore = mailsWritten;
+    // What recovery brought back of this item's long values only in part.
+    const std::vector<std::string> losses =
+        session.database ? session.database->TakeLosses() : std::vector<std::string>{};
     if (content.mailDetails.empty()) {
         std::string reason = "the item's record in the message table could not be read";
         if (!session.lastError.empty()) {
@@ -303,6 +324,13 @@ int MessageExporter::ExportPendingItems(store::StoreSession& session,
     content.mailDetails.clear();
     // Parts of items that were not composed must not reach the next message.
     content.bodyParts.clear();
+    if (!losses.empty() && mailsWritten > writtenBefore) {
+        std::string missing = "saved in part:";
+        for (const std::string& loss : losses) {
+            missing += (missing.back() == ':' ? " " : "; ") + loss;
+        }
+        partial.push_back({session.state.currentItem.messageId, std::move(missing)});
+    }
     return skipped.size() == skippedBefore ? store::kOk : store::kFailed;
 }
 
@@ -360,6 +388,36 @@ int SaveReport::skipped() const {
     return n;
 }
 
+int SaveReport::partial() const {
+    int n = 0;
+    for (const FolderReport& f : folders) {
+        n += static_cast<int>(f.partial.size());
+    }
+    return n;
+}
+
+int SaveReport::unlisted() const {
+    int n = 0;
+    for (const FolderReport& f : folders) {
+        n += f.unlisted ? f.mails + f.contacts : 0;
+    }
+    return n;
+}
+
+std::vector<std::string> SaveReport::unreadTables() const {
+    std::vector<std::string> out;
+    for (const store::TableReading& t : tables) {
+        if (!t.error.empty()) {
+            const std::string name = platform::Utf16ToUtf8(t.table);
+            // The reason names the table already when it comes from the scan driver.
+            out.push_back(t.error.starts_with("table \"" + name + "\"")
+                              ? t.error
+                              : "table \"" + name + "\": " + t.error);
+        }
+    }
+    return out;
+}
+
 int SaveReport::filtered() const {
     int n = 0;
     for (const FolderReport& f : folders) {
@@ -385,6 +443,8 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         report.error = "cannot create the folder " + request.destinationRoot.string();
         return report;
     }
+    // The records are numbered as the scan numbered them only when read the same way.
+    session.recover = request.recover;
     if (store::OpenStore(session, request.database) != store::kOk) {
         report.error = "cannot open " + request.database.string() + ": " + session.lastError;
         return report;
@@ -409,46 +469,49 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
     itemContent.setSavedFileObserver(&manifestRows);
 
     session.state.exportMode = 1;
+    report.tables = session.tableReadings;
+    report.storeWarning = session.storeWarning;
+    report.recovering = request.recover;
     std::set<std::filesystem::path> usedMailboxes;
     std::set<std::filesystem::path> usedFolders;
     std::map<std::u16string, std::filesystem::path> mailboxFolders;
-    for (const ExportFolderEntry& entry : request.exportList.folders) {
-        if (session.token != nullptr && session.token->cancelled()) {
-            report.stopped = true;
-            break;
-        }
-        FolderReport folder;
-        folder.mailbox = entry.mailboxName;
-        folder.folder = entry.folderName;
-        auto [mailboxFolder, added] = mailboxFolders.try_emplace(entry.mailboxKey);
+    std::set<std::u16string> listedIds;  // every item a folder table of this save listed
+    // Saves one folder: its items are listed by `list` (a scan of its table), then read in full
+    // and saved. False when the run must end.
+    auto saveFolder = [&](FolderReport& folder, const std::u16string& mailboxKey,
+                          const std::u16string& folderClass, const std::u16string& tableName,
+                          const std::function<void()>& list) {
+        auto [mailboxFolder, added] = mailboxFolders.try_emplace(mailboxKey);
         if (added) {
             mailboxFolder->second =
-                UniqueFolder(request.destinationRoot, entry.mailboxName, usedMailboxes);
+                mailboxKey.empty()
+                    ? request.destinationRoot
+                    : UniqueFolder(request.destinationRoot, folder.mailbox, usedMailboxes);
         }
-        folder.path = UniqueFolder(mailboxFolder->second, entry.folderName, usedFolders);
+        // Items of no known mailbox go to the top, beside the mailboxes' folders.
+        folder.path = UniqueFolder(mailboxFolder->second, folder.folder,
+                                   mailboxKey.empty() ? usedMailboxes : usedFolders);
         std::filesystem::create_directories(folder.path, ec);
         if (!std::filesystem::is_directory(folder.path, ec)) {
             // The destination no longer takes anything: end the run, saying what was written.
             report.error = "cannot create the folder " + folder.path.string() +
                            (ec ? ": " + ec.message() : std::string());
-            break;
+            return false;
         }
         itemContent.setSaveFolder(folder.path);
         exporter.setDestination(folder.path);
-        const std::u16string status = u"Status: Saving " + entry.folderName;
+        const std::u16string status = u"Status: Saving " + folder.folder;
         exporter.setStatusText(status);
         session.host->SetStatus(status);
-        manifestRows.setFolder(entry.mailboxName, entry.folderName);
+        manifestRows.setFolder(folder.mailbox, folder.folder);
 
         session.model.items.clear();
         session.model.contacts.clear();
         session.state.sequence = 0;
         session.state.filteredOut = 0;
-        session.state.currentFolderClass = entry.folderClass;
-        folder.found = RecordCount(session, entry.messageTableName);
-        if (store::ScanTableByName(session, entry.messageTableName) != store::kOk) {
-            folder.error = session.lastError;
-        }
+        session.state.currentFolderClass = folderClass;
+        folder.found = RecordCount(session, tableName);
+        list();
         folder.filtered = session.state.filteredOut;
         const int listed =
             static_cast<int>(session.model.items.size() + session.model.contacts.size());
@@ -465,16 +528,21 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
             folder.skipped.push_back({u"", std::to_string(rest) + reason});
             skippedCount += rest;
         }
+        if (session.database) {
+            (void)session.database->TakeLosses();  // those of the listing, not of an item
+        }
         if (store::LoadFolderItems(session) != store::kOk && folder.error.empty()) {
             folder.error = session.lastError;
         }
         folder.mails = exporter.mailsWritten;
         folder.contacts = itemContent.contactPagesWritten;
+        folder.partial = std::move(exporter.partial);
+        exporter.partial.clear();
         const bool pageTrouble = !itemContent.skipped.empty();
-        for (auto* list : {&exporter.skipped, &itemContent.skipped}) {
-            skippedCount += static_cast<int>(list->size());
-            folder.skipped.insert(folder.skipped.end(), list->begin(), list->end());
-            list->clear();
+        for (auto* skippedList : {&exporter.skipped, &itemContent.skipped}) {
+            skippedCount += static_cast<int>(skippedList->size());
+            folder.skipped.insert(folder.skipped.end(), skippedList->begin(), skippedList->end());
+            skippedList->clear();
         }
         folder.skippedCount = skippedCount;
         if (!manifestRows.error.empty()) {
@@ -493,12 +561,66 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         itemContent.mailDetails.clear();
         itemContent.contactCards.clear();
         itemContent.bodyParts.clear();
-        report.folders.push_back(std::move(folder));
-        if (!report.error.empty()) {
-            break;
-        }
+        return report.error.empty();
+    };
+    auto cancelled = [&] {
         if (session.token != nullptr && session.token->cancelled()) {
             report.stopped = true;
+        }
+        return report.stopped;
+    };
+    for (const ExportFolderEntry& entry : request.exportList.folders) {
+        if (cancelled()) {
+            break;
+        }
+        FolderReport folder;
+        folder.mailbox = entry.mailboxName;
+        folder.folder = entry.folderName;
+        const bool goOn =
+            saveFolder(folder, entry.mailboxKey, entry.folderClass, entry.messageTableName, [&] {
+                if (store::ScanTableByName(session, entry.messageTableName) != store::kOk) {
+                    folder.error = session.lastError;
+                }
+                folder.recovered = RecoveredRecords(session, entry.messageTableName);
+                if (request.recover) {
+                    AddListedIds(session, entry.messageTableName, listedIds);
+                }
+            });
+        report.folders.push_back(std::move(folder));
+        if (!goOn || cancelled()) {
+            return report;
+        }
+    }
+    // Items of the message table that no folder table listed: saved all the same.
+    if (!request.recover || !request.filter.empty()) {
+        return report;
+    }
+    platform::Result<std::vector<UnlistedGroup>> unlisted =
+        FindUnlistedItems(session, request.exportList, listedIds);
+    if (!unlisted) {
+        report.error = "the items no folder lists could not be looked for: " + unlisted.error();
+        return report;
+    }
+    for (const UnlistedGroup& group : *unlisted) {
+        if (cancelled()) {
+            break;
+        }
+        FolderReport folder;
+        folder.mailbox = group.mailboxName;
+        folder.folder = std::u16string(kRecoveredItemsFolder);
+        folder.unlisted = true;
+        const bool goOn = saveFolder(folder, group.mailboxKey, u"Folder", u"", [&] {
+            for (const std::u16string& id : group.messageIds) {
+                store::ItemEntry item;
+                item.messageId = id;
+                item.listed.messageId = id;
+                item.listed.sequence = ++session.state.sequence;
+                session.model.items.push_back(std::move(item));
+            }
+            folder.found = static_cast<int>(group.messageIds.size());
+        });
+        report.folders.push_back(std::move(folder));
+        if (!goOn) {
             break;
         }
     }

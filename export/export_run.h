@@ -63,6 +63,8 @@ class MessageExporter final : public content::MailSaver {
     // full disk, a folder that became read-only): the remaining items are not tried.
     std::string destinationError;
     std::vector<content::SkippedItem> skipped;  // mail items not saved, and why
+    // Mail items saved with parts missing (recovery), and what is missing of each.
+    std::vector<content::SkippedItem> partial;
 
   private:
     // Creates the root object and logs on, then fetches the target folder and its item
@@ -132,6 +134,12 @@ struct FolderReport {
     int skippedCount = 0;  // items and records not saved; some skipped entries stand for several
     int filtered = 0;      // records the item filter left out: not saved, and no failure
     std::string error;     // why the folder could not be read to the end
+    // Recovery: records of the folder's table found only by reading every page, and items
+    // saved with parts missing, by message id.
+    int recovered = 0;
+    std::vector<content::SkippedItem> partial;
+    // A folder of items that no readable folder table lists ("Recovered items").
+    bool unlisted = false;
 };
 
 struct SaveReport {
@@ -139,10 +147,19 @@ struct SaveReport {
     bool stopped = false;
     std::string error;               // why the save could not start or run on
     std::filesystem::path manifest;  // the manifest written; empty when the save did not start
+    // How the scan the save rests on read the store-wide tables; one that was not read whole
+    // means items may be missing from the save even when every folder was saved.
+    std::vector<store::TableReading> tables;
+    std::string storeWarning;  // the store was not shut down cleanly
+    bool recovering = false;
     int mails() const;
     int contacts() const;
     int skipped() const;
     int filtered() const;
+    int partial() const;
+    int unlisted() const;  // items saved into "Recovered items"
+    // "table "Folders": reason" for each store-wide table not read whole.
+    std::vector<std::string> unreadTables() const;
 };
 
 struct SaveRequest {
@@ -153,6 +170,10 @@ struct SaveRequest {
     store::ItemFilter filter;  // only the items it matches are saved
     bool hashStore = false;    // the manifest gives the store file's SHA-256 too
     MailFormat mailFormat = MailFormat::kMsg;
+    // Recovery: items of the message table that no readable folder table lists are saved too,
+    // into "Recovered items" (see export/recovered_items.h). Needs a session scanned with
+    // recovery.
+    bool recover = false;
 };
 
 // Saves every folder of the export list into destinationRoot/mailbox/folder, with the manifest

@@ -491,6 +491,12 @@ std::optional<MultiValue> Record::DecodedMultiValue(int index) const {
 
 const Record& Record::Witness() const {
     std::lock_guard lock(own_->mutex);
+    if (!own_->witness && own_->table->records->recovered() > 0) {
+        // libesedb numbers the records its walk from the root finds; ours are not those.
+        throw Error(
+            "cannot read the value: the table's records were recovered from its leaf "
+            "pages, and libesedb cannot read them");
+    }
     if (!own_->witness) {
         libesedb_record_t* handle = nullptr;
         const std::shared_ptr<libesedb_table_t>& table = own_->table->libesedbTable;
@@ -739,7 +745,16 @@ std::optional<LongValue> Record::longValue(int index) const {
             key.clear();
         }
         if (key.size() == 4) {
-            if (auto segments = trees->Segments(table_->tableId, key)) {
+            std::string missing;
+            if (auto segments = trees->Segments(table_->tableId, key, &missing)) {
+                if (!missing.empty()) {
+                    // Column names are the store's ASCII property names ("S1000", "J3701").
+                    std::string column;
+                    for (const char16_t c : columnName(index)) {
+                        column.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+                    }
+                    trees->NoteLoss("column " + column + ": " + missing);
+                }
                 return LongValue(std::move(*segments), *this, index,
                                  trees->ColumnCodepage(table_->tableId, columnId));
             }
@@ -791,6 +806,18 @@ Table::Table(libesedb_table_t* handle, detail::Owner owner,
 
 bool Table::readsOwnRecords() const {
     return context_->Records() != nullptr;
+}
+
+Table::Reading Table::reading() const {
+    Reading result;
+    if (const detail::TableRecords* records = context_->Records()) {
+        for (const detail::PageDamage& d : records->damage()) {
+            result.unreadable.emplace_back(d.number, d.reason);
+        }
+        result.pagesRead = records->pagesRead();
+        result.recovered = records->recovered();
+    }
+    return result;
 }
 
 std::vector<std::string> Table::damage() const {
@@ -931,7 +958,7 @@ File::File() {
 
 File::~File() = default;
 
-void File::open(const std::filesystem::path& path, LongValueReading reading) {
+void File::open(const std::filesystem::path& path, LongValueReading reading, Recovery recovery) {
     close();
     Check("cannot open the database", [&](libesedb_error_t** e) {
         return libesedb_file_open(handle_.get(), path.c_str(), LIBESEDB_OPEN_READ, e);
@@ -939,9 +966,16 @@ void File::open(const std::filesystem::path& path, LongValueReading reading) {
     open_ = true;
     static std::atomic<std::uint64_t> openings{0};
     openId_ = ++openings;
-    if (reading == LongValueReading::kDirect) {
+    if (reading == LongValueReading::kDirect || recovery == Recovery::kEveryPage) {
         trees_ = detail::LongValueTrees::Open(path);
     }
+    if (trees_ && recovery == Recovery::kEveryPage) {
+        trees_->EnableRecovery();
+    }
+}
+
+std::vector<std::string> File::TakeLosses() {
+    return trees_ ? trees_->TakeLosses() : std::vector<std::string>{};
 }
 
 void File::close() {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ese {
@@ -208,6 +209,15 @@ class Table {
     // True when our own reader reads the records.
     bool readsOwnRecords() const;
 
+    // What reading the records took: the pages our reader could not use, by number and reason;
+    // with recovery, the leaf pages read and the records found only by reading every page.
+    struct Reading {
+        std::vector<std::pair<std::uint32_t, std::string>> unreadable;
+        std::size_t pagesRead = 0;
+        std::size_t recovered = 0;
+    };
+    Reading reading() const;
+
     libesedb_table_t* get() const { return handle_.get(); }
 
   private:
@@ -220,6 +230,11 @@ class Table {
 // segments from the tree's leaves in key order and leaves to libesedb only what it cannot
 // vouch for (see store/long_value_tree.h). Both give the same values.
 enum class LongValueReading { kDirect, kThroughLibesedb };
+
+// How the records of a damaged store are found: from each table's root only, or also on every
+// leaf page of the file that names the table, whatever became of the pages above it (see
+// store/page_census.h).
+enum class Recovery { kOff, kEveryPage };
 
 // An ESE database opened read-only. Single-byte names and texts use Windows-1252.
 class File {
@@ -237,7 +252,8 @@ class File {
     File& operator=(const File&) = delete;
 
     void open(const std::filesystem::path& path,
-              LongValueReading reading = LongValueReading::kDirect);
+              LongValueReading reading = LongValueReading::kDirect,
+              Recovery recovery = Recovery::kOff);
     // Tables and records still held keep the file object, but must not be read after close.
     void close();
     bool isOpen() const { return open_; }
@@ -247,6 +263,10 @@ class File {
 
     int tableCount() const;
     Table table(int index) const;
+
+    // What long values recovery could bring back only in part, said since the last call, in
+    // words: the column and what is lost of it. Emptied by the call.
+    std::vector<std::string> TakeLosses();
 
   private:
     std::shared_ptr<libesedb_file_t> handle_;

@@ -20,7 +20,12 @@ std::shared_ptr<LongValueTrees> LongValueTrees::Open(const std::filesystem::path
     if (!pages) {
         return nullptr;
     }
-    return std::shared_ptr<LongValueTrees>(new LongValueTrees(std::move(pages)));
+    return std::shared_ptr<LongValueTrees>(new LongValueTrees(std::move(pages), path));
+}
+
+const PageCensus* LongValueTrees::Census() {
+    std::call_once(censusTaken_, [this] { census_ = PageCensus::Take(path_, *pages_); });
+    return census_.get();
 }
 
 const TableLayout* LongValueTrees::Layout(std::uint32_t objectId) {
@@ -41,6 +46,13 @@ std::shared_ptr<TableRecords> LongValueTrees::Records(std::uint32_t tableObjectI
     std::shared_ptr<TableRecords>& records = records_[tableObjectId];
     if (!records) {
         records = std::make_shared<TableRecords>(pages_, *layout);
+        if (recovering_) {
+            // A walk that met no damaged page reached every leaf of the tree: the pages of the
+            // file are read only for a table whose tree lost some.
+            const PageCensus* census = records->damage().empty() ? nullptr : Census();
+            records->AddLeaves(census != nullptr ? census->RecordLeaves(layout->objectId)
+                                                 : std::vector<std::uint32_t>{});
+        }
     }
     return records;
 }
@@ -95,7 +107,36 @@ std::uint32_t LongValueTrees::ColumnCodepage(std::uint32_t tableObjectId, std::u
 }
 
 std::optional<std::vector<Bytes>> LongValueTrees::Segments(std::uint32_t tableObjectId,
-                                                           ByteView key) {
+                                                           ByteView key, std::string* missing) {
+    if (missing != nullptr) {
+        missing->clear();
+    }
+    std::optional<std::vector<Bytes>> segments = TreeSegments(tableObjectId, key);
+    const TableLayout* table = recovering_ && !segments ? Layout(tableObjectId) : nullptr;
+    const PageCensus* census = table != nullptr ? Census() : nullptr;
+    if (census == nullptr || table->longValueObjectId == 0) {
+        return segments;
+    }
+    std::shared_ptr<const RecoveredLongValues> values;
+    {
+        std::lock_guard lock(mutex_);
+        auto& found = recoveredValues_[table->longValueObjectId];
+        if (!found) {
+            found = std::make_shared<const RecoveredLongValues>(
+                pages_, census->LongValueLeaves(table->longValueObjectId));
+        }
+        values = found;
+    }
+    std::string lost;
+    segments = values->Segments(key, lost);
+    if (missing != nullptr) {
+        *missing = std::move(lost);
+    }
+    return segments;
+}
+
+std::optional<std::vector<Bytes>> LongValueTrees::TreeSegments(std::uint32_t tableObjectId,
+                                                               ByteView key) {
     const TableLayout* table = Layout(tableObjectId);
     if (table == nullptr || table->longValueRoot == 0 ||
         table->longValueRoot == TableLayout::kManyTrees || key.size() != 4 ||

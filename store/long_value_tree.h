@@ -19,8 +19,11 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "store/page_census.h"
 #include "store/page_file.h"
 #include "store/record_reader.h"
 
@@ -35,8 +38,25 @@ class LongValueTrees {
 
     // The segments of the long value with this key (the 4 bytes stored in the record) in the
     // long-value tree of the table with this object id, in order. nullopt: ask libesedb.
+    // While recovering, a value the tree does not lead to is looked for on every leaf of the
+    // tree, and missing says what is lost of it (empty when nothing is).
     std::optional<std::vector<std::vector<std::uint8_t>>> Segments(
-        std::uint32_t tableObjectId, std::span<const std::uint8_t> key);
+        std::uint32_t tableObjectId, std::span<const std::uint8_t> key,
+        std::string* missing = nullptr);
+
+    // Recovery: the records and long values of every table are also looked for on every page
+    // of the file that names the table's trees (see store/page_census.h).
+    void EnableRecovery() { recovering_ = true; }
+    bool recovering() const { return recovering_; }
+    // Long values brought back only in part, in words, kept until taken.
+    void NoteLoss(std::string loss) {
+        std::lock_guard lock(mutex_);
+        losses_.push_back(std::move(loss));
+    }
+    std::vector<std::string> TakeLosses() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(losses_, {});
+    }
 
     // A page of the table's record tree that is gone: past the end of the file, which is then
     // cut short, or holding only zeros. libesedb reads such a table as empty, without an error.
@@ -60,9 +80,20 @@ class LongValueTrees {
     std::shared_ptr<TableRecords> Records(std::uint32_t tableObjectId);
 
   private:
-    explicit LongValueTrees(std::shared_ptr<const PageFile> pages) : pages_(std::move(pages)) {}
+    LongValueTrees(std::shared_ptr<const PageFile> pages, std::filesystem::path path)
+        : pages_(std::move(pages)), path_(std::move(path)) {}
+    std::optional<std::vector<std::vector<std::uint8_t>>> TreeSegments(
+        std::uint32_t tableObjectId, std::span<const std::uint8_t> key);
+    // The census of every page, taken on first need; nullptr when the file cannot be read.
+    const PageCensus* Census();
 
     std::shared_ptr<const PageFile> pages_;
+    std::filesystem::path path_;
+    bool recovering_ = false;
+    std::once_flag censusTaken_;
+    std::shared_ptr<const PageCensus> census_;
+    std::map<std::uint32_t, std::shared_ptr<const RecoveredLongValues>> recoveredValues_;
+    std::vector<std::string> losses_;
     std::mutex mutex_;
     bool catalogueRead_ = false;
     std::optional<Catalogue> catalogue_;

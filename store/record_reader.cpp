@@ -313,6 +313,7 @@ std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {
         } else if (type == kCatalogueLongValue) {
             TableLayout& table = catalogue.tables_[owner];
             table.longValueRoot = table.longValueRoot == 0 ? fdpOrType : TableLayout::kManyTrees;
+            table.longValueObjectId = id;
         } else if (type == kCatalogueColumn) {
             TableLayout& table = catalogue.tables_[owner];
             ColumnLayout column;

@@ -34,6 +34,8 @@ struct TableLayout {
     std::uint32_t objectId = 0;
     std::uint32_t dataRoot = 0;       // the root page of the records
     std::uint32_t longValueRoot = 0;  // 0: none; kManyTrees: more than one
+    // The tree its long-value pages name in their headers.
+    std::uint32_t longValueObjectId = 0;
     // Built on a template table, whose columns its records share: left to libesedb.
     bool templated = false;
     std::vector<ColumnLayout> columns;  // by identifier, as the records' values are numbered
@@ -97,6 +99,15 @@ class TableRecords {
     const std::vector<PageDamage>& damage() const { return damage_; }
     const TableLayout& layout() const { return layout_; }
 
+    // Recovery (store/page_census.cpp): leaf pages that name this table in their header, found
+    // by reading every page of the file. Records on those the walk did not reach are added,
+    // each key once, and every record is then in key order again. With no leaves it only
+    // counts the pages read.
+    void AddLeaves(const std::vector<std::uint32_t>& leaves);
+    // Leaf pages whose records were read, and records found only by AddLeaves.
+    std::size_t pagesRead() const { return pagesRead_; }
+    std::size_t recovered() const { return recovered_; }
+
   private:
     struct Place {
         std::uint32_t page = 0;
@@ -111,6 +122,8 @@ class TableRecords {
     std::mutex mutex_;
     Page current_;  // the leaf last read from: a walk in order reads each leaf once
     bool haveCurrent_ = false;
+    std::size_t pagesRead_ = 0;
+    std::size_t recovered_ = 0;
 };
 
 }  // namespace ese::detail

@@ -112,6 +112,23 @@ std::string Narrow(std::u16string_view text) {
     return platform::Utf16ToUtf8(text);
 }
 
+// Keeps how a scan read one of the store-wide tables, for the reports.
+void NoteReading(StoreSession& session, std::u16string_view name, const ese::Table* table,
+                 std::string error) {
+    if (name != u"Mailbox" && name != u"Folders" && name != u"Msg" && name != u"1-23") {
+        return;
+    }
+    TableReading reading;
+    if (table != nullptr) {
+        reading = ReadingOf(*table, session.recover);
+    }
+    reading.table = std::u16string(name);
+    reading.error = std::move(error);
+    std::erase_if(session.tableReadings,
+                  [&](const TableReading& r) { return r.table == reading.table; });
+    session.tableReadings.push_back(std::move(reading));
+}
+
 // Stand-ins for a session without a tree, a list or item reading.
 class NoTree final : public FolderTreeSink {
   public:
@@ -182,7 +199,10 @@ int OpenStore(StoreSession& session, const std::filesystem::path& path) {
             if (!session.database) {
                 session.database.emplace();
             }
-            session.database->open(path);
+            session.database->open(
+                path, ese::LongValueReading::kDirect,
+                session.recover ? ese::Recovery::kEveryPage : ese::Recovery::kOff);
+            session.storeWarning = ShutdownWarning(path).value_or("");
             return kOk;
         } catch (const ese::Error& e) {
             reason = std::string("not a readable ESE database (") + e.what() + ")";
@@ -224,6 +244,7 @@ int ListTables(StoreSession& session) {
         return kFailed;
     }
     try {
+        session.tableReadings.clear();
         const int count = session.database->tableCount();
         if (count == 0) {
             // Every readable database lists at least its own catalogue: libesedb gives no tables
@@ -255,9 +276,12 @@ int ScanTableByName(StoreSession& session, std::u16string_view name) {
         try {
             const ese::Table table = session.database->table(entry.catalogIndex);
             const std::u16string tableName = table.name();
-            return ScanTable(session, &table, tableName, tableName.size());
+            const int result = ScanTable(session, &table, tableName, tableName.size());
+            NoteReading(session, name, &table, result == kOk ? "" : session.lastError);
+            return result;
         } catch (const ese::Error& e) {
             session.lastError = "table \"" + Narrow(name) + "\": " + e.what();
+            NoteReading(session, name, nullptr, session.lastError);
             return kFailed;
         }
     }

@@ -11,6 +11,7 @@
 
 #include "store/esedb.h"
 #include "store/model.h"
+#include "store/recovery.h"
 #include "store/work_token.h"
 
 namespace store {
@@ -89,6 +90,14 @@ struct StoreSession {
     // When set, the items of a folder that it does not match are neither listed nor read nor
     // saved; they are counted in state.filteredOut.
     const ItemFilter* filter = nullptr;
+    // Recovery mode: every page of the file is read for the records and long values of each
+    // table, whatever became of the pages above them (see store/page_census.h). Set before
+    // OpenStore.
+    bool recover = false;
+    // How the scan read "Mailbox", "Folders", "Msg" and "1-23"; emptied by ListTables.
+    std::vector<TableReading> tableReadings;
+    // Set by OpenStore when the store's header says it was not shut down cleanly.
+    std::string storeWarning;
 
     // False, with the reason in lastError, once the work has been stopped for good.
     bool KeepGoing() {

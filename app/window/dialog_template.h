@@ -32,6 +32,7 @@ inline constexpr int kIdSubjectValue = 1021;
 inline constexpr int kIdStop = 1022;
 inline constexpr int kIdStatusLine = 1025;
 inline constexpr int kIdMailFormat = 1026;
+inline constexpr int kIdRecover = 1027;
 
 // Menu commands.
 inline constexpr int kCmdSelectFile = 32771;
@@ -96,6 +97,9 @@ inline constexpr std::array<TemplateControl, 23> kMainTemplate = {{
 
 // The choice beside Save of how mail is saved: ".msg" (first) or ".eml".
 inline constexpr DialogRect kMailFormatRect{531, 67, 53, 19};
+// The check box above Scan File that makes the next scan recover a damaged store.
+inline constexpr DialogRect kRecoverRect{353, 53, 119, 12};
+inline constexpr char16_t kRecoverCaption[] = u"Recover a damaged store";
 
 struct TemplateAnchor {
     int id;
@@ -104,7 +108,7 @@ struct TemplateAnchor {
 
 // The anchored controls, in the order they are entered; all others keep their place (the
 // preview pane is placed by the window itself).
-inline constexpr std::array<TemplateAnchor, 14> kMainAnchors = {{
+inline constexpr std::array<TemplateAnchor, 15> kMainAnchors = {{
     {kIdItemList, 0xD0},
     {kIdRightBanner, 0xD0},
     {kIdFolderTree, 0x70},
@@ -116,6 +120,7 @@ inline constexpr std::array<TemplateAnchor, 14> kMainAnchors = {{
     {kIdSave, 0x90},
     {kIdStop, 0x90},
     {kIdMailFormat, 0x90},
+    {kIdRecover, 0x90},
     {kIdToLabel, 0xD0},
     {kIdDateLabel, 0xD0},
     {kIdToValue, 0xD0},

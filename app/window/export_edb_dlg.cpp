@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -370,6 +371,18 @@ void CExportEdbDlg::CreateControls() {
     connect(mailFormat_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (commands_ != nullptr) {
             commands_->OnMailFormatChosen(index == 1);
+        }
+    });
+    recover_ = new QCheckBox(ToQString(kRecoverCaption), client_);
+    recover_->setToolTip(QStringLiteral(
+        "Scan File reads every page of the file for the items of a damaged store, and Save "
+        "also writes the items no folder lists into \"Recovered items\""));
+    recover_->setGeometry(ToQRect(MapDialogRect(kRecoverRect, metrics_)));
+    recover_->setObjectName(QStringLiteral("control%1").arg(kIdRecover));
+    controls_[kIdRecover] = recover_;
+    connect(recover_, &QCheckBox::toggled, this, [this](bool on) {
+        if (commands_ != nullptr) {
+            commands_->OnRecoverChosen(on);
         }
     });
 }

@@ -33,6 +33,7 @@
 #include "store/item_filter.h"
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QMenuBar;
@@ -84,6 +85,8 @@ class DialogCommands {
     virtual void OnSave() {}
     // The choice beside Save: mail as .eml files (true) or .msg files (false).
     virtual void OnMailFormatChosen(bool /*eml*/) {}
+    // The check box above Scan File: the next scan recovers a damaged store.
+    virtual void OnRecoverChosen(bool /*recover*/) {}
     // The left button went down on a tree item: list that item's folder.
     virtual void OnFolderItemPressed(TreeHandle /*item*/) {}
     // A click on a tree item that the tree handled itself.
@@ -274,6 +277,7 @@ class CExportEdbDlg : public QWidget {
     QPushButton* stop_ = nullptr;
     QPushButton* save_ = nullptr;
     QComboBox* mailFormat_ = nullptr;
+    QCheckBox* recover_ = nullptr;
     std::map<int, CTransparentStatic*> valueLabels_;
     std::map<int, QWidget*> controls_;
     std::vector<QWidget*> templateWidgets_;

@@ -76,6 +76,9 @@ std::u16string FilterStatusText(const store::ItemFilterTexts& texts) {
     return u"Status: Items filtered: " + platform::Utf8ToUtf16(text);
 }
 
+// Lines of pages and items a summary names before it stops.
+constexpr std::size_t kMaxSummaryLines = 20;
+
 std::u16string SaveSummaryText(const msgexport::SaveReport& report, const fs::path& destination) {
     std::u16string text = u"Saved " + Number(report.mails()) + u" mails and " +
                           Number(report.contacts()) + u" contacts into " + destination.u16string() +
@@ -92,6 +95,36 @@ std::u16string SaveSummaryText(const msgexport::SaveReport& report, const fs::pa
     }
     if (!report.manifest.empty()) {
         text += u"\nEvery saved file is listed with its SHA-256 in " + report.manifest.u16string();
+    }
+    if (!report.storeWarning.empty()) {
+        text += u"\nThe store " + platform::Utf8ToUtf16(report.storeWarning) + u".";
+    }
+    for (const std::string& table : report.unreadTables()) {
+        text += u"\nNot read whole, so items may be missing: " + platform::Utf8ToUtf16(table);
+    }
+    if (report.recovering) {
+        text += u"\nRecovery: " + Number(report.unlisted()) +
+                u" items that no folder lists were saved into \"Recovered items\", " +
+                Number(report.partial()) + u" items were saved in part.";
+        for (const store::TableReading& t : report.tables) {
+            text += u"\nTable " + t.table + u": " + Number(static_cast<int>(t.records)) +
+                    u" records, " + Number(static_cast<int>(t.recovered)) +
+                    u" recovered outside the tree, " + Number(static_cast<int>(t.pagesRead)) +
+                    u" leaf pages read, " + Number(static_cast<int>(t.unreadable.size())) +
+                    u" pages unreadable";
+            for (std::size_t i = 0; i < t.unreadable.size() && i < kMaxSummaryLines; ++i) {
+                text += u"\n    " + platform::Utf8ToUtf16(t.unreadable[i].reason);
+            }
+        }
+        // The first partial items by message id; the command-line report lists them all.
+        std::size_t shown = 0;
+        for (const msgexport::FolderReport& f : report.folders) {
+            for (const content::SkippedItem& item : f.partial) {
+                if (shown++ < kMaxSummaryLines) {
+                    text += u"\nPartial " + item.item + u": " + platform::Utf8ToUtf16(item.reason);
+                }
+            }
+        }
     }
     if (!report.error.empty()) {
         text += u"\nThe save did not run to the end: " + platform::Utf8ToUtf16(report.error);
@@ -169,6 +202,11 @@ void WindowFrontEnd::OnSave() {
 
 void WindowFrontEnd::OnMailFormatChosen(bool eml) {
     controller_->setMailFormat(eml ? msgexport::MailFormat::kEml : msgexport::MailFormat::kMsg);
+}
+
+void WindowFrontEnd::OnRecoverChosen(bool recover) {
+    // Read by the next scan; the listings and saves after it read the store as it did.
+    controller_->setRecover(recover);
 }
 
 void WindowFrontEnd::OnFolderItemPressed(TreeHandle item) {
@@ -311,8 +349,9 @@ void WindowFrontEnd::ShowMessage(std::u16string_view text, std::u16string_view c
 
 void WindowFrontEnd::SaveFinished(const msgexport::SaveReport& report) {
     OnWindowThread([&] {
-        const MessageIcon icon =
-            report.error.empty() ? MessageIcon::kInformation : MessageIcon::kWarning;
+        const bool whole = report.error.empty() && report.unreadTables().empty() &&
+                           report.partial() == 0 && report.storeWarning.empty();
+        const MessageIcon icon = whole ? MessageIcon::kInformation : MessageIcon::kWarning;
         dialog_.ShowMessage(SaveSummaryText(report, saveFolder_), kAppCaption, icon, false);
     });
 }

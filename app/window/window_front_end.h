@@ -70,6 +70,7 @@ class WindowFrontEnd final : public FrontEnd, public DialogCommands {
     void OnStop() override;
     void OnSave() override;
     void OnMailFormatChosen(bool eml) override;
+    void OnRecoverChosen(bool recover) override;
     void OnFolderItemPressed(TreeHandle item) override;
     void OnTreeClicked() override;
     void OnItemListClicked() override;

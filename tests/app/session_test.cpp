@@ -8,6 +8,7 @@
 
 #include <QAbstractItemModel>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include "app/window/window_front_end.h"
 #include "export/message_component.h"
 #include "platform/work_folder.h"
+#include "store_damage.h"
 #include "support/manifest_check.h"
 #include "support/planted_links.h"
 #include "tools/edbforge/large_store.h"
@@ -493,6 +495,43 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     EXPECT_EQ(CountFiles(third, ".eml"), 8);
     EXPECT_EQ(CountFiles(third, ".msg"), 0);
     EXPECT_EQ(CountFiles(third, ".html"), 1);
+}
+
+TEST_F(SessionTest, RecoveringADamagedStoreSavesTheItemsNoFolderListsAndTheSummarySaysSo) {
+    // The folder rows are lost with the pages of "Folders".
+    damaged::Bytes bytes = damaged::ReadFileBytes(store);
+    const damaged::PageMap map = damaged::PageMap::Of(bytes);
+    for (const auto& [object, owner] : damaged::TreeOwners(store)) {
+        if (owner.table == u"Folders" && !owner.longValues) {
+            for (const damaged::Page& page :
+                 map.Select([&](const damaged::Page& p) { return p.object == object; })) {
+                damaged::ZeroPage(bytes, map, page);
+            }
+        }
+    }
+    const fs::path copy = temp.path() / "stores" / "damaged.edb";
+    damaged::WriteFileBytes(copy, bytes);
+
+    auto* recover = qobject_cast<QCheckBox*>(window->Control(app::kIdRecover));
+    ASSERT_NE(recover, nullptr);
+    EXPECT_EQ(recover->text(), QString::fromUtf16(app::kRecoverCaption));
+    recover->setChecked(true);
+    Scan(copy);
+    ClickCheckBox(Root());
+    ASSERT_TRUE(WaitIdle());
+    const fs::path out = temp.path() / "out";
+    dialogs.chosenFolder = out;
+    Click(app::kIdSave);
+    ASSERT_TRUE(WaitIdle());
+
+    // Every mail of the message table is saved, with no folder to go to but the top one.
+    EXPECT_GE(CountFiles(out / "Recovered items", ".msg"), 24);
+    const QString summary = dialogs.messages.back().text;
+    EXPECT_TRUE(summary.contains("Not read whole, so items may be missing: table \"Folders\""))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains("items that no folder lists were saved into \"Recovered items\""))
+        << summary.toStdString();
+    EXPECT_EQ(dialogs.messages.back().icon, app::MessageIcon::kWarning);
 }
 
 TEST_F(SessionTest, TheItemFilterNarrowsTheListAndTheSave) {

@@ -1,7 +1,6 @@
 // The command-line tool run as a user runs it, on the bundled sample store: the tree, the
 // listings, item previews, the export read back by msgconvert, JSON output and exit codes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include "support/manifest_check.h"
 #include "support/planted_links.h"
 #include "support/temp_dir.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -24,33 +24,8 @@ using nlohmann::json;
 
 const fs::path kSample = fs::path(EDB2MSG_SOURCE_DIR) / "samples" / "sample-store.edb";
 
-struct ToolRun {
-    int code = -1;
-    std::string out;
-};
-
-// Runs the tool with the arguments (each quoted for the shell); standard error is dropped, or
-// with withErrors taken into the output.
-ToolRun Tool(const std::vector<std::string>& args, bool withErrors = false) {
-    std::string command = std::string("'") + EDB2MSG_CLI + "'";
-    for (const std::string& a : args) {
-        command += " '" + a + "'";
-    }
-    command += withErrors ? " 2>&1" : " 2>/dev/null";
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using cli_testing::Tool;
+using cli_testing::ToolRun;
 
 json ToolJson(const std::vector<std::string>& args, int expectedCode = 0) {
     std::vector<std::string> all = args;

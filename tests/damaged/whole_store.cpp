@@ -126,11 +126,12 @@ StoreReading ReadWholeStore(const std::filesystem::path& storePath,
 
 StoreExport ExportWholeStore(const std::filesystem::path& storePath,
                              const std::filesystem::path& destination,
-                             const std::filesystem::path& workFolder) {
+                             const std::filesystem::path& workFolder, bool recover) {
     msgfile::RegisterMessageFileComponent();
     StoreExport saved;
     store::NullScanHost host;
     store::StoreSession session(host, nullptr);
+    session.recover = recover;
     // The scan the save needs: the same steps as the window's, where a failure leaves the
     // model as far as it came.
     if (OpenStore(session, storePath) != store::kOk || ListTables(session) != store::kOk) {
@@ -138,7 +139,7 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
         return saved;
     }
     for (std::u16string_view table : {u"Mailbox", u"Folders", u"Msg", u"1-23"}) {
-        if (ScanTableByName(session, table) != store::kOk && table != u"Msg") {
+        if (ScanTableByName(session, table) != store::kOk && table != u"Msg" && !recover) {
             saved.error = "scan of " + Narrow(table) + ": " + session.lastError;
             break;
         }
@@ -152,7 +153,9 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
         workFolder,
         msgexport::BuildExportList(session.model, [](store::TreeItem) { return true; }),
         store::ItemFilter{},
-        false};
+        false,
+        msgexport::MailFormat::kMsg,
+        recover};
     const msgexport::SaveReport report = msgexport::RunSave(session, request, &ui);
     if (saved.error.empty()) {
         saved.error = report.error;

@@ -51,10 +51,12 @@ struct StoreExport {
 };
 
 // Scans the store, then saves everything into the destination, which must not exist yet; the
-// item reader's files go into the work folder, which must exist.
+// item reader's files go into the work folder, which must exist. Recovering, the scan reads
+// every page for each table's records and goes on past a table it cannot read whole, and the
+// save also writes the items no folder lists.
 StoreExport ExportWholeStore(const std::filesystem::path& store,
                              const std::filesystem::path& destination,
-                             const std::filesystem::path& workFolder);
+                             const std::filesystem::path& workFolder, bool recover = false);
 
 // A one-line account of a reading, for test messages.
 std::string Describe(const StoreReading& reading);

@@ -54,6 +54,15 @@ std::string FirstNotOfAddressText(std::u16string_view text, std::string_view wha
     return fmt::format("{} holds the character {:#x}", what, static_cast<unsigned>(*bad));
 }
 
+// Writes the tiny and the small fixture store into the folder and keeps their bytes.
+void WriteFixtureStores(const std::filesystem::path& folder, std::vector<std::uint8_t>& tiny,
+                        std::vector<std::uint8_t>& small) {
+    edbforge::StoreBuilder::build(TinyStoreScenario(), folder / "tiny.edb");
+    damaged::WriteSmallStore(folder / "small.edb");
+    tiny = damaged::ReadFileBytes(folder / "tiny.edb");
+    small = damaged::ReadFileBytes(folder / "small.edb");
+}
+
 }  // namespace
 
 std::string CheckCompressedRtf(Input input) {
@@ -168,10 +177,7 @@ std::string CheckAddresses(Input input) {
 }
 
 StoreTarget::StoreTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
-    edbforge::StoreBuilder::build(TinyStoreScenario(), folder_ / "tiny.edb");
-    damaged::WriteSmallStore(folder_ / "small.edb");
-    tiny_ = damaged::ReadFileBytes(folder_ / "tiny.edb");
-    small_ = damaged::ReadFileBytes(folder_ / "small.edb");
+    WriteFixtureStores(folder_, tiny_, small_);
 }
 
 std::string StoreTarget::Check(Input input) const {
@@ -198,6 +204,39 @@ std::string StoreTarget::Check(Input input) const {
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(work)) {
         if (!entry.is_regular_file()) {
             return "the work folder holds something other than files: " + entry.path().string();
+        }
+    }
+    return {};
+}
+
+RecoveryTarget::RecoveryTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
+    WriteFixtureStores(folder_, tiny_, small_);
+}
+
+std::string RecoveryTarget::Check(Input input) const {
+    namespace fs = std::filesystem;
+    const StoreDamage damage = ParseDamage(input);
+    const fs::path copy = folder_ / "copy.edb";
+    const fs::path work = folder_ / "work";
+    const fs::path out = folder_ / "out";
+    damaged::WriteFileBytes(copy, ApplyDamage(damage.smallStore ? small_ : tiny_, damage));
+    fs::remove_all(work);
+    fs::remove_all(out);
+    fs::create_directory(work);
+    const damaged::StoreExport saved = damaged::ExportWholeStore(copy, out, work, true);
+    if (saved.msgFiles != static_cast<std::size_t>(saved.mails) ||
+        saved.htmlFiles != static_cast<std::size_t>(saved.contacts)) {
+        return fmt::format("{} mails and {} contacts counted, {} and {} files written", saved.mails,
+                           saved.contacts, saved.msgFiles, saved.htmlFiles);
+    }
+    if (!saved.otherFiles.empty()) {
+        return "the save left something else: " + saved.otherFiles.front();
+    }
+    const std::set<fs::path> expected = {folder_ / "tiny.edb", folder_ / "small.edb", copy, work,
+                                         out};
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
+        if (!expected.contains(entry.path())) {
+            return "a file was written outside the destination: " + entry.path().string();
         }
     }
     return {};
@@ -271,10 +310,7 @@ struct LongValueTarget::Keys {
 };
 
 LongValueTarget::LongValueTarget(std::filesystem::path folder) : folder_(std::move(folder)) {
-    edbforge::StoreBuilder::build(TinyStoreScenario(), folder_ / "tiny.edb");
-    damaged::WriteSmallStore(folder_ / "small.edb");
-    tiny_ = damaged::ReadFileBytes(folder_ / "tiny.edb");
-    small_ = damaged::ReadFileBytes(folder_ / "small.edb");
+    WriteFixtureStores(folder_, tiny_, small_);
     tinyKeys_ = std::make_unique<Keys>(folder_ / "tiny.edb");
     smallKeys_ = std::make_unique<Keys>(folder_ / "small.edb");
 }

@@ -70,6 +70,21 @@ class LongValueTarget {
     std::unique_ptr<Keys> smallKeys_;
 };
 
+// A recovering save (every page of the file read for each table's records and long values,
+// the items no folder lists saved into "Recovered items") of a fixture store damaged as for
+// StoreTarget: one file per item the save counts, nothing else in the destination, nothing
+// outside it and the work folder, and every failing step said in words.
+class RecoveryTarget {
+  public:
+    explicit RecoveryTarget(std::filesystem::path folder);
+    std::string Check(Input input) const;
+
+  private:
+    std::filesystem::path folder_;
+    std::vector<std::uint8_t> tiny_;
+    std::vector<std::uint8_t> small_;
+};
+
 // msgexport::DateTextToAutomationDate on the input bytes taken one character each. A date it
 // accepts lies within years 0 to 9999; from 1601 on it becomes a FILETIME whose date text reads
 // back as the same date, and equals the input when the input is written in full widths.

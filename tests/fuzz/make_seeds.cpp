@@ -122,6 +122,8 @@ void StoreSeeds(Corpus& corpus, bool small, const fs::path& store) {
         corpus.Add("store", fuzz::EncodeDamage(damage));
         // The long-value harness takes the same input and always repairs the checksums.
         corpus.Add("long_values", fuzz::EncodeDamage(damage));
+        // And the recovering save, which reads every page of the copy.
+        corpus.Add("recovery", fuzz::EncodeDamage(damage));
         if (alsoRepaired) {
             damage.repairChecksums = true;
             corpus.Add("store", fuzz::EncodeDamage(damage));

@@ -33,7 +33,9 @@ std::vector<fs::path> InputsOf(const std::string& harness) {
 TEST(FuzzInputs, CheckedInInputsPassEveryCheck) {
     testing_support::TempDir dir;
     testing_support::TempDir longValueDir;
+    testing_support::TempDir recoveryDir;
     const fuzz::StoreTarget store(dir.path());
+    const fuzz::RecoveryTarget recovery(recoveryDir.path());
     const fuzz::LongValueTarget longValues(longValueDir.path());
     const std::map<std::string, std::function<std::string(fuzz::Input)>> harnesses = {
         {"compressed_rtf", fuzz::CheckCompressedRtf},
@@ -43,6 +45,7 @@ TEST(FuzzInputs, CheckedInInputsPassEveryCheck) {
         {"date_text", fuzz::CheckDateText},
         {"store", [&](fuzz::Input in) { return store.Check(in); }},
         {"long_values", [&](fuzz::Input in) { return longValues.Check(in); }},
+        {"recovery", [&](fuzz::Input in) { return recovery.Check(in); }},
     };
     for (const auto& [harness, check] : harnesses) {
         const std::vector<fs::path> inputs = InputsOf(harness);

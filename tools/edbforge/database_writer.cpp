@@ -1283,7 +1283,8 @@ void DatabaseWriter::finish() {
     put64(p + 16, io.dbtime);
     put32(p + 24, options_.signatureRandom);
     putLogTime(p + 28, options_.creationTime);
-    put32(p + 52, 3);  // clean shutdown
+    // Database state: 3 clean shutdown, 2 dirty shutdown.
+    put32(p + 52, options_.dirtyShutdown ? 2 : 3);
     putLogTime(p + 64, options_.creationTime);
     putLogTime(p + 72, options_.creationTime);
     putLogTime(p + 88, options_.creationTime);

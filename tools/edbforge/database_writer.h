@@ -170,6 +170,9 @@ struct WriterOptions {
     // short still opens. 0: the catalogues go after everything else; pages they need beyond
     // the kept ones go there too.
     std::uint32_t cataloguePages = 0;
+    // The file header's database state says the engine was not shut down cleanly, as a store
+    // copied from a crashed server or without its logs replayed says.
+    bool dirtyShutdown = false;
 };
 
 class DatabaseWriter {

@@ -4,7 +4,8 @@
 //   edbforge large OUTPUT.edb [--messages N] [--folder-items N] [--mailboxes N] [--seed N]
 //                                               a large generated store for benchmarks
 // Both take --page-size and --format-revision (2, 9, 11 or 20: the format Exchange 2000, 2003,
-// 2003 SP1 and 2007, or 2013 and later wrote; 20 by default).
+// 2003 SP1 and 2007, or 2013 and later wrote; 20 by default), and --dirty-shutdown for a header
+// that says the database was not shut down cleanly.
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
@@ -50,6 +51,16 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(revisions);
 
+    bool dirtyShutdown = false;
+    std::uint32_t cataloguePages = 0;
+    for (CLI::App* command : {build, largeCmd}) {
+        command->add_flag("--dirty-shutdown", dirtyShutdown,
+                          "Write a header that says the database was not shut down cleanly");
+        command->add_option("--catalogue-pages", cataloguePages,
+                            "Pages kept near the start of the file for the catalogues, so that a "
+                            "copy cut short still opens (0: the catalogues go at the end)");
+    }
+
     CLI11_PARSE(app, argc, argv);
     try {
         auto start = std::chrono::steady_clock::now();
@@ -59,12 +70,16 @@ int main(int argc, char** argv) {
                 sc.options.pageSize = pageSize;
             }
             sc.options.formatRevision = revision;
+            sc.options.dirtyShutdown = dirtyShutdown;
+            sc.options.cataloguePages = cataloguePages;
             edbforge::StoreBuilder::build(sc, output);
         } else {
             if (pageSize != 0) {
                 large.writer.pageSize = pageSize;
             }
             large.writer.formatRevision = revision;
+            large.writer.dirtyShutdown = dirtyShutdown;
+            large.writer.cataloguePages = cataloguePages;
             auto stats = edbforge::writeLargeStore(output, large);
             double secs =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
