@@ -113,9 +113,11 @@ platform::Result<std::vector<UnlistedGroup>> FindUnlistedItems(
     }
     std::map<std::u16string, std::size_t> groupOf;  // by mailbox key
     std::set<std::u16string> taken;
-    for (const store::MessageEntry& message : model.messages()) {
-        if (message.messageId.empty() || listed.count(message.messageId) != 0 ||
-            !taken.insert(message.messageId).second) {
+    const store::MessageIndex& messages = model.messages();
+    for (std::size_t position = 0; position < messages.size(); ++position) {
+        const store::MessageEntry message = messages[position];
+        const std::u16string messageId(message.messageId);
+        if (messageId.empty() || listed.count(messageId) != 0 || !taken.insert(messageId).second) {
             continue;
         }
         std::u16string folderId;
@@ -140,7 +142,7 @@ platform::Result<std::vector<UnlistedGroup>> FindUnlistedItems(
         if (added) {
             groups.push_back({key, name, {}});
         }
-        groups[at->second].messageIds.push_back(message.messageId);
+        groups[at->second].messageIds.push_back(messageId);
     }
     return groups;
 }
