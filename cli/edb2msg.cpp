@@ -21,6 +21,12 @@
 
 namespace {
 
+// The per-folder counts of the classes other than mail and contacts, as the summary names them.
+constexpr std::pair<const char*, const char*> kOtherCounts[] = {
+    {"appointments", "appointments"},      {"tasks", "tasks"},
+    {"journalEntries", "journal entries"}, {"notes", "notes"},
+    {"distLists", "distribution lists"},   {"calendars", "calendars"}};
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -555,6 +561,12 @@ int Export(const fs::path& storePath, const fs::path& outDir,
                             {"found", f.found},
                             {"mails", f.mails},
                             {"contacts", f.contacts},
+                            {"appointments", f.appointments},
+                            {"tasks", f.tasks},
+                            {"journalEntries", f.journalEntries},
+                            {"notes", f.notes},
+                            {"distLists", f.distLists},
+                            {"calendars", f.calendars},
                             {"skippedCount", f.skippedCount},
                             {"skipped", skipped},
                             {"filtered", f.filtered},
@@ -568,6 +580,12 @@ int Export(const fs::path& storePath, const fs::path& outDir,
             {{"folders", jfolders},
              {"mails", report.mails()},
              {"contacts", report.contacts()},
+             {"appointments", report.Total(&msgexport::FolderReport::appointments)},
+             {"tasks", report.Total(&msgexport::FolderReport::tasks)},
+             {"journalEntries", report.Total(&msgexport::FolderReport::journalEntries)},
+             {"notes", report.Total(&msgexport::FolderReport::notes)},
+             {"distLists", report.Total(&msgexport::FolderReport::distLists)},
+             {"calendars", report.Total(&msgexport::FolderReport::calendars)},
              {"skipped", report.skipped()},
              {"filtered", report.filtered()},
              {"manifest", report.manifest.empty() ? json(nullptr) : json(report.manifest.string())},
@@ -577,7 +595,13 @@ int Export(const fs::path& storePath, const fs::path& outDir,
         for (const json& f : jfolders) {
             std::cout << f["mailbox"].get<std::string>() << "/" << f["folder"].get<std::string>()
                       << ": found " << f["found"] << ", mails " << f["mails"] << ", contacts "
-                      << f["contacts"] << ", skipped " << f["skippedCount"];
+                      << f["contacts"];
+            for (const auto& [key, label] : kOtherCounts) {
+                if (f[key].get<int>() > 0) {
+                    std::cout << ", " << label << " " << f[key];
+                }
+            }
+            std::cout << ", skipped " << f["skippedCount"];
             if (!filter.empty()) {
                 std::cout << ", filtered out " << f["filtered"];
             }
@@ -597,6 +621,7 @@ int Export(const fs::path& storePath, const fs::path& outDir,
             std::cout << ", " << report.filtered() << " filtered out";
         }
         std::cout << ")\n";
+        std::cout << "Saved " << msgexport::OtherItemsText(report) << "\n";
         if (!report.manifest.empty()) {
             std::cout << "Manifest: " << report.manifest.string() << "\n";
         }

@@ -444,8 +444,10 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     EXPECT_EQ(dialogs.folderDialogs[1], "Select the folder to save the items in...");
     ASSERT_TRUE(WaitIdle());
 
-    EXPECT_EQ(CountFiles(out, ".msg"), 24);
+    EXPECT_EQ(CountFiles(out, ".msg"), 24 + 12 + 5);
     EXPECT_EQ(CountFiles(out, ".html"), 5);
+    EXPECT_EQ(CountFiles(out, ".vcf"), 5);
+    EXPECT_EQ(CountFiles(out, ".ics"), 2);
     EXPECT_TRUE(fs::is_directory(out / "Alice Martin" / "Inbox"));
     // Every message file is a compound file.
     for (const auto& entry : fs::recursive_directory_iterator(out)) {
@@ -460,7 +462,9 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     const QString summary = dialogs.messages[2].text;
     EXPECT_TRUE(summary.startsWith("Saved 24 mails and 5 contacts into " +
                                    QString::fromStdU16String(out.u16string()) +
-                                   " (18 folders, 12 skipped)."))
+                                   " (18 folders, 0 skipped).\nSaved 4 appointments, 3 tasks, "
+                                   "2 journal entries, 3 notes and 0 distribution lists as .msg "
+                                   "files, 2 calendars as .ics files."))
         << summary.toStdString();
     EXPECT_EQ(dialogs.messages[2].caption, "Quorvale Systems Exchange Recovery");
     EXPECT_EQ(dialogs.messages[2].icon, app::MessageIcon::kInformation);

@@ -133,19 +133,29 @@ TEST(Cli, ShowGivesTheBodyOfEachKind) {
     EXPECT_NE(contact["page"].get<std::string>().find("Full Name"), std::string::npos);
 }
 
-TEST(Cli, ExportWritesOneMessagePerMailAndOnePagePerContact) {
+TEST(Cli, ExportWritesOneMessagePerItemAndOnePagePerContact) {
     testing_support::TempDir dir;
     const fs::path out = dir / "out";
-    // Calendar, task, journal and note items are not saved as files: they are reported.
-    const json report = ToolJson({"export", kSample.string(), "--out", out.string()}, 1);
+    // Every item of the sample store is saved: the store has nothing wrong, so the exit is 0.
+    const json report = ToolJson({"export", kSample.string(), "--out", out.string()}, 0);
     EXPECT_EQ(report["mails"], 24);
     EXPECT_EQ(report["contacts"], 5);
+    EXPECT_EQ(report["appointments"], 4);
+    EXPECT_EQ(report["tasks"], 3);
+    EXPECT_EQ(report["journalEntries"], 2);
+    EXPECT_EQ(report["notes"], 3);
+    EXPECT_EQ(report["calendars"], 2);
+    EXPECT_EQ(report["skipped"], 0);
     int msgFiles = 0;
     int pages = 0;
+    int cards = 0;
+    int calendars = 0;
     for (const json& f : report["folders"]) {
         const int found = f["found"];
-        EXPECT_EQ(found,
-                  f["mails"].get<int>() + f["contacts"].get<int>() + f["skippedCount"].get<int>())
+        EXPECT_EQ(found, f["mails"].get<int>() + f["contacts"].get<int>() +
+                             f["appointments"].get<int>() + f["tasks"].get<int>() +
+                             f["journalEntries"].get<int>() + f["notes"].get<int>() +
+                             f["distLists"].get<int>() + f["skippedCount"].get<int>())
             << f["folder"];
         for (const json& s : f["skipped"]) {
             EXPECT_FALSE(s["reason"].get<std::string>().empty());
@@ -154,9 +164,14 @@ TEST(Cli, ExportWritesOneMessagePerMailAndOnePagePerContact) {
     for (const auto& e : fs::recursive_directory_iterator(out)) {
         msgFiles += e.path().extension() == ".msg";
         pages += e.path().extension() == ".html";
+        cards += e.path().extension() == ".vcf";
+        calendars += e.path().extension() == ".ics";
     }
-    EXPECT_EQ(msgFiles, 24);
+    // 24 mails, 12 appointments, tasks, journal entries and notes, and 5 contacts.
+    EXPECT_EQ(msgFiles, 24 + 12 + 5);
     EXPECT_EQ(pages, 5);
+    EXPECT_EQ(cards, 5);
+    EXPECT_EQ(calendars, 2);
 
     // The inbox's first mail, read back by an independent reader.
     const fs::path inbox = out / "Alice Martin" / "Inbox";
