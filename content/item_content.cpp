@@ -333,15 +333,20 @@ int ItemContent::ExportPendingItems(store::StoreSession& session) {
     return mailSaver_ ? mailSaver_->ExportPendingItems(session, *this) : store::kOk;
 }
 
-platform::Result<std::filesystem::path> ItemContent::SaveNewFile(std::u16string_view base,
-                                                                 std::u16string_view extension,
-                                                                 std::string_view bytes) {
+platform::Result<std::filesystem::path> ItemContent::SaveNewFile(
+    std::u16string_view base, std::u16string_view extension, std::string_view bytes,
+    const std::filesystem::path& stem) {
     // Every number of the sequence is tried at most about twice before a file is given up.
     constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
     std::error_code ec;
     platform::FileHandle file;
     std::filesystem::path path;
     int error = 0;
+    if (!stem.empty()) {
+        path = saveFolder_ / stem;
+        path += std::filesystem::path(extension);
+        file = platform::CreateNewFile(path, platform::kSavedFileMode);
+    }
     for (int attempt = 0; attempt < kMaxAttempts && !file; ++attempt) {
         path = saveFolder_ / SavedFileName(base, random_.next(), extension);
         errno = 0;
@@ -384,20 +389,23 @@ int ItemContent::WriteContactPages(store::StoreSession& session) {
         try {
             const std::u16string base =
                 card.values[kFullName].value_or(u"") + card.values[kLastName].value_or(u"");
+            // The vCard and the message file take the page's name where they can.
+            std::filesystem::path stem;
             if (auto page = SaveNewFile(base, u".html", platform::Utf16LeBytes(card.page)); !page) {
                 skipped.push_back({item, page.error()});
                 result = store::kFailed;
             } else {
                 ++contactPagesWritten;
+                stem = page->stem();
             }
-            if (auto vcard = SaveNewFile(base, u".vcf", RenderVCard(card)); !vcard) {
+            if (auto vcard = SaveNewFile(base, u".vcf", RenderVCard(card), stem); !vcard) {
                 skipped.push_back({item, vcard.error()});
                 result = store::kFailed;
             } else {
                 ++contactCardsWritten;
             }
             if (mailSaver_ != nullptr) {
-                if (auto saved = mailSaver_->SaveContact(*this, card); !saved) {
+                if (auto saved = mailSaver_->SaveContact(*this, card, stem); !saved) {
                     skipped.push_back({item, saved.error()});
                     result = store::kFailed;
                 }

@@ -120,11 +120,13 @@ class MailSaver {
     virtual ~MailSaver() = default;
     [[nodiscard]] virtual int ExportPendingItems(store::StoreSession& session,
                                                  ItemContent& content) = 0;
-    // Saves the contact in the saver's own format(s) beside its page and vCard; the reason
-    // when it could not.
-    virtual platform::Result<> SaveContact(ItemContent& content, const ContactCardEntry& card) {
+    // Saves the contact in the saver's own format beside its page and vCard, under the name
+    // stem those have (when it is free); the reason when it could not.
+    virtual platform::Result<> SaveContact(ItemContent& content, const ContactCardEntry& card,
+                                           const std::filesystem::path& stem) {
         (void)content;
         (void)card;
+        (void)stem;
         return {};
     }
 };
@@ -158,10 +160,12 @@ class ItemContent final : public store::ItemContentHandler {
     platform::Result<> RecordSavedFile(const std::filesystem::path& file);
     // Creates a file named base, the next number of the sequence and extension in the save
     // folder, never over an existing one, writes the bytes and records it; the file's path,
-    // or why it could not be saved (nothing is left behind then).
+    // or why it could not be saved (nothing is left behind then). With a stem, the name stem
+    // and extension is tried first, so that the files of one item share their name.
     platform::Result<std::filesystem::path> SaveNewFile(std::u16string_view base,
                                                         std::u16string_view extension,
-                                                        std::string_view bytes);
+                                                        std::string_view bytes,
+                                                        const std::filesystem::path& stem = {});
     // The numbers of saved file names; contact pages and message files share the sequence.
     platform::CrtRandom& random() { return random_; }
 

@@ -358,17 +358,31 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
 }
 
 platform::Result<> MessageExporter::SaveContact(content::ItemContent& content,
-                                                const content::ContactCardEntry& card) {
+                                                const content::ContactCardEntry& card,
+                                                const std::filesystem::path& stem) {
     if (!destinationError.empty()) {
         return platform::Failure(destinationError);
     }
     const std::u16string base = card.values[content::kFullName].value_or(u"") +
                                 card.values[content::kLastName].value_or(u"");
-    const std::filesystem::path path = FreeFileName(content, base, u".msg");
+    std::filesystem::path path;
+    std::error_code ec;
+    if (!stem.empty()) {
+        path = destination_ / stem;
+        path += ".msg";
+        if (std::filesystem::symlink_status(path, ec).type() !=
+            std::filesystem::file_type::not_found) {
+            path.clear();
+        }
+    }
+    if (path.empty()) {
+        path = FreeFileName(content, base, u".msg");
+    }
     if (path.empty()) {
         return platform::Failure("no free file name in " + destination_.string());
     }
     try {
+        // Never replaces a file: one that appeared meanwhile makes this fail.
         msgfile::WriteMsgFile(ComposeContactMessage(card), path);
     } catch (const std::exception& e) {
         return platform::Failure(e.what());

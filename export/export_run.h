@@ -61,7 +61,8 @@ class MessageExporter final : public content::MailSaver {
                                          content::ItemContent& content) override;
     // The contact as a message file of its class in the destination folder.
     platform::Result<> SaveContact(content::ItemContent& content,
-                                   const content::ContactCardEntry& card) override;
+                                   const content::ContactCardEntry& card,
+                                   const std::filesystem::path& stem) override;
 
     int mailsWritten = 0;
     // Message files of the other classes written, by kind (kMail unused), and of contacts.

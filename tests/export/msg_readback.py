@@ -252,9 +252,12 @@ def read_vcard(path):
     for card in vobject.readComponents(raw.decode("utf-8")):
         props = {}
         for child in card.getChildren():
-            entry = {"value": child.value if isinstance(child.value, str) else
-                     (vars(child.value) if hasattr(child.value, "__dict__") else str(child.value)),
-                     "params": {k: v for k, v in child.params.items()}}
+            value = child.value
+            if isinstance(value, list):
+                value = [str(v) for v in value]
+            elif not isinstance(value, str):
+                value = vars(value) if hasattr(value, "__dict__") else str(value)
+            entry = {"value": value, "params": {k: v for k, v in child.params.items()}}
             props.setdefault(child.name, []).append(entry)
         cards.append(props)
     return {"cards": cards, "problems": line_problems(raw)}

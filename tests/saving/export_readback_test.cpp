@@ -380,4 +380,86 @@ TEST(ExportReadback, EveryOtherItemComesBackAsItsClass) {
     EXPECT_EQ(report.contacts(), 5);
 }
 
+// The edges: an all-day appointment free of time, a journal entry whose duration is its times',
+// a distribution list, and a contact whose values need escaping and folding in its vCard.
+TEST(ExportReadback, ClassEdgesComeBackAsStored) {
+    testing_support::TempDir dir;
+    edbforge::Item allDay;
+    allDay.messageClass = u"IPM.Appointment";
+    allDay.subject = u"Company holiday";
+    allDay.senderName = u"Ann Lee";
+    allDay.sender = edbforge::Address{"Ann Lee", "ann.lee@contoso.com"};
+    allDay.date = edbforge::filetimeFromIso("2009-05-01T00:00:00Z");
+    allDay.secondDate = edbforge::filetimeFromIso("2009-05-02T00:00:00Z");
+    allDay.allDay = true;
+    allDay.busyStatus = 0;
+    edbforge::Item call;
+    call.messageClass = u"IPM.Activity";
+    call.subject = u"Call";
+    call.date = edbforge::filetimeFromIso("2009-05-04T10:00:00Z");
+    call.secondDate = edbforge::filetimeFromIso("2009-05-04T10:40:00Z");
+    call.journalType = u"Phone call";
+    edbforge::Item list;
+    list.messageClass = u"IPM.DistList";
+    list.subject = u"Team";
+    list.properties = {{"S82a0", u"Team"}};
+    const std::u16string longName = edbforge::utf8ToUtf16(
+        "M\u00fcller; Jos\u00e9, Ren\u00e9e the third of that n\u00e4me "
+        "\u2013 Gesch\u00e4ftsf\u00fchrung");
+    edbforge::Item contact;
+    contact.messageClass = u"IPM.Contact";
+    contact.subject = longName;
+    contact.properties = {{"S82a0", longName}, {"S3a06", u"M\u00fcller"}, {"S3a16", u"A;B, C"}};
+    edbforge::Scenario scenario;
+    scenario.mailboxes = {
+        {0xa01,
+         u"Ann Lee",
+         {{0x0100000000001001ULL, 0, u"Calendar", u"IPF.Appointment", {allDay}},
+          {0x0100000000001002ULL, 0, u"Journal", u"IPF.Journal", {call}},
+          {0x0100000000001003ULL, 0, u"Contacts", u"IPF.Contact", {list, contact}}}}};
+    const fs::path storePath = dir / "edges.edb";
+    edbforge::StoreBuilder::build(scenario, storePath);
+    const msgexport::SaveReport report =
+        SaveWholeStore(storePath, dir.path(), msgexport::MailFormat::kMsg);
+    EXPECT_EQ(report.skipped(), 0);
+    const fs::path saved = dir / "saved" / "Ann Lee";
+
+    const std::vector<fs::path> ics = FilesWithExtension(saved / "Calendar", ".ics");
+    ASSERT_EQ(ics.size(), 1u);
+    const json calendar = json::parse(msgtest::ReadBackJson("ics", ics[0]));
+    ASSERT_EQ(calendar["events"].size(), 1u);
+    EXPECT_EQ(calendar["events"][0]["start"], "2009-05-01");
+    EXPECT_EQ(calendar["events"][0]["end"], "2009-05-02");
+    EXPECT_EQ(calendar["events"][0]["transp"], "TRANSPARENT");
+    EXPECT_EQ(calendar["events"][0]["busy"], "FREE");
+    const json holiday = json::parse(
+        msgtest::ReadBackJson("props", FilesWithExtension(saved / "Calendar", ".msg").at(0)));
+    EXPECT_EQ(holiday["named"][kAppointmentSet + "0x8215"], true);
+    EXPECT_EQ(holiday["named"][kAppointmentSet + "0x8205"], 0);
+    EXPECT_EQ(holiday["named"][kAppointmentSet + "0x8213"], 24 * 60);
+
+    const json journal = json::parse(
+        msgtest::ReadBackJson("props", FilesWithExtension(saved / "Journal", ".msg").at(0)));
+    EXPECT_EQ(journal["class"], "IPM.Activity");
+    EXPECT_EQ(journal["named"][kLogSet + "0x8707"], 40);
+
+    const std::vector<fs::path> messages = FilesWithExtension(saved / "Contacts", ".msg");
+    const json team =
+        json::parse(msgtest::ReadBackJson("props", msgtest::SavedFileOfSubject(messages, "Team")));
+    EXPECT_EQ(team["class"], "IPM.DistList");
+    EXPECT_EQ(team["named"][kAddressSet + "0x8053"], "Team");
+    const std::vector<fs::path> cards = FilesWithExtension(saved / "Contacts", ".vcf");
+    ASSERT_EQ(cards.size(), 2u);
+    const json group =
+        json::parse(msgtest::ReadBackJson("vcard", msgtest::SavedFileOfSubject(cards, "Team")));
+    EXPECT_EQ(group["cards"][0]["KIND"][0]["value"], "group");
+    const std::string name = edbforge::utf16ToUtf8(longName);
+    const fs::path cardFile = msgtest::SavedFileOfSubject(cards, name + "M\u00fcller");
+    ASSERT_FALSE(cardFile.empty());
+    const json card = json::parse(msgtest::ReadBackJson("vcard", cardFile));
+    EXPECT_TRUE(card["problems"].empty()) << card["problems"];
+    EXPECT_EQ(card["cards"][0]["FN"][0]["value"], name);
+    EXPECT_EQ(card["cards"][0]["ORG"][0]["value"][0], "A;B, C");
+}
+
 }  // namespace
