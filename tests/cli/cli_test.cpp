@@ -323,7 +323,7 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
     testing_support::TempDir dir;
     const fs::path out = dir / "out";
     const json report =
-        ToolJson({"export", kSample.string(), "--out", out.string(), "--hash-store"}, 1);
+        ToolJson({"export", kSample.string(), "--out", out.string(), "--hash-store"}, 0);
     EXPECT_EQ(report["manifest"], (out / "manifest.csv").string());
     // Read back by Python's csv module; every size and SHA-256, the store's included, recomputed.
     const json manifest = testing_support::CheckManifest(out / "manifest.csv", kSample);
@@ -332,7 +332,8 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
     EXPECT_EQ(manifest["header"], json({"mailbox", "folder", "record", "message_id", "class",
                                         "subject", "date", "file", "bytes", "sha256"}));
     EXPECT_EQ(manifest["listed"], manifest["present"]) << "every file listed, and nothing else";
-    EXPECT_EQ(manifest["listed"].size(), 29u);
+    // 24 mails, 12 other items, 5 contacts of three files each, 2 calendars.
+    EXPECT_EQ(manifest["listed"].size(), 24u + 12u + 3u * 5u + 2u);
     const json& storeLine = manifest["store"];
     ASSERT_EQ(storeLine.size(), 8u) << storeLine;
     EXPECT_EQ(storeLine[0], "# store");
@@ -342,6 +343,8 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
     // The rows name the items as the list shows them.
     const json inbox = ToolJson({"list", kSample.string(), "Alice Martin/Inbox"});
     int contactPages = 0;
+    int contactFiles = 0;
+    int calendars = 0;
     bool budgetFound = false;
     for (const json& row : manifest["rows"]) {
         const std::string file = row[7];
@@ -349,9 +352,16 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
             file.starts_with(row[0].get<std::string>() + "/" + row[1].get<std::string>() + "/"))
             << file;
         if (row[1] == "Contacts") {
-            ++contactPages;
+            contactPages += file.ends_with(".html");
+            ++contactFiles;
             EXPECT_EQ(row[4], "IPM.Contact");
-            EXPECT_TRUE(file.ends_with(".html")) << file;
+            EXPECT_FALSE(row[2].get<std::string>().empty());
+        } else if (file.ends_with(".ics")) {
+            // The calendar file holds the folder's events: no record of its own.
+            ++calendars;
+            EXPECT_EQ(row[1], "Calendar");
+            EXPECT_EQ(row[2], "");
+            EXPECT_EQ(row[4], "IPF.Appointment");
         } else if (row[0] == "Alice Martin" && row[1] == "Inbox" && row[2] == "1") {
             budgetFound = true;
             EXPECT_EQ(row[3], inbox["rows"][0][0]);
@@ -362,6 +372,8 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
         }
     }
     EXPECT_EQ(contactPages, 5);
+    EXPECT_EQ(contactFiles, 15);
+    EXPECT_EQ(calendars, 2);
     EXPECT_TRUE(budgetFound);
 
     // A second save into the folder leaves the first manifest as it was and lists its own files
