@@ -680,8 +680,9 @@ int main(int argc, char** argv) {
     show->add_option("SEQ", sequence, "The item's S.No in the folder's list")->required();
     CLI::App* exp = withFilter(withStore(cli.add_subcommand(
         "export",
-        "Saves mail as .msg or .eml files and contacts as .html pages, one folder per folder, "
-        "with manifest.csv listing every file with its SHA-256")));
+        "Saves mail as .msg or .eml files, appointments, tasks, journal entries and notes as "
+        ".msg files of their class (and each calendar as .ics), contacts as .html, .vcf and "
+        ".msg, one folder per folder, with manifest.csv listing every file with its SHA-256")));
     exp->add_flag("--hash-store", hashStore,
                   "Give the store file's SHA-256 in the manifest too (reads the store once more)");
     exp->add_option("--out", out, "The folder to save into")->required();
