@@ -23,6 +23,12 @@
 
 namespace {
 
+// The per-folder counts of the classes other than mail and contacts, as the summary names them.
+constexpr std::pair<const char*, const char*> kOtherCounts[] = {
+    {"appointments", "appointments"},      {"tasks", "tasks"},
+    {"journalEntries", "journal entries"}, {"notes", "notes"},
+    {"distLists", "distribution lists"},   {"calendars", "calendars"}};
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -620,6 +626,12 @@ int Export(const fs::path& storePath, const fs::path& outDir,
                        {"found", f.found},
                        {"mails", f.mails},
                        {"contacts", f.contacts},
+                       {"appointments", f.appointments},
+                       {"tasks", f.tasks},
+                       {"journalEntries", f.journalEntries},
+                       {"notes", f.notes},
+                       {"distLists", f.distLists},
+                       {"calendars", f.calendars},
                        {"skippedCount", f.skippedCount},
                        {"skipped", itemList(f.skipped, "reason")},
                        {"filtered", f.filtered},
@@ -649,6 +661,12 @@ int Export(const fs::path& storePath, const fs::path& outDir,
             {{"folders", jfolders},
              {"mails", report.mails()},
              {"contacts", report.contacts()},
+             {"appointments", report.Total(&msgexport::FolderReport::appointments)},
+             {"tasks", report.Total(&msgexport::FolderReport::tasks)},
+             {"journalEntries", report.Total(&msgexport::FolderReport::journalEntries)},
+             {"notes", report.Total(&msgexport::FolderReport::notes)},
+             {"distLists", report.Total(&msgexport::FolderReport::distLists)},
+             {"calendars", report.Total(&msgexport::FolderReport::calendars)},
              {"skipped", report.skipped()},
              {"filtered", report.filtered()},
              {"manifest", report.manifest.empty() ? json(nullptr) : json(report.manifest.string())},
@@ -663,7 +681,13 @@ int Export(const fs::path& storePath, const fs::path& outDir,
         for (const json& f : jfolders) {
             std::cout << f["mailbox"].get<std::string>() << "/" << f["folder"].get<std::string>()
                       << ": found " << f["found"] << ", mails " << f["mails"] << ", contacts "
-                      << f["contacts"] << ", skipped " << f["skippedCount"];
+                      << f["contacts"];
+            for (const auto& [key, label] : kOtherCounts) {
+                if (f[key].get<int>() > 0) {
+                    std::cout << ", " << label << " " << f[key];
+                }
+            }
+            std::cout << ", skipped " << f["skippedCount"];
             if (!filter.empty()) {
                 std::cout << ", filtered out " << f["filtered"];
             }
@@ -692,6 +716,7 @@ int Export(const fs::path& storePath, const fs::path& outDir,
             std::cout << ", " << report.filtered() << " filtered out";
         }
         std::cout << ")\n";
+        std::cout << "Saved " << msgexport::OtherItemsText(report) << "\n";
         if (!report.manifest.empty()) {
             std::cout << "Manifest: " << report.manifest.string() << "\n";
         }
@@ -772,8 +797,9 @@ int main(int argc, char** argv) {
     show->add_option("SEQ", sequence, "The item's S.No in the folder's list")->required();
     CLI::App* exp = withFilter(withStore(cli.add_subcommand(
         "export",
-        "Saves mail as .msg or .eml files and contacts as .html pages, one folder per folder, "
-        "with manifest.csv listing every file with its SHA-256")));
+        "Saves mail as .msg or .eml files, appointments, tasks, journal entries and notes as "
+        ".msg files of their class (and each calendar as .ics), contacts as .html, .vcf and "
+        ".msg, one folder per folder, with manifest.csv listing every file with its SHA-256")));
     exp->add_flag("--hash-store", hashStore,
                   "Give the store file's SHA-256 in the manifest too (reads the store once more)");
     exp->add_option("--out", out, "The folder to save into")->required();

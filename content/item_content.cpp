@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "content/vcard.h"
 #include "content/work_files.h"
 #include "platform/codepage.h"
 #include "platform/work_folder.h"
@@ -263,7 +264,7 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         }
     }
 
-    if (folderClass.starts_with(u"Folder")) {
+    if (!contactFolder) {
         MailDetailEntry entry;
         entry.messageId = std::move(messageId);
         entry.bodyKind = bodyKind.empty() ? kKindEmpty : bodyKind;
@@ -300,10 +301,13 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         if (!item.internetMessageId.empty()) {
             entry.internetMessageId = item.internetMessageId;
         }
+        entry.messageClass = item.listed.messageClass;
+        entry.classValues = item.classValues;
         mailDetails.push_back(std::move(entry));
     } else if (contactFolder) {
         std::u16string page = RenderContactPage(captured);
-        contactCards.push_back({std::move(messageId), std::move(captured), std::move(page)});
+        contactCards.push_back({std::move(messageId), session.state.currentItem.listed.messageClass,
+                                std::move(captured), std::move(page)});
     }
     return store::kOk;
 }
@@ -329,6 +333,44 @@ int ItemContent::ExportPendingItems(store::StoreSession& session) {
     return mailSaver_ ? mailSaver_->ExportPendingItems(session, *this) : store::kOk;
 }
 
+platform::Result<std::filesystem::path> ItemContent::SaveNewFile(
+    std::u16string_view base, std::u16string_view extension, std::string_view bytes,
+    const std::filesystem::path& stem) {
+    // Every number of the sequence is tried at most about twice before a file is given up.
+    constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
+    std::error_code ec;
+    platform::FileHandle file;
+    std::filesystem::path path;
+    int error = 0;
+    if (!stem.empty()) {
+        path = saveFolder_ / stem;
+        path += std::filesystem::path(extension);
+        file = platform::CreateNewFile(path, platform::kSavedFileMode);
+    }
+    for (int attempt = 0; attempt < kMaxAttempts && !file; ++attempt) {
+        path = saveFolder_ / SavedFileName(base, random_.next(), extension);
+        errno = 0;
+        file = platform::CreateNewFile(path, platform::kSavedFileMode);
+        error = errno;
+        if (!file && error != EEXIST) {
+            break;
+        }
+    }
+    if (!file) {
+        return platform::Failure("cannot create a " + platform::Utf16ToUtf8(extension) +
+                                 " file in " + saveFolder_.string() + ": " + std::strerror(error));
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    if (std::fclose(file.release()) != 0 || !written) {
+        std::filesystem::remove(path, ec);
+        return platform::Failure("cannot write " + path.string());
+    }
+    if (platform::Result<> recorded = RecordSavedFile(path); !recorded) {
+        return platform::Failure(recorded.error());
+    }
+    return path;
+}
+
 int ItemContent::WriteContactPages(store::StoreSession& session) {
     if (saveFolder_.empty()) {
         session.lastError = "no folder to save contact pages in";
@@ -336,8 +378,6 @@ int ItemContent::WriteContactPages(store::StoreSession& session) {
     }
     std::error_code ec;
     std::filesystem::create_directories(saveFolder_, ec);
-    // Every number of the sequence is tried at most about twice before a page is given up.
-    constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
     int result = store::kOk;
     if (contactCards.empty()) {
         skipped.push_back({session.state.currentItem.messageId,
@@ -349,35 +389,25 @@ int ItemContent::WriteContactPages(store::StoreSession& session) {
         try {
             const std::u16string base =
                 card.values[kFullName].value_or(u"") + card.values[kLastName].value_or(u"");
-            platform::FileHandle file;
-            std::filesystem::path path;
-            int error = 0;
-            for (int attempt = 0; attempt < kMaxAttempts && !file; ++attempt) {
-                path = saveFolder_ / SavedFileName(base, random_.next(), u".html");
-                errno = 0;
-                file = platform::CreateNewFile(path, platform::kSavedFileMode);
-                error = errno;
-                if (!file && error != EEXIST) {
-                    break;
-                }
-            }
-            if (!file) {
-                skipped.push_back({item, "cannot create a contact page in " + saveFolder_.string() +
-                                             ": " + std::strerror(error)});
+            // The vCard and the message file take the page's name where they can.
+            std::filesystem::path stem;
+            if (auto page = SaveNewFile(base, u".html", platform::Utf16LeBytes(card.page)); !page) {
+                skipped.push_back({item, page.error()});
                 result = store::kFailed;
             } else {
-                const std::string bytes = platform::Utf16LeBytes(card.page);
-                const bool written =
-                    std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-                if (std::fclose(file.release()) != 0 || !written) {
-                    std::filesystem::remove(path, ec);
-                    skipped.push_back({item, "cannot write " + path.string()});
+                ++contactPagesWritten;
+                stem = page->stem();
+            }
+            if (auto vcard = SaveNewFile(base, u".vcf", RenderVCard(card), stem); !vcard) {
+                skipped.push_back({item, vcard.error()});
+                result = store::kFailed;
+            } else {
+                ++contactCardsWritten;
+            }
+            if (mailSaver_ != nullptr) {
+                if (auto saved = mailSaver_->SaveContact(*this, card, stem); !saved) {
+                    skipped.push_back({item, saved.error()});
                     result = store::kFailed;
-                } else if (const platform::Result<> recorded = RecordSavedFile(path); !recorded) {
-                    skipped.push_back({item, recorded.error()});
-                    result = store::kFailed;
-                } else {
-                    ++contactPagesWritten;
                 }
             }
         } catch (const std::exception& e) {

@@ -35,7 +35,9 @@ struct MailDetailEntry {
     std::u16string from;
     std::u16string subject;
     std::u16string date;
-    Text internetMessageId;  // "S1035", e.g. "<1a2b@example.com>"
+    Text internetMessageId;          // "S1035", e.g. "<1a2b@example.com>"
+    std::u16string messageClass;     // "S1a" of the folder row; empty when it has none
+    store::ClassValues classValues;  // appointment, task and journal values of the row
 };
 
 // The rows of a contact page, in page order.
@@ -82,6 +84,7 @@ using ContactValues = std::array<Text, kContactFieldCount>;
 // One item read in a contact folder.
 struct ContactCardEntry {
     Text messageId;
+    std::u16string messageClass;  // "IPM.Contact", "IPM.DistList", ...
     ContactValues values;
     std::u16string page;
 };
@@ -117,6 +120,15 @@ class MailSaver {
     virtual ~MailSaver() = default;
     [[nodiscard]] virtual int ExportPendingItems(store::StoreSession& session,
                                                  ItemContent& content) = 0;
+    // Saves the contact in the saver's own format beside its page and vCard, under the name
+    // stem those have (when it is free); the reason when it could not.
+    virtual platform::Result<> SaveContact(ItemContent& content, const ContactCardEntry& card,
+                                           const std::filesystem::path& stem) {
+        (void)content;
+        (void)card;
+        (void)stem;
+        return {};
+    }
 };
 
 class ItemContent final : public store::ItemContentHandler {
@@ -133,8 +145,9 @@ class ItemContent final : public store::ItemContentHandler {
                                           int valueIndex, std::u16string_view fileName) override;
     // Hands the mail details read so far to the mail saver, if one is set.
     [[nodiscard]] int ExportPendingItems(store::StoreSession& session) override;
-    // Saves every contact card as a page in the save folder, never over an existing file,
-    // and empties the card list. Pages that cannot be written are listed in skipped.
+    // Saves every contact card as a page and a vCard in the save folder (and through the mail
+    // saver as a message file), never over an existing file, and empties the card list.
+    // Files that cannot be written are listed in skipped.
     [[nodiscard]] int WriteContactPages(store::StoreSession& session) override;
 
     const std::filesystem::path& workFolder() const { return workFolder_; }
@@ -145,6 +158,14 @@ class ItemContent final : public store::ItemContentHandler {
     // Every writer of a saved file calls this once the file is closed. On failure it removes
     // the file and gives the reason, and the writer reports the item as not saved.
     platform::Result<> RecordSavedFile(const std::filesystem::path& file);
+    // Creates a file named base, the next number of the sequence and extension in the save
+    // folder, never over an existing one, writes the bytes and records it; the file's path,
+    // or why it could not be saved (nothing is left behind then). With a stem, the name stem
+    // and extension is tried first, so that the files of one item share their name.
+    platform::Result<std::filesystem::path> SaveNewFile(std::u16string_view base,
+                                                        std::u16string_view extension,
+                                                        std::string_view bytes,
+                                                        const std::filesystem::path& stem = {});
     // The numbers of saved file names; contact pages and message files share the sequence.
     platform::CrtRandom& random() { return random_; }
 
@@ -152,6 +173,7 @@ class ItemContent final : public store::ItemContentHandler {
     std::vector<ContactCardEntry> contactCards;
     std::vector<BodyPartEntry> bodyParts;
     int contactPagesWritten = 0;
+    int contactCardsWritten = 0;       // vCards
     std::vector<SkippedItem> skipped;  // contacts not saved, and why
 
     // The "1-23" table and its "J3701" column position (-1: none) as found for one opening

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <set>
@@ -150,6 +151,60 @@ int CountWithoutRecord(const store::StoreModel& model, const std::vector<Item>& 
     return count;
 }
 
+// An appointment saved as a message file as an event of the folder's calendar.
+icalfile::CalendarEvent CalendarEventOf(const content::MailDetailEntry& entry,
+                                        const msgfile::MsgMessage& message) {
+    icalfile::CalendarEvent event;
+    const std::string id = platform::Utf16ToUtf8(entry.messageId.value_or(u""));
+    event.uid = platform::Utf8ToUtf16(id.empty() ? "unknown@edb2msg" : id + "@edb2msg");
+    event.summary = entry.subject;
+    event.description = message.plainBody;
+    const store::ClassValues& values = entry.classValues;
+    event.location = values.location;
+    event.start = DateTextToUnixTime(entry.date);
+    if (values.endDate) {
+        event.end = DateTextToUnixTime(*values.endDate);
+    }
+    event.allDay = values.allDay == u"true";
+    if (values.busyStatus) {
+        const std::string digits = platform::Utf16ToUtf8(*values.busyStatus);
+        if (!digits.empty() && digits.size() < 3 &&
+            digits.find_first_not_of("0123456789") == std::string::npos) {
+            event.busyStatus = std::stoi(digits);
+        }
+    }
+    if (message.senderAddress || !message.senderName.empty()) {
+        event.organizer =
+            icalfile::CalendarPerson{message.senderName, message.senderAddress.value_or(u"")};
+    }
+    for (const msgfile::MsgRecipient& recipient : message.recipients) {
+        event.attendees.push_back({recipient.displayName, recipient.address});
+    }
+    return event;
+}
+
+// Writes the folder's appointments as one calendar file beside their message files and
+// records it with no item of its own; the reason when it could not.
+platform::Result<> SaveCalendar(store::StoreSession& session, content::ItemContent& content,
+                                const std::u16string& folderClass, const std::u16string& folderName,
+                                const std::vector<icalfile::CalendarEvent>& events) {
+    std::string text;
+    try {
+        text = icalfile::RenderCalendar(events, static_cast<std::int64_t>(std::time(nullptr)));
+    } catch (const std::exception& e) {
+        return platform::Failure(e.what());
+    }
+    store::ListedItem& current = session.state.currentItem.listed;
+    current = store::ListedItem{};
+    current.messageClass = folderClass;
+    current.subject = folderName;
+    platform::Result<std::filesystem::path> saved = content.SaveNewFile(folderName, u".ics", text);
+    if (!saved) {
+        return platform::Failure(saved.error());
+    }
+    return {};
+}
+
 }  // namespace
 
 std::optional<std::string> UnwritableReason(const std::filesystem::path& folder) {
@@ -224,10 +279,10 @@ bool MessageExporter::SetUp() {
 }
 
 std::filesystem::path MessageExporter::FreeFileName(content::ItemContent& content,
-                                                    const content::MailDetailEntry& entry,
+                                                    std::u16string_view text,
                                                     std::u16string_view extension) {
     // Never over an existing file: a name that is taken draws the next number.
-    const std::u16string base = entry.subject.empty() ? u"Unknown <Unknown>" : entry.subject;
+    const std::u16string base = text.empty() ? u"Unknown <Unknown>" : std::u16string(text);
     constexpr int kMaxAttempts = 2 * (platform::CrtRandom::kMax + 1);
     std::error_code ec;
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
@@ -250,11 +305,27 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
         return;
     }
     std::filesystem::path path;
+    const ItemKind kind = KindOfClass(entry.messageClass);
     try {
-        if (format_ == MailFormat::kEml) {
+        if (kind != ItemKind::kMail) {
+            // Items of other classes are message files of their own class, whatever the mail
+            // format.
+            const msgfile::MsgMessage message =
+                ComposeItemMessage(entry, kind, content.bodyParts, content.workFolder());
+            path = FreeFileName(content, entry.subject, u".msg");
+            if (path.empty()) {
+                skipped.push_back({id, "no free file name in " + destination_.string()});
+                return;
+            }
+            host_->SetStatus(statusText_ + u"\\ " + path.filename().u16string() + u"]");
+            msgfile::WriteMsgFile(message, path);
+            if (kind == ItemKind::kAppointment) {
+                calendarEvents.push_back(CalendarEventOf(entry, message));
+            }
+        } else if (format_ == MailFormat::kEml) {
             const emlfile::EmlMessage message =
                 ComposeEmlMessage(entry, content.bodyParts, content.workFolder());
-            path = FreeFileName(content, entry, u".eml");
+            path = FreeFileName(content, entry.subject, u".eml");
             if (path.empty()) {
                 skipped.push_back({id, "no free file name in " + destination_.string()});
                 return;
@@ -264,11 +335,11 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
                 throw std::runtime_error(saved.error());
             }
         } else {
-            const Variant kind = Variant::Int(0);
+            const Variant itemKind = Variant::Int(0);
             message_ = Call(*items_.get(), member::kAddItem, InvokeKind::kMethod,
-                            std::span<const Variant>(&kind, 1));
+                            std::span<const Variant>(&itemKind, 1));
             ComposeMessage(*message_.get(), entry, content.bodyParts, content.workFolder());
-            path = FreeFileName(content, entry, u".msg");
+            path = FreeFileName(content, entry.subject, u".msg");
             if (path.empty()) {
                 skipped.push_back({id, "no free file name in " + destination_.string()});
                 return;
@@ -282,9 +353,16 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
             // The file is gone again; a manifest that cannot be written ends the run.
             skipped.push_back({id, recorded.error()});
             destinationError = recorded.error();
+            if (kind == ItemKind::kAppointment) {
+                calendarEvents.pop_back();
+            }
             return;
         }
-        ++mailsWritten;
+        if (kind == ItemKind::kMail) {
+            ++mailsWritten;
+        } else {
+            ++itemsWritten[static_cast<std::size_t>(kind)];
+        }
         written.push_back(path);
     } catch (const std::exception& e) {
         skipped.push_back({id, path.empty() ? std::string(e.what())
@@ -293,6 +371,45 @@ void MessageExporter::SaveEntry(content::ItemContent& content,
             destinationError = "cannot write into " + destination_.string() + ": " + *reason;
         }
     }
+}
+
+platform::Result<> MessageExporter::SaveContact(content::ItemContent& content,
+                                                const content::ContactCardEntry& card,
+                                                const std::filesystem::path& stem) {
+    if (!destinationError.empty()) {
+        return platform::Failure(destinationError);
+    }
+    const std::u16string base = card.values[content::kFullName].value_or(u"") +
+                                card.values[content::kLastName].value_or(u"");
+    std::filesystem::path path;
+    std::error_code ec;
+    if (!stem.empty()) {
+        path = destination_ / stem;
+        path += ".msg";
+        if (std::filesystem::symlink_status(path, ec).type() !=
+            std::filesystem::file_type::not_found) {
+            path.clear();
+        }
+    }
+    if (path.empty()) {
+        path = FreeFileName(content, base, u".msg");
+    }
+    if (path.empty()) {
+        return platform::Failure("no free file name in " + destination_.string());
+    }
+    try {
+        // Never replaces a file: one that appeared meanwhile makes this fail.
+        msgfile::WriteMsgFile(ComposeContactMessage(card), path);
+    } catch (const std::exception& e) {
+        return platform::Failure(e.what());
+    }
+    if (platform::Result<> recorded = content.RecordSavedFile(path); !recorded) {
+        destinationError = recorded.error();
+        return recorded;
+    }
+    ++contactMessagesWritten;
+    written.push_back(path);
+    return {};
 }
 
 int MessageExporter::ExportPendingItems(store::StoreSession& session,
@@ -364,28 +481,24 @@ ExportList BuildExportList(const store::StoreModel& model,
     return list;
 }
 
-int SaveReport::mails() const {
+int SaveReport::Total(int FolderReport::*count) const {
     int n = 0;
     for (const FolderReport& f : folders) {
-        n += f.mails;
+        n += f.*count;
     }
     return n;
+}
+
+int SaveReport::mails() const {
+    return Total(&FolderReport::mails);
 }
 
 int SaveReport::contacts() const {
-    int n = 0;
-    for (const FolderReport& f : folders) {
-        n += f.contacts;
-    }
-    return n;
+    return Total(&FolderReport::contacts);
 }
 
 int SaveReport::skipped() const {
-    int n = 0;
-    for (const FolderReport& f : folders) {
-        n += f.skippedCount;
-    }
-    return n;
+    return Total(&FolderReport::skippedCount);
 }
 
 int SaveReport::partial() const {
@@ -399,7 +512,9 @@ int SaveReport::partial() const {
 int SaveReport::unlisted() const {
     int n = 0;
     for (const FolderReport& f : folders) {
-        n += f.unlisted ? f.mails + f.contacts : 0;
+        n += f.unlisted ? f.mails + f.contacts + f.appointments + f.tasks + f.journalEntries +
+                              f.notes + f.distLists
+                        : 0;
     }
     return n;
 }
@@ -419,11 +534,19 @@ std::vector<std::string> SaveReport::unreadTables() const {
 }
 
 int SaveReport::filtered() const {
-    int n = 0;
-    for (const FolderReport& f : folders) {
-        n += f.filtered;
-    }
-    return n;
+    return Total(&FolderReport::filtered);
+}
+
+std::string OtherItemsText(const SaveReport& report) {
+    auto count = [&report](int FolderReport::*field, const char* noun) {
+        return std::to_string(report.Total(field)) + " " + noun;
+    };
+    return count(&FolderReport::appointments, "appointments") + ", " +
+           count(&FolderReport::tasks, "tasks") + ", " +
+           count(&FolderReport::journalEntries, "journal entries") + ", " +
+           count(&FolderReport::notes, "notes") + " and " +
+           count(&FolderReport::distLists, "distribution lists") + " as .msg files, " +
+           count(&FolderReport::calendars, "calendars") + " as .ics files";
 }
 
 SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, ExportUi* ui,
@@ -521,10 +644,8 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         if (listed + folder.filtered < folder.found) {
             const int rest = folder.found - listed - folder.filtered;
             const std::string reason =
-                folder.error.empty()
-                    ? " record(s) of this folder are neither mail items nor contacts and are not "
-                      "saved as files"
-                    : " record(s) of this folder were not read: " + folder.error;
+                folder.error.empty() ? " record(s) of this folder could not be read"
+                                     : " record(s) of this folder were not read: " + folder.error;
             folder.skipped.push_back({u"", std::to_string(rest) + reason});
             skippedCount += rest;
         }
@@ -534,10 +655,27 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         if (store::LoadFolderItems(session) != store::kOk && folder.error.empty()) {
             folder.error = session.lastError;
         }
+        if (!exporter.calendarEvents.empty()) {
+            if (platform::Result<> saved = SaveCalendar(session, itemContent, folderClass,
+                                                        folder.folder, exporter.calendarEvents);
+                !saved) {
+                itemContent.skipped.push_back(
+                    {u"", "the folder's calendar file could not be saved: " + saved.error()});
+            } else {
+                folder.calendars = 1;
+            }
+            exporter.calendarEvents.clear();
+        }
         folder.mails = exporter.mailsWritten;
         folder.contacts = itemContent.contactPagesWritten;
         folder.partial = std::move(exporter.partial);
         exporter.partial.clear();
+        const auto& items = exporter.itemsWritten;
+        folder.appointments = items[static_cast<std::size_t>(ItemKind::kAppointment)];
+        folder.tasks = items[static_cast<std::size_t>(ItemKind::kTask)];
+        folder.journalEntries = items[static_cast<std::size_t>(ItemKind::kJournal)];
+        folder.notes = items[static_cast<std::size_t>(ItemKind::kNote)];
+        folder.distLists = items[static_cast<std::size_t>(ItemKind::kDistList)];
         const bool pageTrouble = !itemContent.skipped.empty();
         for (auto* skippedList : {&exporter.skipped, &itemContent.skipped}) {
             skippedCount += static_cast<int>(skippedList->size());
@@ -555,7 +693,10 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
             }
         }
         exporter.mailsWritten = 0;
+        exporter.itemsWritten = {};
+        exporter.contactMessagesWritten = 0;
         itemContent.contactPagesWritten = 0;
+        itemContent.contactCardsWritten = 0;
         session.model.items.clear();
         session.model.contacts.clear();
         itemContent.mailDetails.clear();

@@ -3,6 +3,7 @@
 // was found, written and skipped.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -12,6 +13,8 @@
 
 #include "content/item_content.h"
 #include "export/dispatch.h"
+#include "export/ical_writer.h"
+#include "export/item_message.h"
 #include "store/item_filter.h"
 #include "store/session.h"
 
@@ -56,8 +59,17 @@ class MessageExporter final : public content::MailSaver {
 
     [[nodiscard]] int ExportPendingItems(store::StoreSession& session,
                                          content::ItemContent& content) override;
+    // The contact as a message file of its class in the destination folder.
+    platform::Result<> SaveContact(content::ItemContent& content,
+                                   const content::ContactCardEntry& card,
+                                   const std::filesystem::path& stem) override;
 
     int mailsWritten = 0;
+    // Message files of the other classes written, by kind (kMail unused), and of contacts.
+    std::array<int, kItemKindCount> itemsWritten{};
+    int contactMessagesWritten = 0;
+    // The appointments saved since the last call of TakeCalendarEvents, for the folder's .ics.
+    std::vector<icalfile::CalendarEvent> calendarEvents;
     std::vector<std::filesystem::path> written;
     // Set when a save failed and the destination folder turned out not to take any file (a
     // full disk, a folder that became read-only): the remaining items are not tried.
@@ -71,10 +83,9 @@ class MessageExporter final : public content::MailSaver {
     // collection. False when the component cannot be used for this call.
     bool SetUp();
     void SaveEntry(content::ItemContent& content, const content::MailDetailEntry& entry);
-    // A name of the subject and the next number with the extension that no file in the
-    // destination has; empty when none is free.
-    std::filesystem::path FreeFileName(content::ItemContent& content,
-                                       const content::MailDetailEntry& entry,
+    // A name of the text ("Unknown <Unknown>" for none) and the next number with the extension
+    // that no file in the destination has; empty when none is free.
+    std::filesystem::path FreeFileName(content::ItemContent& content, std::u16string_view base,
                                        std::u16string_view extension);
 
     store::ScanHost* host_;
@@ -129,7 +140,13 @@ struct FolderReport {
     std::filesystem::path path;
     int found = 0;  // records in the folder's table
     int mails = 0;
-    int contacts = 0;
+    int contacts = 0;  // contact pages; each contact has its .vcf and .msg beside the page
+    int appointments = 0;
+    int tasks = 0;
+    int journalEntries = 0;
+    int notes = 0;
+    int distLists = 0;
+    int calendars = 0;  // .ics files: one for a folder with appointments
     std::vector<content::SkippedItem> skipped;
     int skippedCount = 0;  // items and records not saved; some skipped entries stand for several
     int filtered = 0;      // records the item filter left out: not saved, and no failure
@@ -160,7 +177,13 @@ struct SaveReport {
     int unlisted() const;  // items saved into "Recovered items"
     // "table "Folders": reason" for each store-wide table not read whole.
     std::vector<std::string> unreadTables() const;
+    // The sum of one count over the folders, e.g. Total(&FolderReport::appointments).
+    int Total(int FolderReport::*count) const;
 };
+
+// The summary's count of the other classes: "4 appointments, 3 tasks, 2 journal entries,
+// 3 notes and 0 distribution lists as .msg files, 2 calendars as .ics files".
+std::string OtherItemsText(const SaveReport& report);
 
 struct SaveRequest {
     std::filesystem::path database;

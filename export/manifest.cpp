@@ -116,16 +116,12 @@ platform::Result<> Manifest::Add(std::u16string_view mailbox, std::u16string_vie
         return platform::Failure("cannot add " + file.string() + " to " + path_.string() + ": " +
                                  digest.error());
     }
-    const std::string fields[] = {U8(mailbox),
-                                  U8(folder),
-                                  std::to_string(item.sequence),
-                                  U8(item.messageId),
-                                  U8(item.messageClass),
-                                  U8(item.subject),
-                                  U8(item.date),
-                                  file.lexically_relative(folder_).generic_string(),
-                                  std::to_string(digest->bytes),
-                                  digest->sha256};
+    const std::string fields[] = {U8(mailbox), U8(folder),
+                                  // A file of the folder (its calendar) has no record.
+                                  item.sequence > 0 ? std::to_string(item.sequence) : "",
+                                  U8(item.messageId), U8(item.messageClass), U8(item.subject),
+                                  U8(item.date), file.lexically_relative(folder_).generic_string(),
+                                  std::to_string(digest->bytes), digest->sha256};
     std::string line;
     for (const std::string& field : fields) {
         if (&field != &fields[0]) {

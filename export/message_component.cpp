@@ -110,33 +110,6 @@ struct MessageState {
     std::vector<MsgAttachment> attachments;
 };
 
-std::vector<std::uint8_t> ReadWholeFile(const fs::path& path) {
-    std::error_code ec;
-    const auto status = fs::status(path, ec);
-    if (ec)
-        throw std::runtime_error(ec.message());
-    if (!fs::is_regular_file(status))
-        throw std::runtime_error("not a regular file");
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        throw std::runtime_error(std::strerror(errno));
-    std::unique_ptr<FILE, int (*)(FILE*)> closer(file, &std::fclose);
-    std::vector<std::uint8_t> data;
-    std::uint8_t buffer[65536];
-    for (;;) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
-        if (data.size() + n > kMaxStreamBytes)
-            throw std::runtime_error("larger than a message file attachment can be");
-        data.insert(data.end(), buffer, buffer + n);
-        if (n < sizeof buffer) {
-            if (std::ferror(file))
-                throw std::runtime_error(std::strerror(errno));
-            break;
-        }
-    }
-    return data;
-}
-
 class AttachmentCollection : public DispatchObject {
   public:
     explicit AttachmentCollection(std::shared_ptr<MessageState> state) : state_(std::move(state)) {}
@@ -453,6 +426,33 @@ std::vector<MsgRecipient> ParseRecipientsText(std::u16string_view text) {
             recipients.push_back(std::move(r));
     }
     return recipients;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const fs::path& path) {
+    std::error_code ec;
+    const auto status = fs::status(path, ec);
+    if (ec)
+        throw std::runtime_error(ec.message());
+    if (!fs::is_regular_file(status))
+        throw std::runtime_error("not a regular file");
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        throw std::runtime_error(std::strerror(errno));
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(file, &std::fclose);
+    std::vector<std::uint8_t> data;
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
+        if (data.size() + n > kMaxStreamBytes)
+            throw std::runtime_error("larger than a message file attachment can be");
+        data.insert(data.end(), buffer, buffer + n);
+        if (n < sizeof buffer) {
+            if (std::ferror(file))
+                throw std::runtime_error(std::strerror(errno));
+            break;
+        }
+    }
+    return data;
 }
 
 }  // namespace msgfile

@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,5 +91,9 @@ SenderInfo ParseSenderText(std::u16string_view text);
 // "first last< user@domain.tld,"); "None" means no recipients. A piece with "<" gives a name
 // (before it) and an address (after it, without ">"); any other piece is both.
 std::vector<MsgRecipient> ParseRecipientsText(std::u16string_view text);
+
+// The content of a regular file, for an attachment; throws std::runtime_error naming the reason
+// when it cannot be read or is larger than a message file stream takes.
+std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path);
 
 }  // namespace msgfile

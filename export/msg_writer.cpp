@@ -9,9 +9,11 @@
 
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -29,6 +31,7 @@ namespace fs = std::filesystem;
 
 // Property types.
 constexpr std::uint16_t kTypeInt32 = 0x0003;
+constexpr std::uint16_t kTypeDouble = 0x0005;
 constexpr std::uint16_t kTypeBoolean = 0x000B;
 constexpr std::uint16_t kTypeTime = 0x0040;
 constexpr std::uint16_t kTypeUnicode = 0x001F;
@@ -145,6 +148,18 @@ class PropertySet {
     void Binary(std::uint16_t id, std::span<const std::uint8_t> data) {
         Add(id, kTypeBinary, std::vector<std::uint8_t>(data.begin(), data.end()));
     }
+    void Value(std::uint16_t id, const MsgValue& value) {
+        if (const auto* v = std::get_if<std::int32_t>(&value))
+            Int32(id, static_cast<std::uint32_t>(*v));
+        else if (const auto* b = std::get_if<bool>(&value))
+            Boolean(id, *b);
+        else if (const auto* d = std::get_if<double>(&value))
+            AddFixed(id, kTypeDouble, std::bit_cast<std::uint64_t>(*d));
+        else if (const auto* t = std::get_if<MsgTime>(&value))
+            Time(id, t->filetime);
+        else
+            Unicode(id, std::get<std::u16string>(value));
+    }
     const std::vector<Property>& properties() const { return properties_; }
 
   private:
@@ -259,9 +274,95 @@ void AddAddressProperties(PropertySet& set, std::uint16_t nameId, std::uint16_t 
     }
 }
 
-PropertySet MessageProperties(const MsgMessage& m) {
+// The named properties of a message mapped to the ids from 0x8000: each distinct property set
+// and name once, in the order of first use.
+class NameMap {
+  public:
+    explicit NameMap(const std::vector<MsgNamedProperty>& named) {
+        for (const MsgNamedProperty& p : named) {
+            const std::array<std::uint8_t, 16> guid = ParseGuid(p.propertySet);
+            auto [g, addedGuid] = guids_.try_emplace(guid, guids_.size());
+            if (addedGuid)
+                guidOrder_.push_back(guid);
+            const auto key = std::make_pair(g->second, p.lid);
+            if (ids_.try_emplace(key, entries_.size()).second)
+                entries_.push_back(key);
+        }
+        if (entries_.size() > kMaxNamedProperties)
+            throw WriteFailure(std::to_string(entries_.size()) +
+                               " named properties, more than the " +
+                               std::to_string(kMaxNamedProperties) + " a message file maps");
+    }
+
+    std::uint16_t Id(const MsgNamedProperty& p) const {
+        const std::size_t guid = guids_.at(ParseGuid(p.propertySet));
+        return static_cast<std::uint16_t>(0x8000 + ids_.at({guid, p.lid}));
+    }
+
+    // Writes the GUID, entry and string streams and the name-to-id mapping streams.
+    void Write(GsfOutfile* storage) const {
+        std::vector<std::uint8_t> guidStream;
+        for (const auto& guid : guidOrder_)
+            guidStream.insert(guidStream.end(), guid.begin(), guid.end());
+        std::vector<std::uint8_t> entryStream;
+        std::map<std::uint16_t, std::vector<std::uint8_t>> buckets;
+        for (std::size_t index = 0; index < entries_.size(); ++index) {
+            const auto [guid, lid] = entries_[index];
+            // GUID index 1 and 2 are PS_MAPI and PS_PUBLIC_STRINGS; the stream's own start at 3.
+            const std::uint32_t guidIndex = static_cast<std::uint32_t>(guid) + 3;
+            const std::uint32_t indexAndKind = (static_cast<std::uint32_t>(index) << 16) |
+                                               (guidIndex << 1);  // kind 0: numeric name
+            PutLe32(entryStream, lid);
+            PutLe32(entryStream, indexAndKind);
+            const auto bucket =
+                static_cast<std::uint16_t>(0x1000 + (lid ^ (guidIndex << 1)) % 0x1F);
+            PutLe32(buckets[bucket], lid);
+            PutLe32(buckets[bucket], indexAndKind);
+        }
+        WriteStream(storage, "__substg1.0_00020102", guidStream);
+        WriteStream(storage, "__substg1.0_00030102", entryStream);
+        WriteStream(storage, "__substg1.0_00040102", {});
+        for (const auto& [bucket, bytes] : buckets) {
+            char name[32];
+            std::snprintf(name, sizeof name, "__substg1.0_%04X0102", bucket);
+            WriteStream(storage, name, bytes);
+        }
+    }
+
+  private:
+    // "00062002-0000-0000-C000-000000000046" in the byte order of a GUID structure.
+    static std::array<std::uint8_t, 16> ParseGuid(std::string_view text) {
+        std::string hex;
+        for (char c : text) {
+            if (c != '-')
+                hex.push_back(c);
+        }
+        if (hex.size() != 32 ||
+            hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            throw WriteFailure("not a property set GUID: " + std::string(text));
+        std::array<std::uint8_t, 16> raw{};
+        for (std::size_t i = 0; i < 16; ++i)
+            raw[i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+        // Data1, Data2 and Data3 are little-endian in the structure.
+        std::array<std::uint8_t, 16> guid = raw;
+        for (std::size_t i = 0; i < 4; ++i)
+            guid[i] = raw[3 - i];
+        guid[4] = raw[5];
+        guid[5] = raw[4];
+        guid[6] = raw[7];
+        guid[7] = raw[6];
+        return guid;
+    }
+
+    std::map<std::array<std::uint8_t, 16>, std::size_t> guids_;
+    std::vector<std::array<std::uint8_t, 16>> guidOrder_;
+    std::map<std::pair<std::size_t, std::uint32_t>, std::size_t> ids_;
+    std::vector<std::pair<std::size_t, std::uint32_t>> entries_;
+};
+
+PropertySet MessageProperties(const MsgMessage& m, const NameMap& names) {
     PropertySet set;
-    set.Unicode(kMessageClass, u"IPM.Note");
+    set.Unicode(kMessageClass, m.messageClass.empty() ? u"IPM.Note" : m.messageClass);
     const std::u16string prefix = SubjectPrefix(m.subject);
     const std::u16string_view normalized = std::u16string_view(m.subject).substr(prefix.size());
     set.Unicode(kSubject, m.subject);
@@ -308,6 +409,10 @@ PropertySet MessageProperties(const MsgMessage& m) {
         set.Binary(kHtml, std::span<const std::uint8_t>(data, m.htmlBody->size()));
         set.Int32(kInternetCodepage, kCodepageUtf8);
     }
+    for (const MsgProperty& p : m.properties)
+        set.Value(p.id, p.value);
+    for (const MsgNamedProperty& p : m.namedProperties)
+        set.Value(names.Id(p), p.value);
     return set;
 }
 
@@ -359,14 +464,13 @@ std::vector<std::uint8_t> TopHeader(const MsgMessage& m) {
 }
 
 void WriteCompoundFile(const MsgMessage& m, GsfOutfile* root) {
-    WriteProperties(root, MessageProperties(m), TopHeader(m));
+    const NameMap names(m.namedProperties);
+    WriteProperties(root, MessageProperties(m, names), TopHeader(m));
 
     {
         const std::string name = "__nameid_version1.0";
         auto nameid = NewStorage(root, name);
-        for (const char* stream :
-             {"__substg1.0_00020102", "__substg1.0_00030102", "__substg1.0_00040102"})
-            WriteStream(nameid.get(), stream, {});
+        names.Write(nameid.get());
         CloseStorage(nameid.get(), name);
     }
     for (std::size_t i = 0; i < m.recipients.size(); ++i) {

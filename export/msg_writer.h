@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace msgfile {
@@ -18,6 +19,30 @@ struct MsgRecipient {
     std::u16string address;  // SMTP
 };
 
+// A date and time property: FILETIME, UTC.
+struct MsgTime {
+    std::uint64_t filetime = 0;
+};
+
+// The value of one further property; its type follows the alternative: PtypInteger32,
+// PtypBoolean, PtypFloating64, PtypTime or PtypString.
+using MsgValue = std::variant<std::int32_t, bool, double, MsgTime, std::u16string>;
+
+// A property by tag (its id below 0x8000).
+struct MsgProperty {
+    std::uint16_t id = 0;
+    MsgValue value;
+};
+
+// A named property: a property set GUID (as [MS-OXPROPS] writes it,
+// "00062002-0000-0000-C000-000000000046") and a numeric name (the LID). The file maps it to
+// an id from 0x8000 in its __nameid_version1.0 storage.
+struct MsgNamedProperty {
+    std::string propertySet;
+    std::uint32_t lid = 0;
+    MsgValue value;
+};
+
 // One attachment stored by value.
 struct MsgAttachment {
     std::u16string fileName;  // long file name, e.g. "Quarterly report.pdf"
@@ -25,6 +50,7 @@ struct MsgAttachment {
 };
 
 struct MsgMessage {
+    std::u16string messageClass = u"IPM.Note";
     std::u16string senderName;
     std::optional<std::u16string> senderAddress;  // SMTP
     std::u16string sentRepresentingName;
@@ -38,11 +64,17 @@ struct MsgMessage {
     std::optional<std::u16string> plainBody;
     std::optional<std::string> htmlBody;  // UTF-8 bytes
     std::vector<MsgAttachment> attachments;
+    // Properties of the item's own class (appointment, task, contact, ...), written after the
+    // ones above; a tag given here as well as above is written twice, so give each once.
+    std::vector<MsgProperty> properties;
+    std::vector<MsgNamedProperty> namedProperties;
 };
 
 // The most recipients and attachments one message file holds.
 inline constexpr std::size_t kMaxRecipients = 2048;
 inline constexpr std::size_t kMaxAttachments = 2048;
+// The most named properties one message file maps (ids 0x8000 to 0xFFFE).
+inline constexpr std::size_t kMaxNamedProperties = 0x7FFF;
 // The largest value one stream of the file may hold (2 GiB less one byte).
 inline constexpr std::uint64_t kMaxStreamBytes = 0x7FFFFFFFu;
 

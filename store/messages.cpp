@@ -37,13 +37,20 @@ enum Kept : std::size_t {
     kPostalAddress,
     kEmailAddress,
     kInternetMessageId,
+    kBusyStatus,
+    kAllDay,
+    kTaskStatus,
+    kPercentComplete,
+    kJournalType,
+    kDuration,
     kKeptCount,
     kNotKept = kKeptCount,
 };
 
 constexpr std::array<std::u16string_view, kKeptCount> kKeptNames = {
-    u"N67b0", u"S42",   u"N67be", u"S3d",   u"Se1d",  u"S1a",   u"T39",   u"Te06", u"Be1b",
-    u"S1000", u"S80fd", u"S3a09", u"S3a08", u"S3a1c", u"S3a15", u"S81b0", u"S1035"};
+    u"N67b0", u"S42",   u"N67be", u"S3d",   u"Se1d",  u"S1a",   u"T39",   u"Te06",
+    u"Be1b",  u"S1000", u"S80fd", u"S3a09", u"S3a08", u"S3a1c", u"S3a15", u"S81b0",
+    u"S1035", u"L8205", u"B8215", u"L8101", u"F8102", u"S8700", u"L8707"};
 
 std::size_t KeptSlot(std::u16string_view name) {
     for (std::size_t i = 0; i < kKeptNames.size(); ++i) {
@@ -378,13 +385,19 @@ int ReadItemRecord(StoreSession& session, const ese::Record* record) {
     WriteRow(session, kept, sequence, from, subject);
 
     const std::u16string& folderClass = session.state.currentFolderClass;
-    if (folderClass == u"Folder" || folderClass.empty()) {
-        session.model.items.push_back({session.state.sequence, listed.messageId,
-                                       Or(from, u"Unknown"), Or(subject, u"Unknown"),
-                                       Or(kept[kDate], u"Unknown"),
-                                       kept[kHasAttachment].value_or(u""),
-                                       kept[kInternetMessageId].value_or(u""), std::move(listed)});
-    } else if (IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"})) {
+    const bool contactFolder = IsOneOf(folderClass, {u"IPM.Contact", u"IPF.Contact"});
+    // Appointments, tasks, journal entries and notes are read in full only to be saved.
+    if (folderClass == u"Folder" || folderClass.empty() ||
+        (!contactFolder && session.state.exportMode == 1)) {
+        ClassValues values{kept[kSecondDate],  kept[kAppointmentText], kept[kBusyStatus],
+                           kept[kAllDay],      kept[kTaskStatus],      kept[kPercentComplete],
+                           kept[kJournalType], kept[kDuration]};
+        session.model.items.push_back(
+            {session.state.sequence, listed.messageId, Or(from, u"Unknown"),
+             Or(subject, u"Unknown"), Or(kept[kDate], u"Unknown"),
+             kept[kHasAttachment].value_or(u""), kept[kInternetMessageId].value_or(u""),
+             std::move(listed), std::move(values)});
+    } else if (contactFolder) {
         std::u16string messageClass = listed.messageClass;
         session.model.contacts.push_back(
             {listed.messageId, std::move(messageClass), std::move(listed)});
@@ -423,7 +436,10 @@ int LoadFolderItems(StoreSession& session) {
     const std::u16string& folderClass = session.state.currentFolderClass;
     const bool saving = session.state.exportMode == 1;
     const auto& messages = session.model.messages();
-    if (folderClass == u"Folder") {
+    const bool contactFolder = folderClass == u"IPF.Contact" || folderClass == u"IPM.Contact";
+    // While saving, the items of every folder but a contact folder are read as mail items are;
+    // the exporter saves each as its own class.
+    if (folderClass == u"Folder" || (saving && !contactFolder)) {
         session.host->SetProgress(0);
         int step = 0;
         for (const ItemEntry& item : session.model.items) {
@@ -433,6 +449,7 @@ int LoadFolderItems(StoreSession& session) {
             current.date = item.date;
             current.internetMessageId = item.internetMessageId;
             current.listed = item.listed;
+            current.classValues = item.classValues;
             for (std::size_t position : session.model.MessagesWithId(item.messageId)) {
                 if (!session.KeepGoing()) {
                     return kFailed;
@@ -460,7 +477,7 @@ int LoadFolderItems(StoreSession& session) {
             session.model.items.clear();
         }
         session.host->SetProgress(0);
-    } else if (folderClass == u"IPF.Contact" || folderClass == u"IPM.Contact") {
+    } else if (contactFolder) {
         for (const ContactEntry& contact : session.model.contacts) {
             for (std::size_t position : session.model.MessagesWithId(contact.messageId)) {
                 if (!session.KeepGoing()) {

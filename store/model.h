@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -96,6 +97,18 @@ struct ListedItem {
     std::u16string date;     // "Mar 05, 2009 14:07:09"
 };
 
+// What an item's folder row keeps for its own class, as text; absent when the row has none.
+struct ClassValues {
+    std::optional<std::u16string> endDate;          // "Te06": the end, due date or second date
+    std::optional<std::u16string> location;         // "S80fd": an appointment's location
+    std::optional<std::u16string> busyStatus;       // "L8205": 0 free ... 3 away
+    std::optional<std::u16string> allDay;           // "B8215": "true" or "false"
+    std::optional<std::u16string> taskStatus;       // "L8101": 0 not started ... 4 deferred
+    std::optional<std::u16string> percentComplete;  // "F8102": 0.0 to 1.0
+    std::optional<std::u16string> journalType;      // "S8700"
+    std::optional<std::u16string> duration;         // "L8707": a journal entry's minutes
+};
+
 struct ItemEntry {
     std::int32_t sequence = 0;
     std::u16string messageId;
@@ -105,6 +118,7 @@ struct ItemEntry {
     std::u16string hasAttachment;
     std::u16string internetMessageId;  // "S1035"; empty when the record has none
     ListedItem listed;
+    ClassValues classValues;
 };
 
 struct ContactEntry {
@@ -170,6 +184,7 @@ struct CurrentItem {
     std::u16string messageId;
     std::u16string internetMessageId;
     ListedItem listed;
+    ClassValues classValues;
 };
 
 struct ScanState {

@@ -87,11 +87,9 @@ std::u16string SaveSummaryText(const msgexport::SaveReport& report, const fs::pa
     if (report.filtered() > 0) {
         text += u", " + Number(report.filtered()) + u" left out by the item filter";
     }
-    text += u").";
+    text += u").\nSaved " + platform::Utf8ToUtf16(msgexport::OtherItemsText(report)) + u".";
     if (report.skipped() > 0) {
-        text +=
-            u"\nSkipped items are those that are neither mail nor contacts, or that could "
-            u"not be read.";
+        text += u"\nSkipped items are those that could not be read or saved.";
     }
     if (!report.manifest.empty()) {
         text += u"\nEvery saved file is listed with its SHA-256 in " + report.manifest.u16string();

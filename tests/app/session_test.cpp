@@ -446,8 +446,10 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     EXPECT_EQ(dialogs.folderDialogs[1], "Select the folder to save the items in...");
     ASSERT_TRUE(WaitIdle());
 
-    EXPECT_EQ(CountFiles(out, ".msg"), 24);
+    EXPECT_EQ(CountFiles(out, ".msg"), 24 + 12 + 5);
     EXPECT_EQ(CountFiles(out, ".html"), 5);
+    EXPECT_EQ(CountFiles(out, ".vcf"), 5);
+    EXPECT_EQ(CountFiles(out, ".ics"), 2);
     EXPECT_TRUE(fs::is_directory(out / "Alice Martin" / "Inbox"));
     // Every message file is a compound file.
     for (const auto& entry : fs::recursive_directory_iterator(out)) {
@@ -462,7 +464,9 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     const QString summary = dialogs.messages[2].text;
     EXPECT_TRUE(summary.startsWith("Saved 24 mails and 5 contacts into " +
                                    QString::fromStdU16String(out.u16string()) +
-                                   " (18 folders, 12 skipped)."))
+                                   " (18 folders, 0 skipped).\nSaved 4 appointments, 3 tasks, "
+                                   "2 journal entries, 3 notes and 0 distribution lists as .msg "
+                                   "files, 2 calendars as .ics files."))
         << summary.toStdString();
     EXPECT_EQ(dialogs.messages[2].caption, "Quorvale Systems Exchange Recovery");
     EXPECT_EQ(dialogs.messages[2].icon, app::MessageIcon::kInformation);
@@ -472,17 +476,19 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     EXPECT_TRUE(window->IsControlEnabled(DialogControl::kFolderTree));
     EXPECT_TRUE(window->IsControlEnabled(DialogControl::kItemList));
 
-    // Only David Novak: his 8 mails and 1 contact, beside the first save, which stays.
+    // Only David Novak: his 8 mails, 1 contact, an appointment, a task and a note, beside the
+    // first save, which stays.
     ClickCheckBox(Root()->child(0));
     ASSERT_TRUE(WaitIdle());
     const fs::path second = temp.path() / "second";
     dialogs.chosenFolder = second;
     Click(app::kIdSave);
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(CountFiles(second, ".msg"), 8);
+    EXPECT_EQ(CountFiles(second, ".msg"), 8 + 3 + 1);
     EXPECT_EQ(CountFiles(second, ".html"), 1);
+    EXPECT_EQ(CountFiles(second, ".ics"), 1);
     EXPECT_FALSE(fs::exists(second / "Alice Martin"));
-    EXPECT_EQ(CountFiles(out, ".msg"), 24);
+    EXPECT_EQ(CountFiles(out, ".msg"), 24 + 12 + 5);
 
     // ".eml" beside Save: the same mails as MIME messages.
     auto* format = qobject_cast<QComboBox*>(window->Control(app::kIdMailFormat));
@@ -493,7 +499,8 @@ TEST_F(SessionTest, SaveWritesEveryItemOfTheCheckedMailboxes) {
     Click(app::kIdSave);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(CountFiles(third, ".eml"), 8);
-    EXPECT_EQ(CountFiles(third, ".msg"), 0);
+    // The choice is for mail: the other items and the contact stay message files.
+    EXPECT_EQ(CountFiles(third, ".msg"), 3 + 1);
     EXPECT_EQ(CountFiles(third, ".html"), 1);
 }
 
@@ -683,7 +690,7 @@ TEST_F(SessionTest, StopDuringASave) {
     EXPECT_EQ(dialogs.questions[0].text, "Do you want to stop EDB to MSG Conversion process ?");
     EXPECT_EQ(dialogs.questions[0].caption, "Quorvale EDB to MSG Converter");
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(CountFiles(out, ".msg"), 24);
+    EXPECT_EQ(CountFiles(out, ".msg"), 24 + 12 + 5);
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_TRUE(dialogs.messages[1].text.startsWith("Saved 24 mails and 5 contacts"));
 

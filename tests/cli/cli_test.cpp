@@ -108,19 +108,29 @@ TEST(Cli, ShowGivesTheBodyOfEachKind) {
     EXPECT_NE(contact["page"].get<std::string>().find("Full Name"), std::string::npos);
 }
 
-TEST(Cli, ExportWritesOneMessagePerMailAndOnePagePerContact) {
+TEST(Cli, ExportWritesOneMessagePerItemAndOnePagePerContact) {
     testing_support::TempDir dir;
     const fs::path out = dir / "out";
-    // Calendar, task, journal and note items are not saved as files: they are reported.
-    const json report = ToolJson({"export", kSample.string(), "--out", out.string()}, 1);
+    // Every item of the sample store is saved: the store has nothing wrong, so the exit is 0.
+    const json report = ToolJson({"export", kSample.string(), "--out", out.string()}, 0);
     EXPECT_EQ(report["mails"], 24);
     EXPECT_EQ(report["contacts"], 5);
+    EXPECT_EQ(report["appointments"], 4);
+    EXPECT_EQ(report["tasks"], 3);
+    EXPECT_EQ(report["journalEntries"], 2);
+    EXPECT_EQ(report["notes"], 3);
+    EXPECT_EQ(report["calendars"], 2);
+    EXPECT_EQ(report["skipped"], 0);
     int msgFiles = 0;
     int pages = 0;
+    int cards = 0;
+    int calendars = 0;
     for (const json& f : report["folders"]) {
         const int found = f["found"];
-        EXPECT_EQ(found,
-                  f["mails"].get<int>() + f["contacts"].get<int>() + f["skippedCount"].get<int>())
+        EXPECT_EQ(found, f["mails"].get<int>() + f["contacts"].get<int>() +
+                             f["appointments"].get<int>() + f["tasks"].get<int>() +
+                             f["journalEntries"].get<int>() + f["notes"].get<int>() +
+                             f["distLists"].get<int>() + f["skippedCount"].get<int>())
             << f["folder"];
         for (const json& s : f["skipped"]) {
             EXPECT_FALSE(s["reason"].get<std::string>().empty());
@@ -129,9 +139,14 @@ TEST(Cli, ExportWritesOneMessagePerMailAndOnePagePerContact) {
     for (const auto& e : fs::recursive_directory_iterator(out)) {
         msgFiles += e.path().extension() == ".msg";
         pages += e.path().extension() == ".html";
+        cards += e.path().extension() == ".vcf";
+        calendars += e.path().extension() == ".ics";
     }
-    EXPECT_EQ(msgFiles, 24);
+    // 24 mails, 12 appointments, tasks, journal entries and notes, and 5 contacts.
+    EXPECT_EQ(msgFiles, 24 + 12 + 5);
     EXPECT_EQ(pages, 5);
+    EXPECT_EQ(cards, 5);
+    EXPECT_EQ(calendars, 2);
 
     // The inbox's first mail, read back by an independent reader.
     const fs::path inbox = out / "Alice Martin" / "Inbox";
@@ -283,7 +298,7 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
     testing_support::TempDir dir;
     const fs::path out = dir / "out";
     const json report =
-        ToolJson({"export", kSample.string(), "--out", out.string(), "--hash-store"}, 1);
+        ToolJson({"export", kSample.string(), "--out", out.string(), "--hash-store"}, 0);
     EXPECT_EQ(report["manifest"], (out / "manifest.csv").string());
     // Read back by Python's csv module; every size and SHA-256, the store's included, recomputed.
     const json manifest = testing_support::CheckManifest(out / "manifest.csv", kSample);
@@ -292,7 +307,8 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
     EXPECT_EQ(manifest["header"], json({"mailbox", "folder", "record", "message_id", "class",
                                         "subject", "date", "file", "bytes", "sha256"}));
     EXPECT_EQ(manifest["listed"], manifest["present"]) << "every file listed, and nothing else";
-    EXPECT_EQ(manifest["listed"].size(), 29u);
+    // 24 mails, 12 other items, 5 contacts of three files each, 2 calendars.
+    EXPECT_EQ(manifest["listed"].size(), 24u + 12u + 3u * 5u + 2u);
     const json& storeLine = manifest["store"];
     ASSERT_EQ(storeLine.size(), 8u) << storeLine;
     EXPECT_EQ(storeLine[0], "# store");
@@ -302,6 +318,8 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
     // The rows name the items as the list shows them.
     const json inbox = ToolJson({"list", kSample.string(), "Alice Martin/Inbox"});
     int contactPages = 0;
+    int contactFiles = 0;
+    int calendars = 0;
     bool budgetFound = false;
     for (const json& row : manifest["rows"]) {
         const std::string file = row[7];
@@ -309,9 +327,16 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
             file.starts_with(row[0].get<std::string>() + "/" + row[1].get<std::string>() + "/"))
             << file;
         if (row[1] == "Contacts") {
-            ++contactPages;
+            contactPages += file.ends_with(".html");
+            ++contactFiles;
             EXPECT_EQ(row[4], "IPM.Contact");
-            EXPECT_TRUE(file.ends_with(".html")) << file;
+            EXPECT_FALSE(row[2].get<std::string>().empty());
+        } else if (file.ends_with(".ics")) {
+            // The calendar file holds the folder's events: no record of its own.
+            ++calendars;
+            EXPECT_EQ(row[1], "Calendar");
+            EXPECT_EQ(row[2], "");
+            EXPECT_EQ(row[4], "IPF.Appointment");
         } else if (row[0] == "Alice Martin" && row[1] == "Inbox" && row[2] == "1") {
             budgetFound = true;
             EXPECT_EQ(row[3], inbox["rows"][0][0]);
@@ -322,6 +347,8 @@ TEST(Cli, TheManifestListsEveryWrittenFileWithItsItemSizeAndDigest) {
         }
     }
     EXPECT_EQ(contactPages, 5);
+    EXPECT_EQ(contactFiles, 15);
+    EXPECT_EQ(calendars, 2);
     EXPECT_TRUE(budgetFound);
 
     // A second save into the folder leaves the first manifest as it was and lists its own files

@@ -36,7 +36,10 @@ struct Saved {
     json report;
     std::size_t msgFiles = 0;
     std::size_t htmlFiles = 0;
-    std::vector<std::string> strayFiles;  // anything but messages, pages and the manifest
+    std::size_t vcfFiles = 0;
+    std::size_t icsFiles = 0;
+    // anything but message files, contact pages and cards, calendars and the manifest
+    std::vector<std::string> strayFiles;
     std::set<std::string> ids;            // message ids of the manifest's rows
 };
 
@@ -73,9 +76,14 @@ class Recovery : public ::testing::Test {
     }
 
     static fs::path Original() { return *dir_ / "store.edb"; }
+    // Saved items of every class.
     static std::size_t Items(const Saved& s) {
-        return static_cast<std::size_t>(s.report["mails"].get<int>() +
-                                        s.report["contacts"].get<int>());
+        int n = 0;
+        for (const char* count : {"mails", "contacts", "appointments", "tasks", "journalEntries",
+                                  "notes", "distLists"}) {
+            n += s.report[count].get<int>();
+        }
+        return static_cast<std::size_t>(n);
     }
 
     // Saves everything of a copy made of these bytes into a fresh destination.
@@ -104,6 +112,10 @@ class Recovery : public ::testing::Test {
                 ++saved.msgFiles;
             } else if (file.extension() == ".html") {
                 ++saved.htmlFiles;
+            } else if (file.extension() == ".vcf") {
+                ++saved.vcfFiles;
+            } else if (file.extension() == ".ics") {
+                ++saved.icsFiles;
             } else if (file != out / "manifest.csv") {
                 saved.strayFiles.push_back(file.string());
             }
@@ -126,8 +138,12 @@ class Recovery : public ::testing::Test {
     // and no more items than the message table holds (a save that recovers items no folder
     // lists also saves those a folder's save passes over: appointments, tasks, notes).
     static void ExpectSound(const Saved& s) {
-        EXPECT_EQ(s.msgFiles, static_cast<std::size_t>(s.report["mails"].get<int>()));
-        EXPECT_EQ(s.htmlFiles, static_cast<std::size_t>(s.report["contacts"].get<int>()));
+        // A contact is a page, a card and a message file; every other item a message file.
+        const auto contacts = static_cast<std::size_t>(s.report["contacts"].get<int>());
+        EXPECT_EQ(s.msgFiles, Items(s));
+        EXPECT_EQ(s.htmlFiles, contacts);
+        EXPECT_EQ(s.vcfFiles, contacts);
+        EXPECT_EQ(s.icsFiles, static_cast<std::size_t>(s.report["calendars"].get<int>()));
         EXPECT_TRUE(s.strayFiles.empty()) << s.strayFiles.front();
         EXPECT_LE(Items(s), kMessages);
     }

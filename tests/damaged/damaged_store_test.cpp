@@ -60,11 +60,17 @@ void ExpectSoundReading(const StoreReading& damaged, const BaseStore& base) {
 void ExpectSoundExport(const StoreExport& saved, const StoreReading& damaged,
                        const BaseStore& base) {
     SCOPED_TRACE(Describe(saved));
-    EXPECT_EQ(saved.msgFiles, static_cast<std::size_t>(saved.mails));
+    // A contact is a page, a vCard and a message file.
+    EXPECT_EQ(saved.msgFiles,
+              static_cast<std::size_t>(saved.mails + saved.others + saved.contacts));
     EXPECT_EQ(saved.htmlFiles, static_cast<std::size_t>(saved.contacts));
+    EXPECT_EQ(saved.vcfFiles, static_cast<std::size_t>(saved.contacts));
+    EXPECT_EQ(saved.icsFiles, static_cast<std::size_t>(saved.calendars));
     EXPECT_TRUE(saved.otherFiles.empty()) << saved.otherFiles.front();
     if (saved.error.empty() || saved.manifestRows >= 0) {
-        EXPECT_EQ(saved.manifestRows, saved.mails + saved.contacts) << "one row per saved file";
+        EXPECT_EQ(saved.manifestRows,
+                  saved.mails + saved.others + 3 * saved.contacts + saved.calendars)
+            << "one row per saved file";
     }
     const auto written = static_cast<std::size_t>(saved.mails + saved.contacts);
     EXPECT_LE(written, static_cast<std::size_t>(base.saved.mails + base.saved.contacts));
@@ -191,7 +197,9 @@ TEST_F(DamagedStores, UndamagedStoresAreReadWhole) {
         EXPECT_TRUE(base.saved.folderErrors.empty());
         EXPECT_GT(base.saved.mails, 0);
         EXPECT_GT(base.saved.contacts, 0);
-        EXPECT_EQ(base.saved.msgFiles, static_cast<std::size_t>(base.saved.mails));
+        EXPECT_EQ(
+            base.saved.msgFiles,
+            static_cast<std::size_t>(base.saved.mails + base.saved.others + base.saved.contacts));
         EXPECT_LE(static_cast<std::size_t>(base.saved.mails + base.saved.contacts),
                   base.whole.itemsRead);
     }

@@ -168,6 +168,13 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
     }
     saved.mails = report.mails();
     saved.contacts = report.contacts();
+    for (int msgexport::FolderReport::*count :
+         {&msgexport::FolderReport::appointments, &msgexport::FolderReport::tasks,
+          &msgexport::FolderReport::journalEntries, &msgexport::FolderReport::notes,
+          &msgexport::FolderReport::distLists}) {
+        saved.others += report.Total(count);
+    }
+    saved.calendars = report.Total(&msgexport::FolderReport::calendars);
     saved.skipped = report.skipped();
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(destination, ec);
@@ -182,6 +189,10 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
             ++saved.msgFiles;
         } else if (file.extension() == ".html") {
             ++saved.htmlFiles;
+        } else if (file.extension() == ".vcf") {
+            ++saved.vcfFiles;
+        } else if (file.extension() == ".ics") {
+            ++saved.icsFiles;
         } else {
             saved.otherFiles.push_back(file.string());
         }
@@ -191,8 +202,10 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
 
 std::string Describe(const StoreExport& s) {
     std::ostringstream out;
-    out << "saved " << s.mails << " mails (" << s.msgFiles << " .msg files), " << s.contacts
-        << " contacts (" << s.htmlFiles << " pages), skipped " << s.skipped;
+    out << "saved " << s.mails << " mails and " << s.others << " other items (" << s.msgFiles
+        << " .msg files), " << s.contacts << " contacts (" << s.htmlFiles << " pages, "
+        << s.vcfFiles << " vCards), " << s.calendars << " calendars (" << s.icsFiles
+        << " files), skipped " << s.skipped;
     if (!s.error.empty()) {
         out << "\n  error: " << s.error;
     }

@@ -41,9 +41,13 @@ struct StoreExport {
     std::vector<std::string> folderErrors;  // "mailbox/folder: reason"
     int mails = 0;                          // as the save reports them
     int contacts = 0;
+    int others = 0;     // appointments, tasks, journal entries, notes, distribution lists
+    int calendars = 0;  // .ics files
     int skipped = 0;
     std::size_t msgFiles = 0;  // files found under the destination afterwards
     std::size_t htmlFiles = 0;
+    std::size_t vcfFiles = 0;
+    std::size_t icsFiles = 0;
     std::vector<std::string> otherFiles;  // anything else found there
     // Rows of manifest.csv at the destination's top, the store line and the header not counted;
     // -1 when there is no manifest.

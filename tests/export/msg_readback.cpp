@@ -125,6 +125,11 @@ std::optional<std::string> OptionalText(const nlohmann::json& value) {
 
 }  // namespace
 
+std::string ReadBackJson(std::string_view reader, const fs::path& file) {
+    testing_support::TempDir work;
+    return RunInspector({std::string(reader), file.string()}, work.path()).dump();
+}
+
 ReadBackMessage ReadBackWithMsgconvert(const fs::path& msgFile) {
     testing_support::TempDir work;
     const fs::path eml = work.path() / (msgFile.stem().string() + ".eml");

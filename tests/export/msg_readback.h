@@ -96,6 +96,12 @@ std::vector<PropertyEntry> ParsePropertyStream(std::string_view stream, std::siz
 std::optional<PropertyEntry> FindProperty(const std::vector<PropertyEntry>& entries,
                                           std::uint32_t tag);
 
+// The JSON text an independent reader gives for a file: "props" (a .msg file's own properties
+// with its named ones resolved, olefile), "vcard" (python3-vobject) or "ics"
+// (python3-icalendar); see msg_readback.py for the fields. Throws ReadBackError when the
+// reader fails.
+std::string ReadBackJson(std::string_view reader, const std::filesystem::path& file);
+
 // A Unicode string property stream (UTF-16LE) as UTF-8.
 std::string Utf16StreamToUtf8(std::string_view stream);
 

@@ -12,6 +12,13 @@
                                 library's modern parser: headers decoded, the content type of
                                 every part in order, bodies, attachments, and every problem
                                 found (defects, 8-bit bytes, bare line feeds, long lines)
+  msg_readback.py props FILE.msg the message's own properties read with olefile: tagged ones
+                                by "0xIIII", named ones by "GUID/0xLID" through the file's
+                                __nameid_version1.0 storage; times as ISO 8601 UTC
+  msg_readback.py vcard FILE.vcf every vCard of the file as python3-vobject reads it, and the
+                                lines longer than 75 octets or not ended by CRLF
+  msg_readback.py ics FILE.ics   every event of the calendar as python3-icalendar reads it,
+                                times in UTC, and the lines longer than 75 octets
 """
 import base64
 import datetime
@@ -168,12 +175,146 @@ def read_ole(path):
     return {"entries": entries, "order_problems": problems}
 
 
+def filetime_iso(value):
+    moment = datetime.datetime(1601, 1, 1) + datetime.timedelta(microseconds=value // 10)
+    return moment.strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def guid_text(raw):
+    import uuid
+    return str(uuid.UUID(bytes_le=raw)).upper()
+
+
+def read_props(path):
+    import struct
+    ole = olefile.OleFileIO(path)
+
+    def stream(name):
+        return ole.openstream(name).read() if ole.exists(name) else b""
+
+    guids = stream("__nameid_version1.0/__substg1.0_00020102")
+    entries = stream("__nameid_version1.0/__substg1.0_00030102")
+    names = {}
+    for at in range(0, len(entries) - 7, 8):
+        lid, index_kind = struct.unpack_from("<II", entries, at)
+        guid_index = (index_kind >> 1) & 0x7FFF
+        if index_kind & 1 or guid_index < 3:
+            continue
+        raw = guids[16 * (guid_index - 3):16 * (guid_index - 2)]
+        names[0x8000 + (index_kind >> 16)] = "%s/0x%04X" % (guid_text(raw), lid)
+    data = stream("__properties_version1.0")
+    tagged, named = {}, {}
+    for at in range(32, len(data) - 15, 16):
+        tag, _flags, value = struct.unpack_from("<IIQ", data, at)
+        pid, ptype = tag >> 16, tag & 0xFFFF
+        if ptype == 0x0003:
+            result = struct.unpack("<i", struct.pack("<I", value & 0xFFFFFFFF))[0]
+        elif ptype == 0x000B:
+            result = bool(value & 0xFFFF)
+        elif ptype == 0x0005:
+            result = struct.unpack("<d", struct.pack("<Q", value))[0]
+        elif ptype == 0x0040:
+            result = filetime_iso(value)
+        elif ptype == 0x001F:
+            result = stream("__substg1.0_%08X" % tag).decode("utf-16-le")
+        else:
+            continue
+        if pid >= 0x8000:
+            named[names.get(pid, "unmapped 0x%04X" % pid)] = result
+        else:
+            tagged["0x%04X" % pid] = result
+    recipients = []
+    for parts in ole.listdir(streams=False, storages=True):
+        if len(parts) == 1 and parts[0].startswith("__recip_version1.0_#"):
+            recipients.append(stream(parts[0] + "/__substg1.0_3001001F").decode("utf-16-le"))
+    ole.close()
+    return {"class": tagged.get("0x001A"), "tagged": tagged, "named": named,
+            "recipients": recipients}
+
+
+def line_problems(raw):
+    problems = []
+    if not raw.endswith(b"\r\n"):
+        problems.append("no CRLF at the end")
+    for line in raw.split(b"\r\n"):
+        if b"\n" in line or b"\r" in line:
+            problems.append("a bare line break in %r" % line)
+        if len(line) > 75:
+            problems.append("a line of %d octets" % len(line))
+    return problems
+
+
+def read_vcard(path):
+    import vobject
+    with open(path, "rb") as f:
+        raw = f.read()
+    cards = []
+    for card in vobject.readComponents(raw.decode("utf-8")):
+        props = {}
+        for child in card.getChildren():
+            value = child.value
+            if isinstance(value, list):
+                value = [str(v) for v in value]
+            elif not isinstance(value, str):
+                value = vars(value) if hasattr(value, "__dict__") else str(value)
+            entry = {"value": value, "params": {k: v for k, v in child.params.items()}}
+            props.setdefault(child.name, []).append(entry)
+        cards.append(props)
+    return {"cards": cards, "problems": line_problems(raw)}
+
+
+def read_ics(path):
+    import icalendar
+    with open(path, "rb") as f:
+        raw = f.read()
+    calendar = icalendar.Calendar.from_ical(raw)
+    events = []
+
+    def when(component, name):
+        if name not in component:
+            return None
+        value = component.decoded(name)
+        if isinstance(value, datetime.datetime):
+            if value.tzinfo is None:
+                return "floating " + value.isoformat()
+            return value.astimezone(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+        return value.isoformat()
+
+    for event in calendar.walk("VEVENT"):
+        attendees = event.get("ATTENDEE", [])
+        if not isinstance(attendees, list):
+            attendees = [attendees]
+        organizer = event.get("ORGANIZER")
+        events.append({
+            "uid": str(event.get("UID", "")),
+            "summary": str(event.get("SUMMARY", "")),
+            "location": str(event["LOCATION"]) if "LOCATION" in event else None,
+            "description": str(event["DESCRIPTION"]) if "DESCRIPTION" in event else None,
+            "start": when(event, "DTSTART"),
+            "end": when(event, "DTEND"),
+            "organizer": str(organizer) if organizer is not None else None,
+            "organizer_cn": str(organizer.params.get("CN", "")) if organizer is not None else None,
+            "attendees": [str(a) for a in attendees],
+            "attendee_cns": [str(a.params.get("CN", "")) for a in attendees],
+            "busy": str(event.get("X-MICROSOFT-CDO-BUSYSTATUS", "")),
+            "transp": str(event.get("TRANSP", "")),
+        })
+    return {"version": str(calendar.get("VERSION", "")), "events": events,
+            "problems": line_problems(raw)}
+
+
 def main():
     args = sys.argv[1:]
     if len(args) == 2 and args[0] == "ole":
         result = read_ole(args[1])
     elif len(args) == 2 and args[0] == "mime":
         result = read_mime(args[1])
+    elif len(args) == 2 and args[0] == "props":
+        result = read_props(args[1])
+    elif len(args) == 2 and args[0] == "vcard":
+        result = read_vcard(args[1])
+    elif len(args) == 2 and args[0] == "ics":
+        result = read_ics(args[1])
     elif len(args) in (2, 3) and args[0] == "eml":
         result = read_eml(args[1], len(args) == 3 and args[2] == "wide")
     else:

@@ -224,10 +224,12 @@ std::string RecoveryTarget::Check(Input input) const {
     fs::remove_all(out);
     fs::create_directory(work);
     const damaged::StoreExport saved = damaged::ExportWholeStore(copy, out, work, true);
-    if (saved.msgFiles != static_cast<std::size_t>(saved.mails) ||
-        saved.htmlFiles != static_cast<std::size_t>(saved.contacts)) {
-        return fmt::format("{} mails and {} contacts counted, {} and {} files written", saved.mails,
-                           saved.contacts, saved.msgFiles, saved.htmlFiles);
+    // A contact is a page, a card and a message file; every other item a message file.
+    const auto contacts = static_cast<std::size_t>(saved.contacts);
+    if (saved.msgFiles != static_cast<std::size_t>(saved.mails + saved.others) + contacts ||
+        saved.htmlFiles != contacts || saved.vcfFiles != contacts ||
+        saved.icsFiles != static_cast<std::size_t>(saved.calendars)) {
+        return "the files written do not match the counts: " + damaged::Describe(saved);
     }
     if (!saved.otherFiles.empty()) {
         return "the save left something else: " + saved.otherFiles.front();

@@ -80,7 +80,7 @@ complete_words() {
     fail "completion of export's options: $(complete_words edb2msg export s.edb --f)"
 [ "$(complete_words edb2msg export s.edb --format "")" = "eml msg " ] ||
     fail "completion of --format: $(complete_words edb2msg export s.edb --format "")"
-[ "$(complete_words edb2msg info --)" = "--help --help-all --json " ] ||
+[ "$(complete_words edb2msg info --)" = "--help --help-all --json --recover " ] ||
     fail "completion of info's options: $(complete_words edb2msg info --)"
 
 desktop-file-validate "$prefix/share/applications/edb2msg-ExportEdb.desktop" ||

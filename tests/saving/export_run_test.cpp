@@ -208,19 +208,29 @@ TEST_F(SaveRunTest, EveryFoundItemIsSavedOrHasAReason) {
     EXPECT_FALSE(report.stopped);
     ASSERT_EQ(report.folders.size(), request_.exportList.folders.size());
     int files = 0;
+    int written = 0;
     for (const auto& folder : report.folders) {
         SCOPED_TRACE(platform::Utf16ToUtf8(folder.mailbox + u"/" + folder.folder));
         EXPECT_TRUE(folder.error.empty()) << folder.error;
-        EXPECT_EQ(folder.found, folder.mails + folder.contacts + folder.skippedCount);
+        const int others = folder.appointments + folder.tasks + folder.journalEntries +
+                           folder.notes + folder.distLists;
+        EXPECT_EQ(folder.found, folder.mails + folder.contacts + others + folder.skippedCount);
+        EXPECT_EQ(folder.skippedCount, 0);
         EXPECT_TRUE(fs::is_directory(folder.path));
         EXPECT_EQ(folder.path.parent_path().parent_path(), request_.destinationRoot);
-        EXPECT_EQ(static_cast<int>(FileNames(folder.path).size()), folder.mails + folder.contacts);
-        files += folder.mails + folder.contacts;
+        // A contact is a page, a vCard and a message file; a folder with appointments has its
+        // calendar file.
+        EXPECT_EQ(folder.calendars, folder.appointments > 0 ? 1 : 0);
+        EXPECT_EQ(static_cast<int>(FileNames(folder.path).size()),
+                  folder.mails + 3 * folder.contacts + others + folder.calendars);
+        files += folder.mails + folder.contacts + others;
+        written += static_cast<int>(FileNames(folder.path).size());
     }
-    // The sample's mail folders hold 24 items, its contact folders 5.
+    // The sample's mail folders hold 24 items, its contact folders 5, its calendar, task,
+    // journal and note folders 12.
     EXPECT_EQ(report.mails(), 24);
     EXPECT_EQ(report.contacts(), 5);
-    EXPECT_EQ(files, report.mails() + report.contacts());
+    EXPECT_EQ(files, report.mails() + report.contacts() + 12);
     EXPECT_EQ(session_.state.exportMode, 0);
     EXPECT_FALSE(session_.database && session_.database->isOpen());
     EXPECT_TRUE(ui_.messages.empty());
@@ -233,7 +243,7 @@ TEST_F(SaveRunTest, EveryFoundItemIsSavedOrHasAReason) {
     for (const auto& folder : again.folders) {
         total += static_cast<int>(FileNames(folder.path).size());
     }
-    EXPECT_EQ(total, 2 * files);
+    EXPECT_EQ(total, 2 * written);
 }
 
 TEST_F(SaveRunTest, AStoppedRunEndsBetweenItems) {

@@ -104,6 +104,24 @@ Item parseItem(const json& j, std::uint64_t seed) {
     if (j.contains("appointment")) {
         item.appointmentText = text(j["appointment"]);
     }
+    if (j.contains("busyStatus")) {
+        item.busyStatus = j["busyStatus"].get<std::int32_t>();
+    }
+    if (j.contains("allDay")) {
+        item.allDay = j["allDay"].get<bool>();
+    }
+    if (j.contains("taskStatus")) {
+        item.taskStatus = j["taskStatus"].get<std::int32_t>();
+    }
+    if (j.contains("percentComplete")) {
+        item.percentComplete = j["percentComplete"].get<double>();
+    }
+    if (j.contains("journalType")) {
+        item.journalType = text(j["journalType"]);
+    }
+    if (j.contains("duration")) {
+        item.durationMinutes = j["duration"].get<std::int32_t>();
+    }
     std::uint64_t n = 0;
     const json attachments = j.value("attachments", json::array());
     for (const json& a : attachments) {

@@ -16,7 +16,10 @@
 //         "date": "2009-03-05T14:07:09Z", "secondDate": "...",
 //         "body": "text" or {"repeat": "text", "times": 100},
 //         "html": "<html>...", "rtf": "{\\rtf1 ...}", "rawRtfHex": "0a1b...",
-//         "appointment": "Room 4",
+//         "appointment": "Room 4",                      an appointment's location
+//         "busyStatus": 2, "allDay": false,             appointments
+//         "taskStatus": 1, "percentComplete": 0.5,      tasks
+//         "journalType": "Phone call", "duration": 25,  journal entries (minutes)
 //         "attachments": [{"name": "a.txt", "text": "..."} | {"name": "b.bin", "size": 4096}
 //                         | {"name": "c.bin", "hex": "00ff"}],
 //         "properties": {"S3a09": "+1 555 0100"}

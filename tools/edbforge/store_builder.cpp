@@ -121,6 +121,12 @@ TableDef folderTable(const std::string& name) {
                    tagged("S3707", T::kText),               // 42
                    tagged("S3712", T::kText),               // 43
                    tagged("L3fde", T::kLong),               // 44
+                   tagged("L8205", T::kLong),               // 45
+                   tagged("B8215", T::kBoolean),            // 46
+                   tagged("L8101", T::kLong),               // 47
+                   tagged("F8102", T::kDouble),             // 48
+                   tagged("S8700", T::kText),               // 49
+                   tagged("L8707", T::kLong),               // 50
                }};
     return d;
 }
@@ -392,6 +398,22 @@ std::uint64_t StoreBuilder::addItem(std::uint64_t folderId, const Item& item) {
             r.set(12, encode::utf16(truncated(*item.plainBody, 120)), Placement::kInline);
         }
         Impl::setText(r, t, "S80fd", item.appointmentText);
+        const auto setNumber = [&](const char* column, const std::optional<std::int32_t>& v) {
+            if (v) {
+                r.set(static_cast<std::size_t>(t.columnIndex(column)), encode::i32(*v));
+            }
+        };
+        setNumber("L8205", item.busyStatus);
+        setNumber("L8101", item.taskStatus);
+        setNumber("L8707", item.durationMinutes);
+        if (item.allDay) {
+            r.set(static_cast<std::size_t>(t.columnIndex("B8215")), encode::boolean(*item.allDay));
+        }
+        if (item.percentComplete) {
+            r.set(static_cast<std::size_t>(t.columnIndex("F8102")),
+                  encode::f64(*item.percentComplete));
+        }
+        Impl::setText(r, t, "S8700", item.journalType);
         for (const auto& [column, value] : item.properties) {
             int c = t.columnIndex(column);
             if (c >= 0) {

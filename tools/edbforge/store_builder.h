@@ -45,7 +45,14 @@ struct Item {
     std::optional<std::string> htmlBody;            // "N1013", bytes as given
     std::optional<std::string> rtfBody;             // "N1009", compressed when written
     std::optional<Bytes> rawCompressedRtf;          // "N1009" stored as given (damaged bodies)
-    std::optional<std::u16string> appointmentText;  // "S80fd"
+    std::optional<std::u16string> appointmentText;  // "S80fd": an appointment's location
+    // Class properties of the folder table's row.
+    std::optional<std::int32_t> busyStatus;       // "L8205": 0 free, 1 tentative, 2 busy, 3 away
+    std::optional<bool> allDay;                   // "B8215"
+    std::optional<std::int32_t> taskStatus;       // "L8101": 0 not started ... 4 deferred
+    std::optional<double> percentComplete;        // "F8102": 0.0 to 1.0
+    std::optional<std::u16string> journalType;    // "S8700", e.g. "Phone call"
+    std::optional<std::int32_t> durationMinutes;  // "L8707": a journal entry's duration
     std::vector<Attachment> attachments;
     // Further text columns by name, e.g. the contact columns "S3a09", "S81b0", "S3a06".
     std::vector<std::pair<std::string, std::u16string>> properties;
