@@ -40,7 +40,7 @@ struct Saved {
     std::size_t icsFiles = 0;
     // anything but message files, contact pages and cards, calendars and the manifest
     std::vector<std::string> strayFiles;
-    std::set<std::string> ids;            // message ids of the manifest's rows
+    std::set<std::string> ids;  // message ids of the manifest's rows
 };
 
 constexpr std::size_t kMessages = 900;  // records of "Msg" in the generated store
