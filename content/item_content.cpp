@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -113,7 +114,7 @@ bool IsBinaryType(std::uint32_t type) {
 // to libesedb first reads the whole table's leaf pages); after any error the next attachment
 // starts afresh.
 bool SaveAttachmentContent(store::StoreSession& session, const store::AttachmentEntry& attachment,
-                           const std::filesystem::path& workFolder,
+                           std::u16string_view workFile, const std::filesystem::path& workFolder,
                            ItemContent::AttachmentTable& kept) {
     if (!session.database || !session.database->isOpen()) {
         return false;
@@ -144,8 +145,8 @@ bool SaveAttachmentContent(store::StoreSession& session, const store::Attachment
             if (record.valueData(column).empty() && !record.isLongValue(column)) {
                 return false;
             }
-            return SaveLongValueToFile(*session.host, record, column, attachment.name,
-                                       workFolder) == store::kOk;
+            return SaveLongValueToFile(*session.host, record, column, workFile, workFolder) ==
+                   store::kOk;
         } catch (const ese::Error&) {
             kept = {};
             return false;
@@ -285,12 +286,14 @@ int ItemContent::ReadMsgRecord(store::StoreSession& session, const ese::Record& 
         if (attachmentKeys) {
             // The names stay as the store holds them; only the work file's name is made safe.
             std::u16string names;
+            std::set<std::u16string> workFiles;
             for (std::size_t position : session.model.AttachmentsNamedIn(*attachmentKeys)) {
                 const store::AttachmentEntry& attachment = session.model.attachments[position];
-                SaveAttachmentContent(session, attachment, workFolder_, attachmentTable_);
+                std::u16string workFile = UniqueWorkFileName(attachment.name, workFiles);
+                SaveAttachmentContent(session, attachment, workFile, workFolder_, attachmentTable_);
                 names += attachment.name;
                 names += u";";
-                entry.attachments.push_back(attachment.name);
+                entry.attachments.push_back({attachment.name, std::move(workFile)});
             }
             entry.attachmentNames = std::move(names);
         }

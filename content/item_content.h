@@ -29,9 +29,14 @@ struct MailDetailEntry {
     // Each attachment's name as the store holds it followed by ";" (the preview's line);
     // absent when the item names no attachment keys.
     Text attachmentNames;
-    // The same attachments' names as the store holds them, one each; the content of each lies
-    // in the work folder under SafeWorkFileName(name).
-    std::vector<std::u16string> attachments;
+    // The same attachments, one each: the name as the store holds it, and the work file its
+    // content lies in (a safe name, and one of its own among the item's attachments).
+    struct Attachment {
+        std::u16string name;
+        std::u16string workFile;
+        bool operator==(const Attachment&) const = default;
+    };
+    std::vector<Attachment> attachments;
     std::u16string from;
     std::u16string subject;
     std::u16string date;

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/codepage.h"
+
 namespace content {
 namespace {
 
@@ -163,6 +165,26 @@ std::u16string SavedFileName(std::u16string_view base, int number, std::u16strin
     const std::size_t room =
         tailBytes < kMaxStoredFileNameBytes ? kMaxStoredFileNameBytes - tailBytes : 0;
     return std::u16string(CutToUtf8(safe, room)) + tail;
+}
+
+std::u16string UniqueWorkFileName(std::u16string_view name, std::set<std::u16string>& taken) {
+    std::u16string safe = SafeWorkFileName(name);
+    if (taken.insert(safe).second) {
+        return safe;
+    }
+    const std::size_t dot = name.rfind(u'.');
+    const bool extension = dot != std::u16string_view::npos && dot > 0;
+    const std::u16string_view stem = extension ? name.substr(0, dot) : name;
+    const std::u16string_view rest = extension ? name.substr(dot) : std::u16string_view();
+    for (int n = 2;; ++n) {
+        std::u16string numbered(stem);
+        numbered += u" (" + platform::Utf8ToUtf16(std::to_string(n)) + u")";
+        numbered += rest;
+        safe = SafeWorkFileName(numbered);
+        if (taken.insert(safe).second) {
+            return safe;
+        }
+    }
 }
 
 }  // namespace content

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ inline constexpr std::size_t kMaxStoredFileNameBytes = 200;
 // same result, and a result maps to itself, so whoever looks the file up again by the stored
 // name or by this result finds it.
 std::u16string SafeWorkFileName(std::u16string_view name);
+
+// SafeWorkFileName of the name, unless one of the names already taken has it: then that of the
+// name with " (2)", " (3)", ... before its extension, the first that is free. The result is
+// added to taken. Two attachments of one item that share a name, or whose names are made safe
+// alike ("a:b.txt", "a_b.txt"), so get a work file each.
+std::u16string UniqueWorkFileName(std::u16string_view name, std::set<std::u16string>& taken);
 
 // The name of a saved page or message file: the base name (a contact's name, a subject) with
 // ":", "/", "\\", "*", "?", "<", ">", "|", '"', control characters and unpaired surrogates

@@ -208,16 +208,18 @@ void ComposeMessage(dispatch::DispatchObject& message, const content::MailDetail
     }
 }
 
-void AddAttachmentFiles(dispatch::DispatchObject& message, const std::vector<std::u16string>& names,
+void AddAttachmentFiles(dispatch::DispatchObject& message,
+                        const std::vector<content::MailDetailEntry::Attachment>& files,
                         const std::filesystem::path& workFolder) {
     const dispatch::DispatchPtr attachments = dispatch::ResultObject(
         message.Invoke(member::kAttachments, InvokeKind::kGet, {}), member::kAttachments);
-    for (const std::u16string& name : names) {
+    for (const auto& [name, workFile] : files) {
         if (name.empty()) {
             continue;
         }
-        // The content lies under the work file's safe name, always inside the work folder.
-        const std::filesystem::path path = workFolder / content::SafeWorkFileName(name);
+        // The content lies in its work file, made safe again so that it is always inside the
+        // work folder.
+        const std::filesystem::path path = workFolder / content::SafeWorkFileName(workFile);
         std::error_code ec;
         if (!std::filesystem::is_regular_file(path, ec)) {
             continue;
@@ -260,11 +262,11 @@ emlfile::EmlMessage ComposeEmlMessage(const content::MailDetailEntry& entry,
     ItemBodies bodies = TakeItemBodies(bodyParts, entry.messageId.value_or(u""));
     eml.plainBody = std::move(bodies.text);
     eml.htmlBody = std::move(bodies.html);
-    for (const std::u16string& name : entry.attachments) {
+    for (const auto& [name, workFile] : entry.attachments) {
         if (name.empty()) {
             continue;
         }
-        const std::filesystem::path path = workFolder / content::SafeWorkFileName(name);
+        const std::filesystem::path path = workFolder / content::SafeWorkFileName(workFile);
         std::error_code ec;
         if (std::filesystem::is_regular_file(path, ec)) {
             eml.attachments.push_back({name, path});

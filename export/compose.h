@@ -53,10 +53,11 @@ void ComposeMessage(dispatch::DispatchObject& message, const content::MailDetail
                     std::vector<content::BodyPartEntry>& bodyParts,
                     const std::filesystem::path& workFolder);
 
-// Attaches the work-folder files of the attachments named as the store holds them: each one's
-// content is read from its work file (SafeWorkFileName of the name) and the attachment keeps
-// the stored name. Missing files and files the component refuses are left out.
-void AddAttachmentFiles(dispatch::DispatchObject& message, const std::vector<std::u16string>& names,
+// Attaches the work-folder files of the item's attachments: each one's content is read from its
+// work file and the attachment keeps the name the store holds. Missing files and files the
+// component refuses are left out.
+void AddAttachmentFiles(dispatch::DispatchObject& message,
+                        const std::vector<content::MailDetailEntry::Attachment>& files,
                         const std::filesystem::path& workFolder);
 
 // The entry as an Internet mail message: the sender and recipients with their names, the

@@ -317,8 +317,8 @@ msgfile::MsgMessage ComposeItemMessage(const content::MailDetailEntry& entry, It
     if (bodies.html) {
         message.htmlBody = platform::Utf16ToUtf8(*bodies.html);
     }
-    for (const std::u16string& name : entry.attachments) {
-        const std::filesystem::path path = workFolder / content::SafeWorkFileName(name);
+    for (const auto& [name, workFile] : entry.attachments) {
+        const std::filesystem::path path = workFolder / content::SafeWorkFileName(workFile);
         std::error_code ec;
         if (name.empty() || !std::filesystem::is_regular_file(path, ec)) {
             continue;

@@ -20,6 +20,7 @@
 #include "tool_run.h"
 #include "tools/edbforge/large_store.h"
 #include "tools/edbforge/store_builder.h"
+#include "whole_store.h"
 
 namespace {
 
@@ -101,25 +102,12 @@ class Recovery : public ::testing::Test {
         saved.code = run.code;
         saved.report = json::parse(run.out, nullptr, false);
         EXPECT_FALSE(saved.report.is_discarded()) << run.out;
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(out, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory()) {
-                continue;
-            }
-            const fs::path& file = it->path();
-            if (file.extension() == ".msg") {
-                ++saved.msgFiles;
-            } else if (file.extension() == ".html") {
-                ++saved.htmlFiles;
-            } else if (file.extension() == ".vcf") {
-                ++saved.vcfFiles;
-            } else if (file.extension() == ".ics") {
-                ++saved.icsFiles;
-            } else if (file != out / "manifest.csv") {
-                saved.strayFiles.push_back(file.string());
-            }
-        }
+        damaged::SavedFiles files = damaged::CountSavedFiles(out);
+        saved.msgFiles = files.msgFiles;
+        saved.htmlFiles = files.htmlFiles;
+        saved.vcfFiles = files.vcfFiles;
+        saved.icsFiles = files.icsFiles;
+        saved.strayFiles = std::move(files.otherFiles);
         const json manifest = testing_support::CheckManifest(out / "manifest.csv");
         if (manifest.contains("rows")) {
             for (const json& row : manifest["rows"]) {

@@ -246,7 +246,10 @@ TEST_F(ItemContentTest, RecipientsAndAttachmentNames) {
     EXPECT_EQ(first.recipientList[0].address, u"bob.roe@example.com");
     // The names as the store holds them; only their work files have safe names.
     EXPECT_EQ(first.attachmentNames, u"a.doc;b/../c.pdf;");
-    EXPECT_EQ(first.attachments, (std::vector<std::u16string>{u"a.doc", u"b/../c.pdf"}));
+    using Attachment = content::MailDetailEntry::Attachment;
+    EXPECT_EQ(first.attachments,
+              (std::vector<Attachment>{{u"a.doc", u"a.doc"},
+                                       {u"b/../c.pdf", content::SafeWorkFileName(u"b/../c.pdf")}}));
     EXPECT_EQ(first.subject, u"subject");
     EXPECT_FALSE(content_.mailDetails[1].attachmentNames);
     EXPECT_FALSE(content_.mailDetails[1].recipients);
@@ -312,7 +315,9 @@ TEST_F(ItemContentTest, AttachmentNamesFindTheSavedFiles) {
     List(u"1-A", u"Folder");
     ASSERT_EQ(content_.mailDetails.size(), 1u);
     EXPECT_EQ(content_.mailDetails[0].attachmentNames, hostile + u";");
-    ASSERT_EQ(content_.mailDetails[0].attachments, std::vector<std::u16string>{hostile});
+    ASSERT_EQ(content_.mailDetails[0].attachments,
+              (std::vector<content::MailDetailEntry::Attachment>{
+                  {hostile, content::SafeWorkFileName(hostile)}}));
     EXPECT_EQ(ReadFile(work_ / content::SafeWorkFileName(hostile)), "payload");
 }
 

@@ -124,6 +124,33 @@ StoreReading ReadWholeStore(const std::filesystem::path& storePath,
     return reading;
 }
 
+SavedFiles CountSavedFiles(const std::filesystem::path& destination) {
+    SavedFiles files;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(destination, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory()) {
+            continue;
+        }
+        const std::filesystem::path& file = it->path();
+        if (file == destination / "manifest.csv") {
+            continue;
+        }
+        if (file.extension() == ".msg") {
+            ++files.msgFiles;
+        } else if (file.extension() == ".html") {
+            ++files.htmlFiles;
+        } else if (file.extension() == ".vcf") {
+            ++files.vcfFiles;
+        } else if (file.extension() == ".ics") {
+            ++files.icsFiles;
+        } else {
+            files.otherFiles.push_back(file.string());
+        }
+    }
+    return files;
+}
+
 StoreExport ExportWholeStore(const std::filesystem::path& storePath,
                              const std::filesystem::path& destination,
                              const std::filesystem::path& workFolder, bool recover) {
@@ -176,27 +203,15 @@ StoreExport ExportWholeStore(const std::filesystem::path& storePath,
     }
     saved.calendars = report.Total(&msgexport::FolderReport::calendars);
     saved.skipped = report.skipped();
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(destination, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory()) {
-            continue;
-        }
-        const std::filesystem::path& file = it->path();
-        if (file == destination / "manifest.csv") {
-            saved.manifestRows = CsvRecordCount(file) - 2;
-        } else if (file.extension() == ".msg") {
-            ++saved.msgFiles;
-        } else if (file.extension() == ".html") {
-            ++saved.htmlFiles;
-        } else if (file.extension() == ".vcf") {
-            ++saved.vcfFiles;
-        } else if (file.extension() == ".ics") {
-            ++saved.icsFiles;
-        } else {
-            saved.otherFiles.push_back(file.string());
-        }
+    if (std::filesystem::exists(destination / "manifest.csv")) {
+        saved.manifestRows = CsvRecordCount(destination / "manifest.csv") - 2;
     }
+    SavedFiles files = CountSavedFiles(destination);
+    saved.msgFiles = files.msgFiles;
+    saved.htmlFiles = files.htmlFiles;
+    saved.vcfFiles = files.vcfFiles;
+    saved.icsFiles = files.icsFiles;
+    saved.otherFiles = std::move(files.otherFiles);
     return saved;
 }
 

@@ -36,6 +36,16 @@ StoreReading ReadWholeStore(const std::filesystem::path& store,
                             const std::filesystem::path& workFolder);
 
 // A save of every mailbox and folder, as Save with every box checked does it.
+// The files a save left under its destination, by kind.
+struct SavedFiles {
+    std::size_t msgFiles = 0;
+    std::size_t htmlFiles = 0;
+    std::size_t vcfFiles = 0;
+    std::size_t icsFiles = 0;
+    std::vector<std::string> otherFiles;  // anything else, manifest.csv at the top left out
+};
+SavedFiles CountSavedFiles(const std::filesystem::path& destination);
+
 struct StoreExport {
     std::string error;  // why the save could not start or run on, or the scan's failure
     std::vector<std::string> folderErrors;  // "mailbox/folder: reason"

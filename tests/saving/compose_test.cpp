@@ -97,7 +97,7 @@ TEST_F(ComposeTest, SetsThePropertiesInOrder) {
     entry.bodyKind = content::kKindText;
     entry.recipients = u"bob@example.com,";
     entry.attachmentNames = u"a.doc;";
-    entry.attachments = {u"a.doc"};
+    entry.attachments = {{u"a.doc", u"a.doc"}};
     entry.from = u"Smith, John";
     entry.subject = u"Re: a/b";
     entry.date = u"Mar 05, 2009 14:07:09";
@@ -163,7 +163,7 @@ TEST_F(ComposeTest, LongBodiesAreComposedWhole) {
     EXPECT_TRUE(parts.empty());
 }
 
-// The content comes from the work file of the name made safe; the attachment keeps the name
+// The content comes from the attachment's work file, made safe; the attachment keeps the name
 // the store holds.
 TEST_F(ComposeTest, AttachesTheListedFilesThatExistInTheWorkFolderUnderTheirStoredNames) {
     Touch("a.doc");
@@ -171,10 +171,13 @@ TEST_F(ComposeTest, AttachesTheListedFilesThatExistInTheWorkFolderUnderTheirStor
     Touch("a_b.txt");
     Touch("_angle_ _pipe.txt");
     std::ofstream(dir_ / "outside") << "not in the work folder";
-    msgexport::AddAttachmentFiles(*message_,
-                                  {u"a.doc", u"missing.txt", u"b.pdf", u"a.doc", u"../outside",
-                                   u"a:b.txt", u"<angle> |pipe.txt", u""},
-                                  work_);
+    // Each work file named as the stored name: it is made safe again on the way in.
+    std::vector<content::MailDetailEntry::Attachment> files;
+    for (const char16_t* name : {u"a.doc", u"missing.txt", u"b.pdf", u"a.doc", u"../outside",
+                                 u"a:b.txt", u"<angle> |pipe.txt", u""}) {
+        files.push_back({name, name});
+    }
+    msgexport::AddAttachmentFiles(*message_, files, work_);
     EXPECT_EQ(Attached(),
               (std::vector<std::filesystem::path>{work_ / "a.doc", work_ / "b.pdf", work_ / "a.doc",
                                                   work_ / "a_b.txt", work_ / "_angle_ _pipe.txt"}));
@@ -186,7 +189,8 @@ TEST_F(ComposeTest, AFileTheComponentRefusesIsLeftOut) {
     Touch("a.doc");
     Touch("b.pdf");
     journal_->failOnce.insert(m::kAddAttachment);
-    EXPECT_NO_THROW(msgexport::AddAttachmentFiles(*message_, {u"a.doc", u"b.pdf"}, work_));
+    EXPECT_NO_THROW(msgexport::AddAttachmentFiles(
+        *message_, {{u"a.doc", u"a.doc"}, {u"b.pdf", u"b.pdf"}}, work_));
     EXPECT_EQ(Attached().size(), 2u) << "the refusal of the first does not stop the second";
 }
 

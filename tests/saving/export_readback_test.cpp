@@ -178,10 +178,14 @@ TEST(ExportReadback, NamesStayAsTheStoreHoldsThem) {
                        {"Fran\u00e7ois Dubois", "francois.dubois@adatum.fr"}};
     item.date = edbforge::filetimeFromIso("2009-03-05T14:07:09Z");
     item.plainBody = u"See the files.";
+    // The last two share their work file's name with the first and the third: each still
+    // keeps its own content.
     const std::vector<std::pair<std::string, std::string>> files = {
         {"a:b.txt", "colon\n"},
         {"<angle>|pipe.txt", "angle and pipe\n"},
-        {"\u00c4nderungen.txt", "umlaut\n"}};
+        {"\u00c4nderungen.txt", "umlaut\n"},
+        {"a_b.txt", "underscore\n"},
+        {"\u00c4nderungen.txt", "the same name again\n"}};
     for (const auto& [name, text] : files) {
         item.attachments.push_back(
             {edbforge::utf8ToUtf16(name), edbforge::Bytes(text.begin(), text.end()), 0});
