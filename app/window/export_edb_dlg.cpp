@@ -641,7 +641,10 @@ void CExportEdbDlg::EnableControl(DialogControl control, bool enabled) {
                 stop_->setEnabled(enabled);
                 break;
             case DialogControl::kSave:
+                // The mail format is chosen for the next save: it goes with Save, so that it
+                // cannot change under a save that is running.
                 save_->setEnabled(enabled);
+                mailFormat_->setEnabled(enabled);
                 break;
             case DialogControl::kFolderTree:
                 tree_->setEnabled(enabled);

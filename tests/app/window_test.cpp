@@ -387,6 +387,9 @@ TEST_F(WindowTest, UiStatesSetTheControlsOfTheirRow) {
                     C::kMenuSelectFile, C::kMenuRepair, C::kMenuSave}) {
             s += window->IsControlEnabled(c) ? '1' : '0';
         }
+        // The mail format choice goes with Save.
+        EXPECT_EQ(window->Control(app::kIdMailFormat)->isEnabled(),
+                  window->IsControlEnabled(C::kSave));
         return s;
     };
     window->ApplyUiState(S::kFileChosen);
