@@ -238,6 +238,9 @@ bool Controller::StartScan() {
     f_.EnableControl(Control::kMenuSelectFile, false);
     f_.EnableControl(Control::kMenuRepair, false);
     SetStatus(u"Status: Start Scaning Exchange EDB File");
+    // Shown here, before the scan runs: shown by the scan, it could come after a Stop that was
+    // answered at once, over the page that says the scan was abandoned.
+    ShowStatusPage(kScanStartedPage);
     NewToken();
     StartWorker(scanning_, [this] { RunScan(); });
     return true;
@@ -247,6 +250,9 @@ bool Controller::RunScan() {
     if (session_.token == nullptr) {
         NewToken();
     }
+    if (Abandoned()) {
+        return false;  // stopped before it began: the window is left as the Stop left it
+    }
     const fs::path path = databasePath_;
     f_.ClearTree();
     f_.ClearRows();
@@ -254,7 +260,6 @@ bool Controller::RunScan() {
     session_.tableReadings.clear();
     session_.recover = recover_;
     session_.databaseNode = f_.InsertTreeItem(store::kNoTreeItem, path.u16string(), 0);
-    ShowStatusPage(kScanStartedPage);
     ReleaseDatabase();
     auto fail = [&] {
         ReleaseDatabase();
