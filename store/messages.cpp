@@ -180,8 +180,7 @@ MessageEntry MessageIndex::operator[](std::size_t position) const {
 }
 
 std::u16string_view MessageIndex::IdAt(std::size_t position) const {
-    const Stored& s = entries_[position];
-    return std::u16string_view(blocks_[s.block]).substr(s.offset, s.idLength);
+    return (*this)[position].messageId;
 }
 
 std::uint32_t MessageIndex::HashOf(std::u16string_view messageId) {
