@@ -39,6 +39,7 @@ struct TableContext {
     std::shared_ptr<OwnRecord> SpareRecord();
 
     std::mutex mutex;
+    std::optional<int> libesedbCount;  // libesedb's count of the records, once asked
     std::shared_ptr<OwnRecord> spare;
     std::vector<std::optional<std::u16string>> names;
     std::vector<std::optional<std::uint32_t>> types;
@@ -581,6 +582,14 @@ Bytes Record::valueData(int index) const {
     return data;
 }
 
+std::span<const std::uint8_t> Record::valueBytes(int index, Bytes& storage) const {
+    if (own_) {
+        return own_->Data(index);
+    }
+    storage = valueData(index);
+    return storage;
+}
+
 namespace {
 template <class T, class Call>
 std::optional<T> Typed(std::string_view what, Call&& call) {
@@ -923,6 +932,28 @@ int Table::recordCount() const {
         }
     }
     return count;
+}
+
+bool Table::hasRecord(int index) const {
+    if (index < 0) {
+        return false;
+    }
+    if (const detail::TableRecords* records = context_->Records()) {
+        if (records->Has(static_cast<std::size_t>(index))) {
+            return true;
+        }
+    } else {
+        std::lock_guard lock(context_->mutex);
+        if (context_->libesedbCount && index < *context_->libesedbCount) {
+            return true;
+        }
+    }
+    const int count = recordCount();
+    if (!context_->Records()) {
+        std::lock_guard lock(context_->mutex);
+        context_->libesedbCount = count;
+    }
+    return index < count;
 }
 
 Record Table::record(int index) const {

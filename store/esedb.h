@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -136,6 +137,9 @@ class Record {
     std::uint8_t valueFlags(int index) const;
     // Stored bytes of a value (for long values: the long-value key); empty when it has no data.
     Bytes valueData(int index) const;
+    // The same bytes without a copy where the record holds them itself, else read into storage:
+    // good while both the record and storage last unchanged.
+    std::span<const std::uint8_t> valueBytes(int index, Bytes& storage) const;
 
     // Typed getters: nullopt when the value has no data; Error on failure.
     std::optional<bool> valueBoolean(int index) const;
@@ -202,6 +206,9 @@ class Table {
     // with damaged pages gives the records of the pages that could be read; damage() names
     // the others. Error when no record can be read and pages are damaged.
     int recordCount() const;
+    // True when the table has a record at this position, as recordCount() would tell; our
+    // reader walks only as far as that, so a walk by rising position reads each page once.
+    bool hasRecord(int index) const;
     Record record(int index) const;
     // The pages of the record tree that could not be read, each with its reason; then what
     // the table holds that the engine of its format revision did not know.

@@ -4,6 +4,7 @@
 #include <array>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "store/address.h"
@@ -183,9 +184,16 @@ std::u16string_view MessageIndex::IdAt(std::size_t position) const {
     return (*this)[position].messageId;
 }
 
-std::uint32_t MessageIndex::HashOf(std::u16string_view messageId) {
-    const std::uint64_t hash = std::hash<std::u16string_view>{}(messageId);
+std::uint32_t HashedPositions::HashOf(std::u16string_view text) {
+    const std::uint64_t hash = std::hash<std::u16string_view>{}(text);
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+void HashedPositions::Add(std::u16string_view text, std::size_t position) {
+    if (position > std::numeric_limits<std::uint32_t>::max()) {
+        throw std::length_error("too many entries to look up");
+    }
+    hashes_.push_back({HashOf(text), static_cast<std::uint32_t>(position)});
 }
 
 void MessageIndex::Add(const MessageEntry& entry) {
@@ -209,39 +217,42 @@ void MessageIndex::Add(const MessageEntry& entry) {
          static_cast<std::uint32_t>(entry.attachmentKeys.size()), entry.recordIndex});
     block.append(entry.messageId);
     block.append(entry.attachmentKeys);
+    byId_.Add(entry.messageId, entries_.size() - 1);
 }
 
-void MessageIndex::Seal() {
-    const std::size_t from = sorted_.size();
-    if (from == entries_.size()) {
+void HashedPositions::Seal() {
+    if (sealed_ == hashes_.size()) {
         return;
     }
-    sorted_.reserve(entries_.size());
-    for (std::size_t position = from; position < entries_.size(); ++position) {
-        sorted_.push_back({HashOf(IdAt(position)), static_cast<std::uint32_t>(position)});
+    // The new entries by hash: two counting passes of 16 bits each keep the entries of one
+    // hash in rising position, as they were added, which is what a full sort would give.
+    const auto middle = hashes_.begin() + static_cast<std::ptrdiff_t>(sealed_);
+    std::vector<Hashed> spare(static_cast<std::size_t>(hashes_.end() - middle));
+    for (const int shift : {0, 16}) {
+        std::vector<std::uint32_t> starts(1U << 16, 0);
+        for (auto at = middle; at != hashes_.end(); ++at) {
+            ++starts[(at->hash >> shift) & 0xffffU];
+        }
+        std::uint32_t total = 0;
+        for (std::uint32_t& start : starts) {
+            total += std::exchange(start, total);
+        }
+        for (auto at = middle; at != hashes_.end(); ++at) {
+            spare[starts[(at->hash >> shift) & 0xffffU]++] = *at;
+        }
+        std::copy(spare.begin(), spare.end(), middle);
     }
-    const auto middle = sorted_.begin() + static_cast<std::ptrdiff_t>(from);
-    std::sort(middle, sorted_.end());
-    std::inplace_merge(sorted_.begin(), middle, sorted_.end());
+    std::inplace_merge(hashes_.begin(), middle, hashes_.end());
+    sealed_ = hashes_.size();
 }
 
 std::vector<std::size_t> MessageIndex::WithId(std::u16string_view messageId) const {
     std::vector<std::size_t> found;
-    const std::uint32_t hash = HashOf(messageId);
-    const auto [first, last] =
-        std::equal_range(sorted_.begin(), sorted_.end(), Hashed{hash, 0},
-                         [](const Hashed& a, const Hashed& b) { return a.hash < b.hash; });
-    for (auto at = first; at != last; ++at) {
-        if (IdAt(at->position) == messageId) {
-            found.push_back(at->position);
-        }
-    }
-    // Entries past the sorted ones come later in the index than every sorted one.
-    for (std::size_t position = sorted_.size(); position < entries_.size(); ++position) {
+    byId_.ForEach(messageId, [&](std::size_t position) {
         if (IdAt(position) == messageId) {
             found.push_back(position);
         }
-    }
+    });
     return found;
 }
 
@@ -252,7 +263,7 @@ void StoreModel::AddAttachment(AttachmentEntry entry) {
             attachmentKeyLengths_.end()) {
             attachmentKeyLengths_.push_back(length);
         }
-        attachmentsByKey_[entry.key].push_back(attachments.size());
+        attachmentKeys_.Add(entry.key, attachments.size());
         ++indexedAttachments_;
     }
     attachments.push_back(std::move(entry));
@@ -269,18 +280,18 @@ std::vector<std::size_t> StoreModel::AttachmentsNamedIn(std::u16string_view keys
         }
         return found;
     }
-    // Every piece of the text as long as some key is looked up.
+    // Every piece of the text as long as some key is looked up; an empty key occurs in every
+    // text.
     for (const std::size_t length : attachmentKeyLengths_) {
-        if (length == 0) {
-            // An empty key occurs in every text.
-            const auto& all = attachmentsByKey_.find(std::u16string_view())->second;
-            found.insert(found.end(), all.begin(), all.end());
-            continue;
-        }
         for (std::size_t at = 0; at + length <= keys.size(); ++at) {
-            const auto hit = attachmentsByKey_.find(keys.substr(at, length));
-            if (hit != attachmentsByKey_.end()) {
-                found.insert(found.end(), hit->second.begin(), hit->second.end());
+            const std::u16string_view piece = keys.substr(at, length);
+            attachmentKeys_.ForEach(piece, [&](std::size_t position) {
+                if (attachments[position].key == piece) {
+                    found.push_back(position);
+                }
+            });
+            if (length == 0) {
+                break;
             }
         }
     }
@@ -294,8 +305,13 @@ int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int
     if (!HasRecordValues(record)) {
         return kFailed;
     }
+    // The index keeps its own copy of the texts: one string serves every record of a scan.
+    thread_local std::u16string id;
+    if (IdentifierInto(*record, idIndex, 'b', id) != IdentifierText::kText) {
+        id.clear();
+    }
     session.model.AddMessage(
-        {IdentifierToText(*record, idIndex, 'b', std::nullopt).value_or(u""), recordIndex,
+        {id, recordIndex,
          RecordValueToText(*record, attachmentKeysIndex, std::nullopt).value_or(u"")});
     return kOk;
 }
@@ -307,9 +323,9 @@ int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int r
         return kFailed;
     }
     const Text id = IdentifierToText(*record, idIndex, 'b', std::nullopt);
-    const std::u16string key = u"0" + id.value_or(u"");
-    const Text name = RecordValueToText(*record, nameIndex, id);
-    session.model.AddAttachment({key, name.value_or(u""), recordIndex});
+    std::u16string key = u"0" + id.value_or(u"");
+    Text name = RecordValueToText(*record, nameIndex, id);
+    session.model.AddAttachment({std::move(key), std::move(name).value_or(u""), recordIndex});
     return kOk;
 }
 

@@ -1,6 +1,7 @@
 // The store model: what a scan keeps of a database, in record order.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -37,6 +38,44 @@ struct FolderEntry {
     std::u16string mailboxDisplayName;
 };
 
+// Positions by a 32-bit hash of a text: one array of (hash, position), sorted by Seal(). Those
+// added after a seal are still found, by a look at each of them, until the next one.
+class HashedPositions {
+  public:
+    void Reserve(std::size_t count) { hashes_.reserve(hashes_.size() + count); }
+    void Add(std::u16string_view text, std::size_t position);
+    void Seal();
+    // Calls found(position) for every position added with the hash of this text, in the order
+    // they were added; the caller compares the texts.
+    template <class Found>
+    void ForEach(std::u16string_view text, Found&& found) const {
+        const std::uint32_t hash = HashOf(text);
+        const auto sealedEnd = hashes_.begin() + static_cast<std::ptrdiff_t>(sealed_);
+        const auto [first, last] =
+            std::equal_range(hashes_.begin(), sealedEnd, Hashed{hash, 0},
+                             [](const Hashed& a, const Hashed& b) { return a.hash < b.hash; });
+        for (auto at = first; at != last; ++at) {
+            found(static_cast<std::size_t>(at->position));
+        }
+        for (auto at = sealedEnd; at != hashes_.end(); ++at) {
+            if (at->hash == hash) {
+                found(static_cast<std::size_t>(at->position));
+            }
+        }
+    }
+
+  private:
+    struct Hashed {
+        std::uint32_t hash = 0;
+        std::uint32_t position = 0;
+        auto operator<=>(const Hashed&) const = default;
+    };
+    static std::uint32_t HashOf(std::u16string_view text);
+
+    std::vector<Hashed> hashes_;
+    std::size_t sealed_ = 0;  // the first sealed_ are sorted by hash
+};
+
 // A "Msg" record as the message index keeps it; the texts are views into the index.
 struct MessageEntry {
     std::u16string_view messageId;
@@ -55,11 +94,14 @@ class MessageIndex {
 
     // Room for this many more entries, so that a table of known size is indexed without
     // regrowing.
-    void Reserve(std::size_t count) { entries_.reserve(entries_.size() + count); }
+    void Reserve(std::size_t count) {
+        entries_.reserve(entries_.size() + count);
+        byId_.Reserve(count);
+    }
     void Add(const MessageEntry& entry);
     // Sorts the lookup over every entry added so far. Entries added after it are still found,
     // by a look at each of them, until the next call.
-    void Seal();
+    void Seal() { byId_.Seal(); }
     // Positions of every entry with this id, in index order.
     std::vector<std::size_t> WithId(std::u16string_view messageId) const;
 
@@ -71,19 +113,13 @@ class MessageIndex {
         std::uint32_t keysLength = 0;
         std::int32_t recordIndex = 0;
     };
-    struct Hashed {
-        std::uint32_t hash = 0;
-        std::uint32_t position = 0;
-        auto operator<=>(const Hashed&) const = default;
-    };
     static constexpr std::size_t kBlockSize = 1 << 16;  // letters
 
-    static std::uint32_t HashOf(std::u16string_view messageId);
     std::u16string_view IdAt(std::size_t position) const;
 
     std::vector<std::u16string> blocks_;  // each filled only up to its capacity
     std::vector<Stored> entries_;
-    std::vector<Hashed> sorted_;  // covers the first sorted_.size() entries
+    HashedPositions byId_;
 };
 
 // An item as its folder's list shows it, texts the item lacks left empty: what the item filter
@@ -153,6 +189,9 @@ class StoreModel {
 
     // Appends to attachments and indexes the entry's key.
     void AddAttachment(AttachmentEntry entry);
+    // Sorts the key lookup over every attachment added so far; until then the keys added since
+    // the last call are looked at one by one.
+    void SealAttachments() { attachmentKeys_.Seal(); }
     // Positions in attachments of every entry whose key occurs anywhere in the text (an
     // item's attachment keys), in list order.
     std::vector<std::size_t> AttachmentsNamedIn(std::u16string_view keys) const;
@@ -160,18 +199,10 @@ class StoreModel {
     void clear() { *this = StoreModel{}; }
 
   private:
-    struct KeyHash {
-        using is_transparent = void;
-        std::size_t operator()(std::u16string_view key) const {
-            return std::hash<std::u16string_view>{}(key);
-        }
-    };
-
     MessageIndex messages_;
     // Attachment positions by key, and the lengths the keys have; covers the first
     // indexedAttachments_ entries of attachments.
-    std::unordered_map<std::u16string, std::vector<std::size_t>, KeyHash, std::equal_to<>>
-        attachmentsByKey_;
+    HashedPositions attachmentKeys_;
     std::vector<std::size_t> attachmentKeyLengths_;
     std::size_t indexedAttachments_ = 0;
 };

@@ -98,6 +98,7 @@ const std::vector<std::uint32_t>& PageCensus::LongValueLeaves(std::uint32_t obje
 
 void TableRecords::AddLeaves(const std::vector<std::uint32_t>& leaves) {
     std::lock_guard lock(mutex_);
+    Finish();
     std::unordered_set<std::uint32_t> walked;
     for (const Place& place : places_) {
         walked.insert(place.page);

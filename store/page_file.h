@@ -19,8 +19,13 @@ namespace ese::detail {
 
 using ByteView = std::span<const std::uint8_t>;
 
-std::uint16_t Le16(const std::uint8_t* p);
-std::uint32_t Le32(const std::uint8_t* p);
+inline std::uint16_t Le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t Le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
 
 // Byte-wise key order; a key that is a prefix of another sorts first.
 int CompareKeys(ByteView a, ByteView b);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <type_traits>
 
 namespace ese::detail {
 
@@ -61,6 +63,7 @@ TableLayout CatalogueLayout() {
     layout.columns.push_back({129, 9, 0, 0, 0, u"Stats"});
     layout.columns.push_back({130, 10, 0, 0, 1252, u"TemplateTable"});
     layout.columns.push_back({131, 9, 0, 0, 0, u"DefaultValue"});
+    layout.IndexColumns();
     return layout;
 }
 
@@ -73,51 +76,10 @@ std::u16string AsciiName(ByteView bytes) {
     return name;
 }
 
-const ColumnLayout* FindColumn(const TableLayout& layout, std::uint32_t id, std::size_t& position) {
-    const auto found =
-        std::lower_bound(layout.columns.begin(), layout.columns.end(), id,
-                         [](const ColumnLayout& c, std::uint32_t wanted) { return c.id < wanted; });
-    if (found == layout.columns.end() || found->id != id) {
-        return nullptr;
-    }
-    position = static_cast<std::size_t>(found - layout.columns.begin());
-    return &*found;
-}
-
-// Finds the columns of one record: a record keeps its values by rising identifier, so each
-// search starts where the one before it ended.
-class ColumnFinder {
-  public:
-    explicit ColumnFinder(const TableLayout& layout) : columns_(layout.columns) {}
-
-    const ColumnLayout* Find(std::uint32_t id, std::size_t& position) {
-        auto from = columns_.begin() + static_cast<std::ptrdiff_t>(next_);
-        if (next_ > 0 && columns_[next_ - 1].id >= id) {
-            from = columns_.begin();
-        }
-        const auto found = from != columns_.end() && from->id == id
-                               ? from
-                               : std::lower_bound(from, columns_.end(), id,
-                                                  [](const ColumnLayout& c, std::uint32_t wanted) {
-                                                      return c.id < wanted;
-                                                  });
-        next_ = static_cast<std::size_t>(found - columns_.begin());
-        if (found == columns_.end() || found->id != id) {
-            return nullptr;
-        }
-        position = next_++;
-        return &*found;
-    }
-
-  private:
-    const std::vector<ColumnLayout>& columns_;
-    std::size_t next_ = 0;
-};
-
 // The tagged columns as the engines before revision 9 kept them: each value behind its
 // identifier and its size, one after the other. Bit 15 of the size says that a flags byte leads
 // the value; the size counts that byte.
-bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, ColumnFinder& columns,
+bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayout& columns,
                              std::string& why) {
     const std::uint8_t* d = out.bytes.data();
     const std::size_t size = out.bytes.size();
@@ -145,7 +107,7 @@ bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, ColumnFinder& c
         }
         std::size_t position = 0;
         if (slot.size > 0 && columns.Find(id, position) != nullptr) {
-            out.values[position] = slot;
+            out.Set(position, slot);
         }
     }
     return true;
@@ -153,11 +115,21 @@ bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, ColumnFinder& c
 
 }  // namespace
 
+void DecodedRecord::Clear(std::size_t columns) {
+    if (values.size() == columns) {
+        // All zero bytes is the empty slot.
+        static_assert(std::is_trivially_copyable_v<ValueSlot>);
+        std::memset(static_cast<void*>(values.data()), 0, columns * sizeof(ValueSlot));
+    } else {
+        values.assign(columns, ValueSlot{});
+    }
+}
+
 bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
                   DecodedRecord& out, std::string& why) {
     out.bytes.assign(data.begin(), data.end());
-    out.values.assign(layout.columns.size(), ValueSlot{});
-    ColumnFinder columns(layout);
+    out.Clear(layout.columns.size());
+    const TableLayout& columns = layout;
     const std::uint8_t* d = out.bytes.data();
     const std::size_t size = out.bytes.size();
     if (size < 4) {
@@ -169,8 +141,8 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
     const std::size_t variableOffset = Le16(d + 2);
 
     // Fixed columns, then the bitmap of those that are null.
+    // libesedb gives a fixed column's bytes whatever its bit in the bitmap says; so do we.
     std::size_t at = 4;
-    std::vector<std::pair<std::size_t, std::size_t>> fixed;  // position, offset
     for (std::uint32_t id = 1; id <= lastFixed; ++id) {
         std::size_t position = 0;
         const ColumnLayout* column = columns.Find(id, position);
@@ -178,18 +150,13 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
             why = "fixed column " + std::to_string(id) + " is not in the catalogue";
             return false;
         }
-        fixed.emplace_back(position, at);
+        out.Set(position, ValueSlot{static_cast<std::uint32_t>(at), column->size, 0});
         at += column->size;
     }
     const std::size_t bitmapEnd = at + (lastFixed + 7) / 8;
     if (bitmapEnd > size || variableOffset < bitmapEnd || variableOffset > size) {
         why = "the fixed columns overrun the record";
         return false;
-    }
-    // libesedb gives a fixed column's bytes whatever its bit in the bitmap says; so do we.
-    for (const auto& [position, offset] : fixed) {
-        out.values[position] = {static_cast<std::uint32_t>(offset), layout.columns[position].size,
-                                0};
     }
 
     // Variable columns: an array of end offsets, then their data.
@@ -211,8 +178,8 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         std::size_t position = 0;
         if ((raw & 0x8000U) == 0 && end > previousEnd &&
             columns.Find(static_cast<std::uint32_t>(kFirstVariable + k), position) != nullptr) {
-            out.values[position] = {static_cast<std::uint32_t>(dataStart + previousEnd),
-                                    static_cast<std::uint32_t>(end - previousEnd), 0};
+            out.Set(position, ValueSlot{static_cast<std::uint32_t>(dataStart + previousEnd),
+                                        static_cast<std::uint32_t>(end - previousEnd), 0});
         }
         previousEnd = end;
     }
@@ -270,7 +237,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
                   std::to_string(file.formatRevision()) + " does not know";
             return false;
         }
-        out.values[position] = slot;
+        out.Set(position, slot);
     }
     return true;
 }
@@ -283,8 +250,8 @@ std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {
     }
     std::size_t name = 0;
     std::size_t templateTable = 0;
-    FindColumn(layout, 128, name);
-    FindColumn(layout, 130, templateTable);
+    layout.Find(128, name);
+    layout.Find(130, templateTable);
     Catalogue catalogue;
     DecodedRecord record;
     std::string why;
@@ -331,8 +298,7 @@ std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {
     }
     const std::uint32_t revision = file->formatRevision();
     for (auto& [id, table] : catalogue.tables_) {
-        std::sort(table.columns.begin(), table.columns.end(),
-                  [](const ColumnLayout& a, const ColumnLayout& b) { return a.id < b.id; });
+        table.IndexColumns();
         for (const ColumnLayout& column : table.columns) {
             // The unsigned, 64-bit and GUID column types came with revision 0x0c.
             if (revision < 0x0c && column.type >= 14) {
@@ -351,34 +317,72 @@ const TableLayout* Catalogue::Table(std::uint32_t objectId) const {
     return found == tables_.end() ? nullptr : &found->second;
 }
 
-TableRecords::TableRecords(std::shared_ptr<const PageFile> file, const TableLayout& layout)
-    : file_(std::move(file)), layout_(layout) {
-    Walk();
+void TableLayout::IndexColumns() {
+    std::sort(columns.begin(), columns.end(),
+              [](const ColumnLayout& a, const ColumnLayout& b) { return a.id < b.id; });
+    // Records name their columns in 16 bits; a catalogue entry beyond that names none of them.
+    constexpr std::uint32_t kIds = 1U << 16;
+    positions.assign(columns.empty() ? 0 : std::min(columns.back().id + 1, kIds), -1);
+    for (std::size_t i = 0; i < columns.size() && columns[i].id < kIds; ++i) {
+        positions[columns[i].id] = static_cast<std::int32_t>(i);
+    }
 }
 
-void TableRecords::Walk() {
+TableRecords::TableRecords(std::shared_ptr<const PageFile> file, const TableLayout& layout)
+    : file_(std::move(file)), layout_(layout) {
     if (layout_.dataRoot == 0) {
         damage_.push_back({0, PageTrouble::kLayout, "the catalogue names no first page"});
         return;
     }
-    std::vector<bool> visited(file_->pageCount() + 1, false);
-    std::vector<std::pair<std::uint32_t, int>> pending{{layout_.dataRoot, 0}};
-    Page page;
-    while (!pending.empty()) {
-        const auto [number, depth] = pending.back();
-        pending.pop_back();
+    visited_.assign(file_->pageCount() + 1, false);
+    pending_.emplace_back(layout_.dataRoot, 0);
+}
+
+std::size_t TableRecords::count() const {
+    std::lock_guard lock(mutex_);
+    Finish();
+    return places_.size();
+}
+
+bool TableRecords::Has(std::size_t position) const {
+    std::lock_guard lock(mutex_);
+    while (position >= places_.size()) {
+        if (!Step()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const std::vector<PageDamage>& TableRecords::damage() const {
+    std::lock_guard lock(mutex_);
+    Finish();
+    return damage_;
+}
+
+void TableRecords::Finish() const {
+    while (Step()) {
+    }
+    visited_ = {};
+}
+
+bool TableRecords::Step() const {
+    while (!pending_.empty()) {
+        const auto [number, depth] = pending_.back();
+        pending_.pop_back();
         if (number == 0 || number > file_->pageCount()) {
             damage_.push_back({number, PageTrouble::kPastTheEnd,
                                file_->Describe(number, PageTrouble::kPastTheEnd)});
             continue;
         }
-        if (visited[number]) {
+        if (visited_[number]) {
             damage_.push_back(
                 {number, PageTrouble::kLayout,
                  "page " + std::to_string(number) + " is linked twice in the tree: a broken link"});
             continue;
         }
-        visited[number] = true;
+        visited_[number] = true;
+        Page& page = scratch_;
         if (const PageTrouble trouble = file_->Read(number, page); trouble != PageTrouble::kNone) {
             damage_.push_back({number, trouble, file_->Describe(number, trouble)});
             continue;
@@ -391,12 +395,15 @@ void TableRecords::Walk() {
             continue;
         }
         if (page.IsLeaf()) {
-            for (std::size_t e = 0; e < page.entries.size(); ++e) {
-                if ((page.entries[e].flags & kTagDefunct) == 0) {
+            // The next records are decoded from it.
+            std::swap(current_, page);
+            haveCurrent_ = true;
+            for (std::size_t e = 0; e < current_.entries.size(); ++e) {
+                if ((current_.entries[e].flags & kTagDefunct) == 0) {
                     places_.push_back({number, static_cast<std::uint32_t>(e)});
                 }
             }
-            continue;
+            return true;
         }
         if (depth >= kMaxDepth) {
             damage_.push_back({number, PageTrouble::kLayout,
@@ -406,19 +413,22 @@ void TableRecords::Walk() {
         // Children in reverse, so that the leaves come out in key order.
         for (auto e = page.entries.rbegin(); e != page.entries.rend(); ++e) {
             if ((e->flags & kTagDefunct) == 0) {
-                pending.emplace_back(Page::Child(*e), depth + 1);
+                pending_.emplace_back(Page::Child(*e), depth + 1);
             }
         }
     }
+    return false;
 }
 
 bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string& why) {
-    if (position >= places_.size()) {
-        why = "no record " + std::to_string(position);
-        return false;
+    std::lock_guard lock(mutex_);
+    while (position >= places_.size()) {
+        if (!Step()) {
+            why = "no record " + std::to_string(position);
+            return false;
+        }
     }
     const Place place = places_[position];
-    std::lock_guard lock(mutex_);
     if (!haveCurrent_ || current_.number != place.page) {
         haveCurrent_ = false;
         if (const PageTrouble trouble = file_->Read(place.page, current_);

@@ -39,12 +39,25 @@ struct TableLayout {
     // Built on a template table, whose columns its records share: left to libesedb.
     bool templated = false;
     std::vector<ColumnLayout> columns;  // by identifier, as the records' values are numbered
+    // The position in columns of each identifier, -1 for none; filled by IndexColumns().
+    std::vector<std::int32_t> positions;
     // What the table holds that the engine of the file's format revision did not know: a
     // column type or a compressed value, in words. Such values are given as stored, and the
     // table says so instead of guessing what they mean.
     std::vector<std::string> unknownToItsEngine;
 
     static constexpr std::uint32_t kManyTrees = 0xffffffffU;
+
+    // Sorts the columns by identifier and fills positions.
+    void IndexColumns();
+    // The column of this identifier and its position; nullptr when the table has none.
+    const ColumnLayout* Find(std::uint32_t id, std::size_t& position) const {
+        if (id >= positions.size() || positions[id] < 0) {
+            return nullptr;
+        }
+        position = static_cast<std::size_t>(positions[id]);
+        return &columns[position];
+    }
 };
 
 // The tables of the catalogue, read from its own pages.
@@ -74,6 +87,9 @@ struct DecodedRecord {
         const ValueSlot& v = values[index];
         return ByteView(bytes).subspan(v.offset, v.size);
     }
+    // Makes every value empty, for the next record of a table with this many columns.
+    void Clear(std::size_t columns);
+    void Set(std::size_t position, const ValueSlot& slot) { values[position] = slot; }
 };
 
 // Decodes one record of the table; the reason in words when its layout does not hold.
@@ -89,14 +105,18 @@ struct PageDamage {
 
 class TableRecords {
   public:
-    // Walks the table's record tree from its root.
+    // Walks the table's record tree from its root, as far as the records asked for need: a
+    // walk through the records by rising position reads each leaf page once.
     TableRecords(std::shared_ptr<const PageFile> file, const TableLayout& layout);
 
-    std::size_t count() const { return places_.size(); }
+    // The whole tree is walked first.
+    std::size_t count() const;
+    // True when the table has a record at this position.
+    bool Has(std::size_t position) const;
     // The record at this position; false with the reason when it cannot be decoded.
     bool Record(std::size_t position, DecodedRecord& out, std::string& why);
-    // Pages the walk could not use, in the order met.
-    const std::vector<PageDamage>& damage() const { return damage_; }
+    // Pages the walk could not use, in the order met; the whole tree is walked first.
+    const std::vector<PageDamage>& damage() const;
     const TableLayout& layout() const { return layout_; }
 
     // Recovery (store/page_census.cpp): leaf pages that name this table in their header, found
@@ -113,15 +133,22 @@ class TableRecords {
         std::uint32_t page = 0;
         std::uint32_t entry = 0;
     };
-    void Walk();
+    // Goes on down the tree until the next leaf's records are placed; false at the end. The
+    // leaf is left in current_, where the records are decoded from. Called under mutex_.
+    bool Step() const;
+    void Finish() const;
 
     std::shared_ptr<const PageFile> file_;
     TableLayout layout_;
-    std::vector<Place> places_;
-    std::vector<PageDamage> damage_;
-    std::mutex mutex_;
-    Page current_;  // the leaf last read from: a walk in order reads each leaf once
-    bool haveCurrent_ = false;
+    mutable std::mutex mutex_;
+    // The walk: pages still to visit with their depth, and those visited.
+    mutable std::vector<std::pair<std::uint32_t, int>> pending_;
+    mutable std::vector<bool> visited_;
+    mutable std::vector<Place> places_;
+    mutable std::vector<PageDamage> damage_;
+    mutable Page current_;  // the leaf last read from: a walk in order reads each leaf once
+    mutable Page scratch_;  // the page the walk reads last
+    mutable bool haveCurrent_ = false;
     std::size_t pagesRead_ = 0;
     std::size_t recovered_ = 0;
 };

@@ -295,16 +295,12 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
     }
     try {
         DiscoverColumns(session.columns, *table, KindForColumns(name));
-        const int count = table->recordCount();
-        const bool messageIndex = name == u"Msg";
-        if (messageIndex) {
-            session.model.messages().Reserve(static_cast<std::size_t>(count));
-        }
         int step = 0;
         int failed = 0;
         std::string firstFailure;
         std::string earlierError = session.lastError;  // kept when every record is read
-        for (int i = 0; i < count; ++i) {
+        int count = 0;
+        for (int i = 0; table->hasRecord(i); count = ++i) {
             if (!session.KeepGoing()) {
                 return kFailed;
             }
@@ -332,9 +328,8 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                 }
             }
         }
-        if (messageIndex) {
-            session.model.messages().Seal();
-        }
+        session.model.messages().Seal();
+        session.model.SealAttachments();
         if (failed > 0) {
             session.lastError = "table \"" + Narrow(name) + "\", " + firstFailure + " (" +
                                 std::to_string(failed) + " of " + std::to_string(count) +

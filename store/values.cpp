@@ -1,4 +1,5 @@
 #include "store/values.h"
+#include <array>
 
 #include <fmt/format.h>
 
@@ -41,21 +42,49 @@ std::uint64_t Assemble(std::span<const std::uint8_t> bytes, ByteOrder order) {
     return value;
 }
 
+constexpr std::u16string_view kHexDigits = u"0123456789abcdef";
+
+// The number in lower-case hexadecimal digits, without leading zeros.
+void AppendLowerHex(std::uint64_t value, std::u16string& text) {
+    std::array<char16_t, 16> digits{};
+    std::size_t first = digits.size();
+    do {
+        digits[--first] = kHexDigits[value & 0xfU];
+        value >>= 4;
+    } while (value != 0);
+    text.append(digits.begin() + static_cast<std::ptrdiff_t>(first), digits.end());
+}
+
+// Each byte as two lower-case hexadecimal digits.
+void AppendHex(std::span<const std::uint8_t> bytes, std::u16string& text) {
+    text.reserve(text.size() + bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        text.push_back(kHexDigits[b >> 4]);
+        text.push_back(kHexDigits[b & 0x0F]);
+    }
+}
+
 bool ValidOrder(ByteOrder order) {
     return order == 'b' || order == 'l';
 }
 
 struct RawValue {
-    std::uint32_t type;
-    std::uint8_t flags;
-    ese::Bytes bytes;
+    std::uint32_t type = 0;
+    std::uint8_t flags = 0;
+    std::span<const std::uint8_t> bytes;  // in the record or in storage
+    ese::Bytes storage;
+
+    ese::Bytes Copy() const { return {bytes.begin(), bytes.end()}; }
 };
 
-RawValue ReadRaw(const ese::Record& record, int index) {
+// Filled in place, since bytes may point into storage.
+void ReadRaw(const ese::Record& record, int index, RawValue& raw) {
     if (index < 0 || index >= record.valueCount()) {
         throw ese::Error("value index out of range");
     }
-    return {record.columnType(index), record.valueFlags(index), record.valueData(index)};
+    raw.type = record.columnType(index);
+    raw.flags = record.valueFlags(index);
+    raw.bytes = record.valueBytes(index, raw.storage);
 }
 
 // The shared head of the fixed-size name-driven decoders: allowed column types, then flags
@@ -63,7 +92,8 @@ RawValue ReadRaw(const ese::Record& record, int index) {
 std::optional<ese::Bytes> SizedBinary(const ese::Record& record, int index,
                                       std::initializer_list<std::uint32_t> types, std::size_t size,
                                       Text& early) {
-    RawValue raw = ReadRaw(record, index);
+    RawValue raw;
+    ReadRaw(record, index, raw);
     if (std::find(types.begin(), types.end(), raw.type) == types.end()) {
         return std::nullopt;
     }
@@ -74,7 +104,7 @@ std::optional<ese::Bytes> SizedBinary(const ese::Record& record, int index,
     if (raw.bytes.size() != size) {
         return std::nullopt;
     }
-    return std::move(raw.bytes);
+    return raw.Copy();
 }
 
 Text MultiValueToText(const ese::Record& record, int index, const Text& defaultText) {
@@ -105,7 +135,7 @@ Text MultiValueToText(const ese::Record& record, int index, const Text& defaultT
 
 // Little-endian fixed-size number from the stored bytes.
 template <class T>
-T FromLittleEndian(const ese::Bytes& bytes) {
+T FromLittleEndian(std::span<const std::uint8_t> bytes) {
     std::uint64_t raw = Assemble(bytes, 'l');
     if constexpr (std::is_floating_point_v<T>) {
         using Bits = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
@@ -121,7 +151,7 @@ T FromLittleEndian(const ese::Bytes& bytes) {
 // Fixed-size columns are decoded from their stored little-endian bytes. (libesedb's own
 // single-precision getter returns 0 for every value, so numbers are not taken from it.)
 Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
-                      const ese::Bytes& bytes, const Text& defaultText) {
+                      std::span<const std::uint8_t> bytes, const Text& defaultText) {
     if (type == ese::kText || type == ese::kLargeText) {
         auto text = record.valueUtf16(index);
         if (!text) {
@@ -184,7 +214,8 @@ Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
 
 Text RecordValueToText(const ese::Record& record, int index, const Text& defaultText) {
     try {
-        const RawValue raw = ReadRaw(record, index);
+        RawValue raw;
+        ReadRaw(record, index, raw);
         if (IsPlainValue(raw.flags)) {
             return PlainValueToText(record, index, raw.type, raw.bytes, defaultText);
         }
@@ -217,29 +248,47 @@ Text RecordValueToText(const ese::Record& record, int index, const Text& default
     }
 }
 
-Text IdentifierToText(const ese::Record& record, int index, ByteOrder order,
-                      const Text& defaultText) {
+IdentifierText IdentifierInto(const ese::Record& record, int index, ByteOrder order,
+                              std::u16string& text) {
     if (!ValidOrder(order)) {
-        return std::nullopt;
+        return IdentifierText::kNone;
     }
     try {
-        const RawValue raw = ReadRaw(record, index);
+        RawValue raw;
+        ReadRaw(record, index, raw);
         if (raw.type != ese::kBinary && raw.type != ese::kCurrency) {
-            return std::nullopt;
-        }
-        if (!IsPlainValue(raw.flags)) {
-            return BytesToHexText(defaultText, raw.bytes);
+            return IdentifierText::kNone;
         }
         if (raw.bytes.empty()) {
-            return defaultText;
+            return IdentifierText::kDefault;
+        }
+        text.clear();
+        if (!IsPlainValue(raw.flags)) {
+            AppendHex(raw.bytes, text);
+            return IdentifierText::kText;
         }
         if (raw.bytes.size() != 8) {
-            return std::nullopt;
+            return IdentifierText::kNone;
         }
-        return Widen(fmt::format("{:x}", Assemble(raw.bytes, order)));
+        AppendLowerHex(Assemble(raw.bytes, order), text);
+        return IdentifierText::kText;
     } catch (const ese::Error&) {
-        return std::nullopt;
+        return IdentifierText::kNone;
     }
+}
+
+Text IdentifierToText(const ese::Record& record, int index, ByteOrder order,
+                      const Text& defaultText) {
+    std::u16string text;
+    switch (IdentifierInto(record, index, order, text)) {
+        case IdentifierText::kText:
+            return text;
+        case IdentifierText::kDefault:
+            return defaultText;
+        case IdentifierText::kNone:
+            break;
+    }
+    return std::nullopt;
 }
 
 Text Integer32ToText(const ese::Record& record, int index, ByteOrder order) {
@@ -293,7 +342,8 @@ Text GuidToText(const ese::Record& record, int index, ByteOrder order) {
 
 Text AnsiValueToText(const ese::Record& record, int index) {
     try {
-        const RawValue raw = ReadRaw(record, index);
+        RawValue raw;
+        ReadRaw(record, index, raw);
         if (!IsMultiValue(raw.flags)) {
             if (raw.bytes.empty()) {
                 return std::nullopt;
@@ -327,11 +377,12 @@ Text BytesToAnsiText(const ese::Record& record, int index) {
 
 std::optional<ese::Bytes> RawBinaryValue(const ese::Record& record, int index) {
     try {
-        RawValue raw = ReadRaw(record, index);
+        RawValue raw;
+        ReadRaw(record, index, raw);
         if (raw.type != ese::kBinary && raw.type != ese::kLargeBinary) {
             return std::nullopt;
         }
-        return std::move(raw.bytes);
+        return raw.Copy();
     } catch (const ese::Error&) {
         return std::nullopt;
     }
@@ -341,13 +392,8 @@ Text BytesToHexText(const Text& defaultText, std::span<const std::uint8_t> bytes
     if (bytes.empty()) {
         return defaultText;
     }
-    static constexpr char16_t kDigits[] = u"0123456789abcdef";
     std::u16string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        text.push_back(kDigits[b >> 4]);
-        text.push_back(kDigits[b & 0x0F]);
-    }
+    AppendHex(bytes, text);
     return text;
 }
 

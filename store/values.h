@@ -26,6 +26,11 @@ Text RecordValueToText(const ese::Record& record, int index, const Text& default
 // A 64-bit identifier in a binary (9) or currency (5) column, as lower-case hex.
 Text IdentifierToText(const ese::Record& record, int index, ByteOrder order,
                       const Text& defaultText);
+// The same, written into text, so that a walk through millions of records reuses one string:
+// kDefault stands for the default text.
+enum class IdentifierText { kNone, kDefault, kText };
+IdentifierText IdentifierInto(const ese::Record& record, int index, ByteOrder order,
+                              std::u16string& text);
 // A 32-bit unsigned integer in a binary column, in decimal.
 Text Integer32ToText(const ese::Record& record, int index, ByteOrder order);
 // A FILETIME in a binary (9) or currency (5) column, as the date text.
