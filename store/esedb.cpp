@@ -1,7 +1,9 @@
 #include "store/esedb.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string_view>
 
@@ -932,6 +934,14 @@ int Table::recordCount() const {
         }
     }
     return count;
+}
+
+int Table::recordCountEstimate() const {
+    if (const detail::TableRecords* records = context_->Records()) {
+        return static_cast<int>(
+            std::min<std::size_t>(records->Estimate(), std::numeric_limits<int>::max()));
+    }
+    return hasRecord(0) ? recordCount() : 0;
 }
 
 bool Table::hasRecord(int index) const {

@@ -209,6 +209,8 @@ class Table {
     // True when the table has a record at this position, as recordCount() would tell; our
     // reader walks only as far as that, so a walk by rising position reads each page once.
     bool hasRecord(int index) const;
+    // About as many records as the table holds, read quickly, for making room before a walk.
+    int recordCountEstimate() const;
     Record record(int index) const;
     // The pages of the record tree that could not be read, each with its reason; then what
     // the table holds that the engine of its format revision did not know.

@@ -112,7 +112,7 @@ bool PageFile::ReadBytes(std::uint32_t number, std::vector<std::uint8_t>& bytes)
     return true;
 }
 
-PageTrouble PageFile::Read(std::uint32_t number, Page& page) const {
+PageTrouble PageFile::Read(std::uint32_t number, Page& page, bool keys) const {
     if (number == 0 || number > pageCount_) {
         return PageTrouble::kPastTheEnd;
     }
@@ -120,7 +120,7 @@ PageTrouble PageFile::Read(std::uint32_t number, Page& page) const {
         return PageTrouble::kUnreadable;
     }
     page.number = number;
-    const PageTrouble trouble = Parse(page);
+    const PageTrouble trouble = Parse(page, keys);
     if (trouble != PageTrouble::kNone &&
         std::all_of(page.bytes.begin(), page.bytes.end(), [](std::uint8_t b) { return b == 0; })) {
         return PageTrouble::kZeros;
@@ -128,7 +128,7 @@ PageTrouble PageFile::Read(std::uint32_t number, Page& page) const {
     return trouble;
 }
 
-PageTrouble PageFile::Parse(Page& page) const {
+PageTrouble PageFile::Parse(Page& page, bool keys) const {
     const std::uint8_t* p = page.bytes.data();
     const std::uint32_t number = page.number;
     page.previous = Le32(p + 16);
@@ -217,11 +217,13 @@ PageTrouble PageFile::Parse(Page& page) const {
         if (localSize > value.size() - at) {
             return PageTrouble::kLayout;
         }
-        page.keys.insert(page.keys.end(), common.begin(),
-                         common.begin() + static_cast<std::ptrdiff_t>(commonSize));
-        page.keys.insert(page.keys.end(), value.begin() + static_cast<std::ptrdiff_t>(at),
-                         value.begin() + static_cast<std::ptrdiff_t>(at + localSize));
-        e.keySize = static_cast<std::uint32_t>(commonSize + localSize);
+        if (keys) {
+            page.keys.insert(page.keys.end(), common.begin(),
+                             common.begin() + static_cast<std::ptrdiff_t>(commonSize));
+            page.keys.insert(page.keys.end(), value.begin() + static_cast<std::ptrdiff_t>(at),
+                             value.begin() + static_cast<std::ptrdiff_t>(at + localSize));
+            e.keySize = static_cast<std::uint32_t>(commonSize + localSize);
+        }
         e.data = value.subspan(at + localSize);
         page.entries.push_back(e);
     }

@@ -95,8 +95,9 @@ class PageFile {
     // The number of pages the file holds, its two headers not counted.
     std::uint64_t pageCount() const { return pageCount_; }
 
-    // Reads and checks the page; kNone when it can be used.
-    PageTrouble Read(std::uint32_t number, Page& page) const;
+    // Reads and checks the page; kNone when it can be used. Without keys, the entries' keys
+    // are left out (every Key() is empty): a walk that only decodes records needs none.
+    PageTrouble Read(std::uint32_t number, Page& page, bool keys = true) const;
     // A branch page, parsed once and kept for the next reads; nullptr for a leaf or a page that
     // cannot be used.
     std::shared_ptr<const Page> Branch(std::uint32_t number) const;
@@ -106,7 +107,7 @@ class PageFile {
   private:
     PageFile(int fd, std::uint32_t pageSize, std::uint32_t revision, std::uint64_t pageCount);
     bool ReadBytes(std::uint32_t number, std::vector<std::uint8_t>& bytes) const;
-    PageTrouble Parse(Page& page) const;
+    PageTrouble Parse(Page& page, bool keys) const;
 
     int fd_;
     std::uint32_t pageSize_;

@@ -354,6 +354,38 @@ bool TableRecords::Has(std::size_t position) const {
     return true;
 }
 
+std::size_t TableRecords::Estimate() const {
+    std::lock_guard lock(mutex_);
+    if (places_.empty() && !Step()) {
+        return 0;
+    }
+    const std::size_t perLeaf = places_.size();
+    if (pending_.empty() || leafDepth_ <= 0) {
+        return perLeaf;
+    }
+    // The children of the pages just above the leaves, level by level from the root.
+    std::vector<std::uint32_t> level{layout_.dataRoot};
+    Page page;
+    for (int depth = 0; depth < leafDepth_ && !level.empty(); ++depth) {
+        std::vector<std::uint32_t> below;
+        for (const std::uint32_t number : level) {
+            if (file_->Read(number, page) != PageTrouble::kNone || page.IsLeaf()) {
+                continue;
+            }
+            for (const Page::Entry& e : page.entries) {
+                if ((e.flags & kTagDefunct) == 0) {
+                    below.push_back(Page::Child(e));
+                }
+            }
+        }
+        level = std::move(below);
+    }
+    const std::size_t leaves = std::min<std::size_t>(level.size(), file_->pageCount());
+    const std::size_t estimate = std::max(leaves, std::size_t{1}) * perLeaf;
+    places_.reserve(estimate);
+    return estimate;
+}
+
 const std::vector<PageDamage>& TableRecords::damage() const {
     std::lock_guard lock(mutex_);
     Finish();
@@ -383,7 +415,8 @@ bool TableRecords::Step() const {
         }
         visited_[number] = true;
         Page& page = scratch_;
-        if (const PageTrouble trouble = file_->Read(number, page); trouble != PageTrouble::kNone) {
+        if (const PageTrouble trouble = file_->Read(number, page, false);
+            trouble != PageTrouble::kNone) {
             damage_.push_back({number, trouble, file_->Describe(number, trouble)});
             continue;
         }
@@ -395,6 +428,9 @@ bool TableRecords::Step() const {
             continue;
         }
         if (page.IsLeaf()) {
+            if (leafDepth_ < 0) {
+                leafDepth_ = depth;
+            }
             // The next records are decoded from it.
             std::swap(current_, page);
             haveCurrent_ = true;
@@ -431,7 +467,7 @@ bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string&
     const Place place = places_[position];
     if (!haveCurrent_ || current_.number != place.page) {
         haveCurrent_ = false;
-        if (const PageTrouble trouble = file_->Read(place.page, current_);
+        if (const PageTrouble trouble = file_->Read(place.page, current_, false);
             trouble != PageTrouble::kNone) {
             why = file_->Describe(place.page, trouble);
             return false;

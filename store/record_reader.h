@@ -113,6 +113,9 @@ class TableRecords {
     std::size_t count() const;
     // True when the table has a record at this position.
     bool Has(std::size_t position) const;
+    // About how many records the table holds, from its branch pages and its first leaf, for
+    // making room before a walk; never more than one leaf's worth for each page of the file.
+    std::size_t Estimate() const;
     // The record at this position; false with the reason when it cannot be decoded.
     bool Record(std::size_t position, DecodedRecord& out, std::string& why);
     // Pages the walk could not use, in the order met; the whole tree is walked first.
@@ -149,6 +152,7 @@ class TableRecords {
     mutable Page current_;  // the leaf last read from: a walk in order reads each leaf once
     mutable Page scratch_;  // the page the walk reads last
     mutable bool haveCurrent_ = false;
+    mutable int leafDepth_ = -1;  // of the first leaf the walk met
     std::size_t pagesRead_ = 0;
     std::size_t recovered_ = 0;
 };

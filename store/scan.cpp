@@ -295,6 +295,10 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
     }
     try {
         DiscoverColumns(session.columns, *table, KindForColumns(name));
+        if (name == u"Msg") {
+            session.model.messages().Reserve(
+                static_cast<std::size_t>(table->recordCountEstimate()));
+        }
         int step = 0;
         int failed = 0;
         std::string firstFailure;

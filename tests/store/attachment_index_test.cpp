@@ -53,12 +53,24 @@ TEST(AttachmentIndex, FindsWhatASearchForEveryKeyFinds) {
         }
         texts.push_back(text);
     }
+    // Before the lookup is sorted, after it, and with keys added since.
     for (const std::u16string& text : texts) {
         EXPECT_EQ(model.AttachmentsNamedIn(text), SearchEveryKey(model, text));
     }
+    model.SealAttachments();
+    model.AddAttachment({u"0abc", u"after", 900});
+    model.AddAttachment({u"0ff", u"after", 901});
+    for (const std::u16string& text : texts) {
+        EXPECT_EQ(model.AttachmentsNamedIn(text), SearchEveryKey(model, text));
+    }
+    model.SealAttachments();
+    EXPECT_EQ(model.AttachmentsNamedIn(u"0ff0abc"), SearchEveryKey(model, u"0ff0abc"));
+    // 0, 0a, 0ff and 0abc three times, both added after the first seal among them.
+    EXPECT_EQ(model.AttachmentsNamedIn(u"0ff0abc").size(), 6U);
     // Entries added past the index are found as well.
     model.attachments.push_back({u"0zz", u"late", 999});
     const std::vector<std::size_t> withLate = {0, model.attachments.size() - 1};
+    ASSERT_EQ(model.attachments[0].key, u"0");
     EXPECT_EQ(model.AttachmentsNamedIn(u"a0zzb"), withLate);
     EXPECT_EQ(model.AttachmentsNamedIn(u"0abc"), SearchEveryKey(model, u"0abc"));
 }

@@ -395,15 +395,21 @@ TEST(OwnRecordReader, ReadsATableOfMoreLeafPagesThanLibesedbTakes) {
     ASSERT_EQ(Utf8(library.table(big).name()), "Big");
     EXPECT_THROW(library.table(big).recordCount(), ese::Error);
 
+    // Walked as a scan walks it, by rising position with no count asked for first.
     ese::File own(path);
     const ese::Table table = own.table(big);
-    ASSERT_EQ(table.recordCount(), static_cast<int>(kRecords));
-    for (std::uint32_t i = 0; i < kRecords; ++i) {
+    const int estimate = table.recordCountEstimate();
+    EXPECT_GE(estimate, static_cast<int>(kRecords) / 2);
+    EXPECT_LE(estimate, 2 * static_cast<int>(kRecords));
+    std::uint32_t i = 0;
+    for (; table.hasRecord(static_cast<int>(i)); ++i) {
         const ese::Record r = table.record(static_cast<int>(i));
         ASSERT_EQ(r.value32(0), i);
         const ese::Bytes pad = r.valueData(1);
         ASSERT_EQ(pad, ese::Bytes(1500, static_cast<std::uint8_t>(i))) << "record " << i;
     }
+    EXPECT_EQ(i, kRecords);
+    EXPECT_EQ(table.recordCount(), static_cast<int>(kRecords));
     EXPECT_EQ(table.damage(), std::vector<std::string>{});
 }
 
