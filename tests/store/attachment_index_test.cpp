@@ -65,7 +65,7 @@ TEST(AttachmentIndex, FindsWhatASearchForEveryKeyFinds) {
     }
     model.SealAttachments();
     EXPECT_EQ(model.AttachmentsNamedIn(u"0ff0abc"), SearchEveryKey(model, u"0ff0abc"));
-    // 0, 0a, 0ff and 0abc three times, both added after the first seal among them.
+    // 0, 0a, 0ff and 0abc three times: 0ff and one 0abc were added after the first seal.
     EXPECT_EQ(model.AttachmentsNamedIn(u"0ff0abc").size(), 6U);
     // Entries added past the index are found as well.
     model.attachments.push_back({u"0zz", u"late", 999});
