@@ -941,7 +941,7 @@ int Table::recordCountEstimate() const {
         return static_cast<int>(
             std::min<std::size_t>(records->Estimate(), std::numeric_limits<int>::max()));
     }
-    return hasRecord(0) ? recordCount() : 0;
+    return recordCount();
 }
 
 bool Table::hasRecord(int index) const {
@@ -949,21 +949,17 @@ bool Table::hasRecord(int index) const {
         return false;
     }
     if (const detail::TableRecords* records = context_->Records()) {
-        if (records->Has(static_cast<std::size_t>(index))) {
-            return true;
-        }
-    } else {
-        std::lock_guard lock(context_->mutex);
-        if (context_->libesedbCount && index < *context_->libesedbCount) {
-            return true;
-        }
+        // Past the last record, the count throws what keeps the table from being read.
+        return records->Has(static_cast<std::size_t>(index)) || index < recordCount();
     }
-    const int count = recordCount();
-    if (!context_->Records()) {
-        std::lock_guard lock(context_->mutex);
+    std::unique_lock lock(context_->mutex);
+    if (!context_->libesedbCount) {
+        lock.unlock();
+        const int count = recordCount();
+        lock.lock();
         context_->libesedbCount = count;
     }
-    return index < count;
+    return index < *context_->libesedbCount;
 }
 
 Record Table::record(int index) const {

@@ -79,7 +79,7 @@ std::u16string AsciiName(ByteView bytes) {
 // The tagged columns as the engines before revision 9 kept them: each value behind its
 // identifier and its size, one after the other. Bit 15 of the size says that a flags byte leads
 // the value; the size counts that byte.
-bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayout& columns,
+bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayout& layout,
                              std::string& why) {
     const std::uint8_t* d = out.bytes.data();
     const std::size_t size = out.bytes.size();
@@ -106,8 +106,8 @@ bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayo
             --slot.size;
         }
         std::size_t position = 0;
-        if (slot.size > 0 && columns.Find(id, position) != nullptr) {
-            out.Set(position, slot);
+        if (slot.size > 0 && layout.Find(id, position) != nullptr) {
+            out.values[position] = slot;
         }
     }
     return true;
@@ -129,7 +129,6 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
                   DecodedRecord& out, std::string& why) {
     out.bytes.assign(data.begin(), data.end());
     out.Clear(layout.columns.size());
-    const TableLayout& columns = layout;
     const std::uint8_t* d = out.bytes.data();
     const std::size_t size = out.bytes.size();
     if (size < 4) {
@@ -145,12 +144,12 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
     std::size_t at = 4;
     for (std::uint32_t id = 1; id <= lastFixed; ++id) {
         std::size_t position = 0;
-        const ColumnLayout* column = columns.Find(id, position);
+        const ColumnLayout* column = layout.Find(id, position);
         if (column == nullptr || column->size == 0) {
             why = "fixed column " + std::to_string(id) + " is not in the catalogue";
             return false;
         }
-        out.Set(position, ValueSlot{static_cast<std::uint32_t>(at), column->size, 0});
+        out.values[position] = ValueSlot{static_cast<std::uint32_t>(at), column->size, 0};
         at += column->size;
     }
     const std::size_t bitmapEnd = at + (lastFixed + 7) / 8;
@@ -177,9 +176,9 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         }
         std::size_t position = 0;
         if ((raw & 0x8000U) == 0 && end > previousEnd &&
-            columns.Find(static_cast<std::uint32_t>(kFirstVariable + k), position) != nullptr) {
-            out.Set(position, ValueSlot{static_cast<std::uint32_t>(dataStart + previousEnd),
-                                        static_cast<std::uint32_t>(end - previousEnd), 0});
+            layout.Find(static_cast<std::uint32_t>(kFirstVariable + k), position) != nullptr) {
+            out.values[position] = ValueSlot{static_cast<std::uint32_t>(dataStart + previousEnd),
+                                             static_cast<std::uint32_t>(end - previousEnd), 0};
         }
         previousEnd = end;
     }
@@ -190,7 +189,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         return true;
     }
     if (file.formatRevision() < 9) {
-        return DecodeFirstTaggedLayout(out, tagStart, columns, why);
+        return DecodeFirstTaggedLayout(out, tagStart, layout, why);
     }
     const bool large = file.largePages() && file.formatRevision() >= 0x11;
     const std::uint16_t mask = large ? 0x7fff : 0x3fff;
@@ -219,7 +218,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         }
         previousId = id;
         std::size_t position = 0;
-        if (columns.Find(id, position) == nullptr || end == begin) {
+        if (layout.Find(id, position) == nullptr || end == begin) {
             continue;
         }
         ValueSlot slot{static_cast<std::uint32_t>(tagStart + begin),
@@ -237,7 +236,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
                   std::to_string(file.formatRevision()) + " does not know";
             return false;
         }
-        out.Set(position, slot);
+        out.values[position] = slot;
     }
     return true;
 }
@@ -369,7 +368,7 @@ std::size_t TableRecords::Estimate() const {
     for (int depth = 0; depth < leafDepth_ && !level.empty(); ++depth) {
         std::vector<std::uint32_t> below;
         for (const std::uint32_t number : level) {
-            if (file_->Read(number, page) != PageTrouble::kNone || page.IsLeaf()) {
+            if (file_->Read(number, page, false) != PageTrouble::kNone || page.IsLeaf()) {
                 continue;
             }
             for (const Page::Entry& e : page.entries) {

@@ -89,7 +89,6 @@ struct DecodedRecord {
     }
     // Makes every value empty, for the next record of a table with this many columns.
     void Clear(std::size_t columns);
-    void Set(std::size_t position, const ValueSlot& slot) { values[position] = slot; }
 };
 
 // Decodes one record of the table; the reason in words when its layout does not hold.

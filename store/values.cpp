@@ -1,9 +1,9 @@
 #include "store/values.h"
-#include <array>
 
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <type_traits>
 
