@@ -1,6 +1,7 @@
 #include "store/esedb.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <limits>
@@ -978,6 +979,36 @@ Record Table::record(int index) const {
         return libesedb_table_get_record(handle_.get(), index, &handle, e);
     });
     return Record(handle, handle_, context_);
+}
+
+bool Table::storedValues(int index, std::span<const int> columns,
+                         std::span<StoredValue> out) const {
+    detail::TableRecords* records = context_->Records();
+    constexpr std::size_t kMost = 8;
+    if (records == nullptr || index < 0 || columns.size() > kMost || out.size() < columns.size()) {
+        return false;
+    }
+    const auto& layout = records->layout().columns;
+    std::array<std::size_t, kMost> positions{};
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        if (columns[k] < 0 || static_cast<std::size_t>(columns[k]) >= layout.size()) {
+            return false;
+        }
+        positions[k] = static_cast<std::size_t>(columns[k]);
+    }
+    std::array<detail::ValueSlot, kMost> slots{};
+    detail::ByteView data;
+    std::string why;
+    if (!records->Values(static_cast<std::size_t>(index),
+                         std::span(positions.data(), columns.size()),
+                         std::span(slots.data(), columns.size()), data, why)) {
+        return false;
+    }
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        out[k] = {layout[positions[k]].type, slots[k].flags,
+                  data.subspan(slots[k].offset, slots[k].size)};
+    }
+    return true;
 }
 
 // --- File ------------------------------------------------------------------------------

@@ -182,6 +182,13 @@ class Record {
     std::shared_ptr<const detail::OwnRecord> own_;  // instead of handle_
 };
 
+// One value of a record as stored, read in place without a record object.
+struct StoredValue {
+    std::uint32_t type = 0;
+    std::uint8_t flags = 0;
+    std::span<const std::uint8_t> bytes;  // empty when the record holds no data for it
+};
+
 class Column {
   public:
     Column(libesedb_column_t* handle, detail::Owner owner)
@@ -212,6 +219,11 @@ class Table {
     // About as many records as the table holds, read quickly, for making room before a walk.
     int recordCountEstimate() const;
     Record record(int index) const;
+    // The values of these columns (record value indexes) of the record, found in place on its
+    // page, for a walk that needs only a few: as record(index) would give their type, flags and
+    // bytes, good until the next read of this table. False when our own reader does not read
+    // the table or cannot decode the record: record(index) says why.
+    bool storedValues(int index, std::span<const int> columns, std::span<StoredValue> out) const;
     // The pages of the record tree that could not be read, each with its reason; then what
     // the table holds that the engine of its format revision did not know.
     std::vector<std::string> damage() const;

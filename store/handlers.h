@@ -17,6 +17,11 @@ bool HasRecordValues(const ese::Record* record);
                                    int classIndex);
 [[nodiscard]] int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record,
                                          int recordIndex, int idIndex, int attachmentKeysIndex);
+// The same from the two values read in place (the id, then the attachment keys); false, with
+// nothing added, when they need the whole record.
+[[nodiscard]] bool ReadMessageIndexValues(StoreSession& session,
+                                          std::span<const ese::StoredValue, 2> values,
+                                          int recordIndex);
 [[nodiscard]] int ReadAttachmentRecord(StoreSession& session, const ese::Record* record,
                                        int recordIndex, int idIndex, int nameIndex);
 [[nodiscard]] int ReadItemRecord(StoreSession& session, const ese::Record* record);

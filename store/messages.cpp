@@ -171,17 +171,45 @@ void WriteRow(StoreSession& session, const std::array<Text, kKeptCount>& kept,
     }
 }
 
+// The number whose lower-case hex digits, without leading zeros, the text is; nullopt for
+// any other text.
+std::optional<std::uint64_t> HexNumber(std::u16string_view text) {
+    if (text.empty() || text.size() > 16 || (text.size() > 1 && text[0] == u'0')) {
+        return std::nullopt;
+    }
+    std::uint64_t number = 0;
+    for (const char16_t c : text) {
+        std::uint64_t digit = 0;
+        if (c >= u'0' && c <= u'9') {
+            digit = static_cast<std::uint64_t>(c - u'0');
+        } else if (c >= u'a' && c <= u'f') {
+            digit = static_cast<std::uint64_t>(c - u'a' + 10);
+        } else {
+            return std::nullopt;
+        }
+        number = (number << 4) | digit;
+    }
+    return number;
+}
+
 }  // namespace
 
 MessageEntry MessageIndex::operator[](std::size_t position) const {
     const Stored& s = entries_[position];
-    const std::u16string_view text(blocks_[s.block]);
-    return {text.substr(s.offset, s.idLength), s.recordIndex,
-            text.substr(s.offset + s.idLength, s.keysLength)};
-}
-
-std::u16string_view MessageIndex::IdAt(std::size_t position) const {
-    return (*this)[position].messageId;
+    MessageEntry entry;
+    entry.recordIndex = s.recordIndex;
+    if (s.text != 0) {
+        const StoredText& t = texts_[(s.text & ~kIdAsText) - 1];
+        const std::u16string_view text(blocks_[t.block]);
+        if ((s.text & kIdAsText) != 0) {
+            entry.messageId = text.substr(t.offset, t.idLength);
+        }
+        entry.attachmentKeys = text.substr(t.offset + t.idLength, t.keysLength);
+    }
+    if ((s.text & kIdAsText) == 0) {
+        AppendLowerHex(s.number, entry.messageId);
+    }
+    return entry;
 }
 
 std::uint32_t HashedPositions::HashOf(std::u16string_view text) {
@@ -189,35 +217,67 @@ std::uint32_t HashedPositions::HashOf(std::u16string_view text) {
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
-void HashedPositions::Add(std::u16string_view text, std::size_t position) {
+std::uint32_t HashedPositions::HashOf(std::uint64_t number) {
+    // The 64-bit finalizer of MurmurHash3: every bit of the number moves every bit of the hash.
+    number ^= number >> 33;
+    number *= 0xff51afd7ed558ccdULL;
+    number ^= number >> 33;
+    number *= 0xc4ceb9fe1a85ec53ULL;
+    number ^= number >> 33;
+    return static_cast<std::uint32_t>(number);
+}
+
+void HashedPositions::Add(std::uint32_t hash, std::size_t position) {
     if (position > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("too many entries to look up");
     }
-    hashes_.push_back({HashOf(text), static_cast<std::uint32_t>(position)});
+    hashes_.push_back({hash, static_cast<std::uint32_t>(position)});
 }
 
-void MessageIndex::Add(const MessageEntry& entry) {
-    constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max();
-    const std::size_t length = entry.messageId.size() + entry.attachmentKeys.size();
-    if (entries_.size() >= kMost || entry.messageId.size() > kMost ||
-        entry.attachmentKeys.size() > kMost) {
+void MessageIndex::Add(std::u16string_view messageId, std::int32_t recordIndex,
+                       std::u16string_view attachmentKeys) {
+    if (const std::optional<std::uint64_t> number = HexNumber(messageId)) {
+        Add(*number, std::nullopt, recordIndex, attachmentKeys);
+    } else {
+        Add(0, messageId, recordIndex, attachmentKeys);
+    }
+}
+
+void MessageIndex::Add(std::uint64_t messageId, std::int32_t recordIndex,
+                       std::u16string_view attachmentKeys) {
+    Add(messageId, std::nullopt, recordIndex, attachmentKeys);
+}
+
+void MessageIndex::Add(std::uint64_t number, std::optional<std::u16string_view> idText,
+                       std::int32_t recordIndex, std::u16string_view attachmentKeys) {
+    constexpr std::size_t kMost = std::numeric_limits<std::int32_t>::max();
+    const std::u16string_view id = idText.value_or(u"");
+    if (entries_.size() >= kMost || texts_.size() >= kMost || id.size() > kMost ||
+        attachmentKeys.size() > kMost) {
         throw std::length_error("the message index is full");
     }
-    // A block is never grown past the room it was made with, so that no text moves.
-    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < length) {
-        if (blocks_.size() >= kMost) {
-            throw std::length_error("the message index is full");
+    Stored stored{number, 0, recordIndex};
+    if (idText || !attachmentKeys.empty()) {
+        const std::size_t length = id.size() + attachmentKeys.size();
+        // A block is never grown past the room it was made with, so that no text moves.
+        if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < length) {
+            if (blocks_.size() >= kMost) {
+                throw std::length_error("the message index is full");
+            }
+            blocks_.emplace_back().reserve(std::max(kBlockSize, length));
         }
-        blocks_.emplace_back().reserve(std::max(kBlockSize, length));
+        std::u16string& block = blocks_.back();
+        texts_.push_back({static_cast<std::uint32_t>(blocks_.size() - 1),
+                          static_cast<std::uint32_t>(block.size()),
+                          static_cast<std::uint32_t>(id.size()),
+                          static_cast<std::uint32_t>(attachmentKeys.size())});
+        block.append(id);
+        block.append(attachmentKeys);
+        stored.text = static_cast<std::uint32_t>(texts_.size()) | (idText ? kIdAsText : 0U);
     }
-    std::u16string& block = blocks_.back();
-    entries_.push_back(
-        {static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(block.size()),
-         static_cast<std::uint32_t>(entry.messageId.size()),
-         static_cast<std::uint32_t>(entry.attachmentKeys.size()), entry.recordIndex});
-    block.append(entry.messageId);
-    block.append(entry.attachmentKeys);
-    byId_.Add(entry.messageId, entries_.size() - 1);
+    entries_.push_back(stored);
+    byId_.Add(idText ? HashedPositions::HashOf(id) : HashedPositions::HashOf(number),
+              entries_.size() - 1);
 }
 
 void HashedPositions::Seal() {
@@ -248,8 +308,14 @@ void HashedPositions::Seal() {
 
 std::vector<std::size_t> MessageIndex::WithId(std::u16string_view messageId) const {
     std::vector<std::size_t> found;
-    byId_.ForEach(messageId, [&](std::size_t position) {
-        if (IdAt(position) == messageId) {
+    const std::optional<std::uint64_t> number = HexNumber(messageId);
+    const std::uint32_t hash =
+        number ? HashedPositions::HashOf(*number) : HashedPositions::HashOf(messageId);
+    byId_.ForEach(hash, [&](std::size_t position) {
+        const Stored& s = entries_[position];
+        const bool idAsText = (s.text & kIdAsText) != 0;
+        if (number ? !idAsText && s.number == *number
+                   : idAsText && (*this)[position].messageId == messageId) {
             found.push_back(position);
         }
     });
@@ -310,10 +376,29 @@ int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int
     if (IdentifierInto(*record, idIndex, 'b', id) != IdentifierText::kText) {
         id.clear();
     }
-    session.model.AddMessage(
-        {id, recordIndex,
-         RecordValueToText(*record, attachmentKeysIndex, std::nullopt).value_or(u"")});
+    session.model.messages().Add(
+        id, recordIndex,
+        RecordValueToText(*record, attachmentKeysIndex, std::nullopt).value_or(u""));
     return kOk;
+}
+
+bool ReadMessageIndexValues(StoreSession& session, std::span<const ese::StoredValue, 2> values,
+                            int recordIndex) {
+    const std::optional<Text> keys = StoredValueToText(values[1], std::nullopt);
+    if (!keys) {
+        return false;
+    }
+    const std::u16string_view attachmentKeys = keys->has_value() ? **keys : std::u16string_view();
+    if (const std::optional<std::uint64_t> number = IdentifierNumber(values[0], 'b')) {
+        session.model.messages().Add(*number, recordIndex, attachmentKeys);
+        return true;
+    }
+    thread_local std::u16string id;
+    if (IdentifierInto(values[0], 'b', id) != IdentifierText::kText) {
+        id.clear();
+    }
+    session.model.messages().Add(id, recordIndex, attachmentKeys);
+    return true;
 }
 
 int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int recordIndex,

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace store {
@@ -38,18 +39,21 @@ struct FolderEntry {
     std::u16string mailboxDisplayName;
 };
 
-// Positions by a 32-bit hash of a text: one array of (hash, position), sorted by Seal(). Those
-// added after a seal are still found, by a look at each of them, until the next one.
+// Positions by a 32-bit hash: one array of (hash, position), sorted by Seal(). Those added
+// after a seal are still found, by a look at each of them, until the next one.
 class HashedPositions {
   public:
+    static std::uint32_t HashOf(std::u16string_view text);
+    static std::uint32_t HashOf(std::uint64_t number);
+
     void Reserve(std::size_t count) { hashes_.reserve(hashes_.size() + count); }
-    void Add(std::u16string_view text, std::size_t position);
+    void Add(std::uint32_t hash, std::size_t position);
+    void Add(std::u16string_view text, std::size_t position) { Add(HashOf(text), position); }
     void Seal();
-    // Calls found(position) for every position added with the hash of this text, in the order
-    // they were added; the caller compares the texts.
+    // Calls found(position) for every position added with this hash, in the order they were
+    // added; the caller compares what was hashed.
     template <class Found>
-    void ForEach(std::u16string_view text, Found&& found) const {
-        const std::uint32_t hash = HashOf(text);
+    void ForEach(std::uint32_t hash, Found&& found) const {
         const auto sealedEnd = hashes_.begin() + static_cast<std::ptrdiff_t>(sealed_);
         const auto [first, last] =
             std::equal_range(hashes_.begin(), sealedEnd, Hashed{hash, 0},
@@ -63,6 +67,10 @@ class HashedPositions {
             }
         }
     }
+    template <class Found>
+    void ForEach(std::u16string_view text, Found&& found) const {
+        ForEach(HashOf(text), std::forward<Found>(found));
+    }
 
   private:
     struct Hashed {
@@ -70,22 +78,23 @@ class HashedPositions {
         std::uint32_t position = 0;
         auto operator<=>(const Hashed&) const = default;
     };
-    static std::uint32_t HashOf(std::u16string_view text);
 
     std::vector<Hashed> hashes_;
     std::size_t sealed_ = 0;  // the first sealed_ are sorted by hash
 };
 
-// A "Msg" record as the message index keeps it; the texts are views into the index.
+// A "Msg" record as the message index keeps it; the attachment keys are a view into the index.
 struct MessageEntry {
-    std::u16string_view messageId;
+    std::u16string messageId;
     std::int32_t recordIndex = 0;
     std::u16string_view attachmentKeys;  // the "N67b3" text
 };
 
 // The "Msg" records a scan found, in record order, with a lookup by message id. A store holds
-// millions of them, so each costs a few dozen bytes: the texts lie back to back in blocks that
-// never move once written, and the lookup is one array of (id hash, position) sorted by Seal().
+// millions of them, so each costs a few dozen bytes: an id that is a number in lower-case hex
+// digits (as nearly all are) is kept as that number, other ids and the attachment keys lie as
+// text back to back in blocks that never move once written, and the lookup is one array of
+// (id hash, position) sorted by Seal().
 class MessageIndex {
   public:
     std::size_t size() const { return entries_.size(); }
@@ -98,7 +107,10 @@ class MessageIndex {
         entries_.reserve(entries_.size() + count);
         byId_.Reserve(count);
     }
-    void Add(const MessageEntry& entry);
+    void Add(std::u16string_view messageId, std::int32_t recordIndex,
+             std::u16string_view attachmentKeys);
+    // The same for the id whose text is this number in lower-case hex digits.
+    void Add(std::uint64_t messageId, std::int32_t recordIndex, std::u16string_view attachmentKeys);
     // Sorts the lookup over every entry added so far. Entries added after it are still found,
     // by a look at each of them, until the next call.
     void Seal() { byId_.Seal(); }
@@ -107,18 +119,26 @@ class MessageIndex {
 
   private:
     struct Stored {
+        std::uint64_t number = 0;  // the id, unless it is kept as text
+        std::uint32_t text = 0;    // 0, or 1 + the place in texts_ of what is kept as text
+        std::int32_t recordIndex = 0;
+    };
+    struct StoredText {
         std::uint32_t block = 0;   // the id, then the attachment keys, in blocks_[block]
         std::uint32_t offset = 0;  // from the block's start
         std::uint32_t idLength = 0;
         std::uint32_t keysLength = 0;
-        std::int32_t recordIndex = 0;
     };
-    static constexpr std::size_t kBlockSize = 1 << 16;  // letters
+    static constexpr std::uint32_t kIdAsText = 0x80000000U;  // in Stored::text
+    static constexpr std::size_t kBlockSize = 1 << 16;       // letters
 
-    std::u16string_view IdAt(std::size_t position) const;
+    // Adds an entry: the id as a number, or as text when idText is set.
+    void Add(std::uint64_t number, std::optional<std::u16string_view> idText,
+             std::int32_t recordIndex, std::u16string_view attachmentKeys);
 
     std::vector<std::u16string> blocks_;  // each filled only up to its capacity
     std::vector<Stored> entries_;
+    std::vector<StoredText> texts_;
     HashedPositions byId_;
 };
 
@@ -181,7 +201,9 @@ class StoreModel {
     // The message index, in record order, with a lookup by message id.
     const MessageIndex& messages() const { return messages_; }
     MessageIndex& messages() { return messages_; }
-    void AddMessage(const MessageEntry& entry) { messages_.Add(entry); }
+    void AddMessage(const MessageEntry& entry) {
+        messages_.Add(entry.messageId, entry.recordIndex, entry.attachmentKeys);
+    }
     // Positions in messages() of every entry with this id, in index order.
     std::vector<std::size_t> MessagesWithId(std::u16string_view messageId) const {
         return messages_.WithId(messageId);

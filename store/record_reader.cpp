@@ -79,10 +79,11 @@ std::u16string AsciiName(ByteView bytes) {
 // The tagged columns as the engines before revision 9 kept them: each value behind its
 // identifier and its size, one after the other. Bit 15 of the size says that a flags byte leads
 // the value; the size counts that byte.
-bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayout& layout,
+template <class Put>
+bool DecodeFirstTaggedLayout(ByteView data, std::size_t at, const TableLayout& layout, Put& put,
                              std::string& why) {
-    const std::uint8_t* d = out.bytes.data();
-    const std::size_t size = out.bytes.size();
+    const std::uint8_t* d = data.data();
+    const std::size_t size = data.size();
     std::uint32_t previousId = 0;
     while (at < size) {
         if (size - at < 4) {
@@ -107,7 +108,7 @@ bool DecodeFirstTaggedLayout(DecodedRecord& out, std::size_t at, const TableLayo
         }
         std::size_t position = 0;
         if (slot.size > 0 && layout.Find(id, position) != nullptr) {
-            out.values[position] = slot;
+            put(position, slot);
         }
     }
     return true;
@@ -125,12 +126,16 @@ void DecodedRecord::Clear(std::size_t columns) {
     }
 }
 
-bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
-                  DecodedRecord& out, std::string& why) {
-    out.bytes.assign(data.begin(), data.end());
-    out.Clear(layout.columns.size());
-    const std::uint8_t* d = out.bytes.data();
-    const std::size_t size = out.bytes.size();
+namespace {
+
+// Finds where each value of the record lies in data and hands it to put(position, slot); the
+// reason in words when the record's layout does not hold. Tagged values whose identifier
+// wants(id) declines are checked but not looked up.
+template <class Wants, class Put>
+bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file, Wants&& wants,
+                 Put&& put, std::string& why) {
+    const std::uint8_t* d = data.data();
+    const std::size_t size = data.size();
     if (size < 4) {
         why = "the record is shorter than its header";
         return false;
@@ -149,7 +154,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
             why = "fixed column " + std::to_string(id) + " is not in the catalogue";
             return false;
         }
-        out.values[position] = ValueSlot{static_cast<std::uint32_t>(at), column->size, 0};
+        put(position, ValueSlot{static_cast<std::uint32_t>(at), column->size, 0});
         at += column->size;
     }
     const std::size_t bitmapEnd = at + (lastFixed + 7) / 8;
@@ -177,8 +182,8 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         std::size_t position = 0;
         if ((raw & 0x8000U) == 0 && end > previousEnd &&
             layout.Find(static_cast<std::uint32_t>(kFirstVariable + k), position) != nullptr) {
-            out.values[position] = ValueSlot{static_cast<std::uint32_t>(dataStart + previousEnd),
-                                             static_cast<std::uint32_t>(end - previousEnd), 0};
+            put(position, ValueSlot{static_cast<std::uint32_t>(dataStart + previousEnd),
+                                    static_cast<std::uint32_t>(end - previousEnd), 0});
         }
         previousEnd = end;
     }
@@ -189,7 +194,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         return true;
     }
     if (file.formatRevision() < 9) {
-        return DecodeFirstTaggedLayout(out, tagStart, layout, why);
+        return DecodeFirstTaggedLayout(data, tagStart, layout, put, why);
     }
     const bool large = file.largePages() && file.formatRevision() >= 0x11;
     const std::uint16_t mask = large ? 0x7fff : 0x3fff;
@@ -217,8 +222,7 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
             return false;
         }
         previousId = id;
-        std::size_t position = 0;
-        if (layout.Find(id, position) == nullptr || end == begin) {
+        if (end == begin) {
             continue;
         }
         ValueSlot slot{static_cast<std::uint32_t>(tagStart + begin),
@@ -229,16 +233,66 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
             --slot.size;
         }
         // Compression came with revision 0x11: before it the flag means nothing known.
-        if ((slot.flags & 0x02) != 0 && file.formatRevision() < 0x11) {
+        const bool unknownFlag = (slot.flags & 0x02) != 0 && file.formatRevision() < 0x11;
+        std::size_t position = 0;
+        if ((!unknownFlag && !wants(id)) || layout.Find(id, position) == nullptr) {
+            continue;
+        }
+        if (unknownFlag) {
             why = "tagged column " + std::to_string(id) +
                   " is marked compressed, which format "
                   "revision " +
                   std::to_string(file.formatRevision()) + " does not know";
             return false;
         }
-        out.values[position] = slot;
+        put(position, slot);
     }
     return true;
+}
+
+}  // namespace
+
+bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
+                  DecodedRecord& out, std::string& why) {
+    out.bytes.assign(data.begin(), data.end());
+    out.Clear(layout.columns.size());
+    return DecodeSlots(
+        out.bytes, layout, file, [](std::uint32_t) { return true; },
+        [&](std::size_t position, const ValueSlot& slot) { out.values[position] = slot; }, why);
+}
+
+bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
+                  std::span<const std::size_t> positions, std::span<ValueSlot> slots,
+                  std::string& why) {
+    std::fill(slots.begin(), slots.end(), ValueSlot{});
+    std::uint32_t lowest = 0xffffffffU;
+    std::uint32_t highest = 0;
+    for (const std::size_t position : positions) {
+        const std::uint32_t id = layout.columns[position].id;
+        lowest = std::min(lowest, id);
+        highest = std::max(highest, id);
+    }
+    return DecodeSlots(
+        data, layout, file,
+        [&](std::uint32_t id) {
+            if (id < lowest || id > highest) {
+                return false;
+            }
+            for (const std::size_t position : positions) {
+                if (layout.columns[position].id == id) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        [&](std::size_t position, const ValueSlot& slot) {
+            for (std::size_t k = 0; k < positions.size() && k < slots.size(); ++k) {
+                if (positions[k] == position) {
+                    slots[k] = slot;
+                }
+            }
+        },
+        why);
 }
 
 std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {
@@ -455,12 +509,11 @@ bool TableRecords::Step() const {
     return false;
 }
 
-bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string& why) {
-    std::lock_guard lock(mutex_);
+const Page::Entry* TableRecords::Locate(std::size_t position, std::string& why) {
     while (position >= places_.size()) {
         if (!Step()) {
             why = "no record " + std::to_string(position);
-            return false;
+            return nullptr;
         }
     }
     const Place place = places_[position];
@@ -469,17 +522,45 @@ bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string&
         if (const PageTrouble trouble = file_->Read(place.page, current_, false);
             trouble != PageTrouble::kNone) {
             why = file_->Describe(place.page, trouble);
-            return false;
+            return nullptr;
         }
         haveCurrent_ = true;
     }
     if (place.entry >= current_.entries.size()) {
         why = "page " + std::to_string(place.page) + " changed under the reader";
+        return nullptr;
+    }
+    return &current_.entries[place.entry];
+}
+
+std::string TableRecords::Where(std::size_t position, const Place& place, const std::string& why) {
+    return "record " + std::to_string(position) + " on page " + std::to_string(place.page) + ": " +
+           why;
+}
+
+bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string& why) {
+    std::lock_guard lock(mutex_);
+    const Page::Entry* entry = Locate(position, why);
+    if (entry == nullptr) {
         return false;
     }
-    if (!DecodeRecord(current_.entries[place.entry].data, layout_, *file_, out, why)) {
-        why = "record " + std::to_string(position) + " on page " + std::to_string(place.page) +
-              ": " + why;
+    if (!DecodeRecord(entry->data, layout_, *file_, out, why)) {
+        why = Where(position, places_[position], why);
+        return false;
+    }
+    return true;
+}
+
+bool TableRecords::Values(std::size_t position, std::span<const std::size_t> positions,
+                          std::span<ValueSlot> slots, ByteView& data, std::string& why) {
+    std::lock_guard lock(mutex_);
+    const Page::Entry* entry = Locate(position, why);
+    if (entry == nullptr) {
+        return false;
+    }
+    data = entry->data;
+    if (!DecodeValues(data, layout_, *file_, positions, slots, why)) {
+        why = Where(position, places_[position], why);
         return false;
     }
     return true;

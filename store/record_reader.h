@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,12 @@ struct DecodedRecord {
 // Decodes one record of the table; the reason in words when its layout does not hold.
 bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
                   DecodedRecord& out, std::string& why);
+// Only the values at these column positions, found in place: each slot indexes data, and is
+// empty when the record holds nothing for its column. The record's whole layout is checked as
+// DecodeRecord checks it.
+bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
+                  std::span<const std::size_t> positions, std::span<ValueSlot> slots,
+                  std::string& why);
 
 // A damaged page met by a walk.
 struct PageDamage {
@@ -117,6 +124,10 @@ class TableRecords {
     std::size_t Estimate() const;
     // The record at this position; false with the reason when it cannot be decoded.
     bool Record(std::size_t position, DecodedRecord& out, std::string& why);
+    // The values at these column positions of the record, found in place on its page, which
+    // data is set to: good until the next read of the table. False with the reason as above.
+    bool Values(std::size_t position, std::span<const std::size_t> positions,
+                std::span<ValueSlot> slots, ByteView& data, std::string& why);
     // Pages the walk could not use, in the order met; the whole tree is walked first.
     const std::vector<PageDamage>& damage() const;
     const TableLayout& layout() const { return layout_; }
@@ -139,6 +150,11 @@ class TableRecords {
     // leaf is left in current_, where the records are decoded from. Called under mutex_.
     bool Step() const;
     void Finish() const;
+    // Reads the record's page into current_ unless it is there; its data, or nullptr with the
+    // reason. Called under mutex_.
+    const Page::Entry* Locate(std::size_t position, std::string& why);
+    // The reason a record at this place could not be decoded, in words that name both.
+    static std::string Where(std::size_t position, const Place& place, const std::string& why);
 
     std::shared_ptr<const PageFile> file_;
     TableLayout layout_;

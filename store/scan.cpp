@@ -1,3 +1,4 @@
+#include <array>
 #include <atomic>
 #include <system_error>
 
@@ -299,6 +300,13 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
             session.model.messages().Reserve(
                 static_cast<std::size_t>(table->recordCountEstimate()));
         }
+        // The message index needs two values of each "Msg" record: where our own reader
+        // reads the table, they are found in place, and only a record whose values need more
+        // than their bytes is read whole.
+        const ColumnIndexes& c = session.columns;
+        const std::array<int, 2> indexColumns = {c.messageId, c.messageAttachments};
+        const bool inPlace = nameLength == 3 && name == u"Msg" && table->readsOwnRecords();
+        std::array<ese::StoredValue, 2> indexValues;
         int step = 0;
         int failed = 0;
         std::string firstFailure;
@@ -314,6 +322,10 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                 step = 0;
             }
             ++step;
+            if (inPlace && table->storedValues(i, indexColumns, indexValues) &&
+                ReadMessageIndexValues(session, indexValues, i)) {
+                continue;
+            }
             std::optional<ese::Record> record;
             std::string fetchError = "could not be read";
             try {

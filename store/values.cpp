@@ -44,17 +44,6 @@ std::uint64_t Assemble(std::span<const std::uint8_t> bytes, ByteOrder order) {
 
 constexpr std::u16string_view kHexDigits = u"0123456789abcdef";
 
-// The number in lower-case hexadecimal digits, without leading zeros.
-void AppendLowerHex(std::uint64_t value, std::u16string& text) {
-    std::array<char16_t, 16> digits{};
-    std::size_t first = digits.size();
-    do {
-        digits[--first] = kHexDigits[value & 0xfU];
-        value >>= 4;
-    } while (value != 0);
-    text.append(digits.begin() + static_cast<std::ptrdiff_t>(first), digits.end());
-}
-
 // Each byte as two lower-case hexadecimal digits.
 void AppendHex(std::span<const std::uint8_t> bytes, std::u16string& text) {
     text.reserve(text.size() + bytes.size() * 2);
@@ -150,18 +139,8 @@ T FromLittleEndian(std::span<const std::uint8_t> bytes) {
 
 // Fixed-size columns are decoded from their stored little-endian bytes. (libesedb's own
 // single-precision getter returns 0 for every value, so numbers are not taken from it.)
-Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
-                      std::span<const std::uint8_t> bytes, const Text& defaultText) {
-    if (type == ese::kText || type == ese::kLargeText) {
-        auto text = record.valueUtf16(index);
-        if (!text) {
-            return defaultText;
-        }
-        if (text->empty()) {
-            return std::nullopt;
-        }
-        return CleanText(*text);
-    }
+Text PlainBytesToText(std::uint32_t type, std::span<const std::uint8_t> bytes,
+                      const Text& defaultText) {
     if (bytes.empty()) {
         return defaultText;
     }
@@ -210,7 +189,43 @@ Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
     }
 }
 
+bool IsText(std::uint32_t type) {
+    return type == ese::kText || type == ese::kLargeText;
+}
+
+Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
+                      std::span<const std::uint8_t> bytes, const Text& defaultText) {
+    if (IsText(type)) {
+        auto text = record.valueUtf16(index);
+        if (!text) {
+            return defaultText;
+        }
+        if (text->empty()) {
+            return std::nullopt;
+        }
+        return CleanText(*text);
+    }
+    return PlainBytesToText(type, bytes, defaultText);
+}
+
 }  // namespace
+
+void AppendLowerHex(std::uint64_t value, std::u16string& text) {
+    std::array<char16_t, 16> digits{};
+    std::size_t first = digits.size();
+    do {
+        digits[--first] = kHexDigits[value & 0xfU];
+        value >>= 4;
+    } while (value != 0);
+    text.append(digits.begin() + static_cast<std::ptrdiff_t>(first), digits.end());
+}
+
+std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text& defaultText) {
+    if (!IsPlainValue(value.flags) || IsText(value.type)) {
+        return std::nullopt;
+    }
+    return PlainBytesToText(value.type, value.bytes, defaultText);
+}
 
 Text RecordValueToText(const ese::Record& record, int index, const Text& defaultText) {
     try {
@@ -248,6 +263,35 @@ Text RecordValueToText(const ese::Record& record, int index, const Text& default
     }
 }
 
+std::optional<std::uint64_t> IdentifierNumber(const ese::StoredValue& value, ByteOrder order) {
+    if (!ValidOrder(order) || (value.type != ese::kBinary && value.type != ese::kCurrency) ||
+        !IsPlainValue(value.flags) || value.bytes.size() != 8) {
+        return std::nullopt;
+    }
+    return Assemble(value.bytes, order);
+}
+
+IdentifierText IdentifierInto(const ese::StoredValue& value, ByteOrder order,
+                              std::u16string& text) {
+    if (!ValidOrder(order) || (value.type != ese::kBinary && value.type != ese::kCurrency)) {
+        return IdentifierText::kNone;
+    }
+    if (value.bytes.empty()) {
+        return IdentifierText::kDefault;
+    }
+    text.clear();
+    if (!IsPlainValue(value.flags)) {
+        AppendHex(value.bytes, text);
+        return IdentifierText::kText;
+    }
+    const std::optional<std::uint64_t> number = IdentifierNumber(value, order);
+    if (!number) {
+        return IdentifierText::kNone;
+    }
+    AppendLowerHex(*number, text);
+    return IdentifierText::kText;
+}
+
 IdentifierText IdentifierInto(const ese::Record& record, int index, ByteOrder order,
                               std::u16string& text) {
     if (!ValidOrder(order)) {
@@ -256,22 +300,7 @@ IdentifierText IdentifierInto(const ese::Record& record, int index, ByteOrder or
     try {
         RawValue raw;
         ReadRaw(record, index, raw);
-        if (raw.type != ese::kBinary && raw.type != ese::kCurrency) {
-            return IdentifierText::kNone;
-        }
-        if (raw.bytes.empty()) {
-            return IdentifierText::kDefault;
-        }
-        text.clear();
-        if (!IsPlainValue(raw.flags)) {
-            AppendHex(raw.bytes, text);
-            return IdentifierText::kText;
-        }
-        if (raw.bytes.size() != 8) {
-            return IdentifierText::kNone;
-        }
-        AppendLowerHex(Assemble(raw.bytes, order), text);
-        return IdentifierText::kText;
+        return IdentifierInto({raw.type, raw.flags, raw.bytes}, order, text);
     } catch (const ese::Error&) {
         return IdentifierText::kNone;
     }

@@ -31,6 +31,16 @@ Text IdentifierToText(const ese::Record& record, int index, ByteOrder order,
 enum class IdentifierText { kNone, kDefault, kText };
 IdentifierText IdentifierInto(const ese::Record& record, int index, ByteOrder order,
                               std::u16string& text);
+// The same two decoders on a value read in place (ese::Table::storedValues). The generic one
+// answers only for values whose text needs nothing but their bytes: nullopt asks for the record
+// (text, long, multi- and compressed values).
+IdentifierText IdentifierInto(const ese::StoredValue& value, ByteOrder order, std::u16string& text);
+std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text& defaultText);
+// The number whose lower-case hex digits IdentifierInto writes for a plain 8-byte value;
+// nullopt for any other value.
+std::optional<std::uint64_t> IdentifierNumber(const ese::StoredValue& value, ByteOrder order);
+// The number in lower-case hex digits, without leading zeros, appended to text.
+void AppendLowerHex(std::uint64_t value, std::u16string& text);
 // A 32-bit unsigned integer in a binary column, in decimal.
 Text Integer32ToText(const ese::Record& record, int index, ByteOrder order);
 // A FILETIME in a binary (9) or currency (5) column, as the date text.

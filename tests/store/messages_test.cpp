@@ -316,6 +316,38 @@ TEST(MessageIndex, FindsEveryEntryOfAnIdBeforeAndAfterItIsSealed) {
     EXPECT_EQ(model.messages()[3].recordIndex, 13);
     EXPECT_EQ(model.messages()[3].attachmentKeys, u"3062");
     EXPECT_TRUE(model.messages()[2].attachmentKeys.empty());
+
+    // Ids that are numbers in hex digits are kept as numbers, any other as text: the text
+    // given is the text found, and a number's other spellings are other ids.
+    model.messages().Add(0x00a1ULL, 14, u"");
+    model.AddMessage({u"00a1", 15, u"3063"});
+    model.AddMessage({u"A1", 16, u""});
+    model.AddMessage({u"", 17, u""});
+    model.AddMessage({u"10000000000000000", 18, u""});  // past 64 bits
+    model.messages().Add(0xffffffffffffffffULL, 19, u"3064");
+    model.messages().Add(0, 20, u"");
+    for (const bool sealed : {false, true}) {
+        if (sealed) {
+            model.messages().Seal();
+        }
+        EXPECT_EQ(model.MessagesWithId(u"a1"), (std::vector<std::size_t>{0, 2, 3, 4}));
+        EXPECT_EQ(model.MessagesWithId(u"00a1"), std::vector<std::size_t>{5});
+        EXPECT_EQ(model.MessagesWithId(u"A1"), std::vector<std::size_t>{6});
+        EXPECT_EQ(model.MessagesWithId(u""), std::vector<std::size_t>{7});
+        EXPECT_EQ(model.MessagesWithId(u"10000000000000000"), std::vector<std::size_t>{8});
+        EXPECT_EQ(model.MessagesWithId(u"ffffffffffffffff"), std::vector<std::size_t>{9});
+        EXPECT_EQ(model.MessagesWithId(u"0"), std::vector<std::size_t>{10});
+        EXPECT_TRUE(model.MessagesWithId(u"00").empty());
+    }
+    const std::vector<std::u16string> ids = {
+        u"a1", u"00a1", u"A1", u"", u"10000000000000000", u"ffffffffffffffff", u"0"};
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        EXPECT_EQ(model.messages()[4 + k].messageId, ids[k]);
+        EXPECT_EQ(model.messages()[4 + k].recordIndex, static_cast<std::int32_t>(14 + k));
+    }
+    EXPECT_EQ(model.messages()[5].attachmentKeys, u"3063");
+    EXPECT_EQ(model.messages()[9].attachmentKeys, u"3064");
+    EXPECT_TRUE(model.messages()[10].attachmentKeys.empty());
 }
 
 TEST_F(Messages, AbsentFolderTableListsNothing) {
