@@ -284,24 +284,41 @@ void HashedPositions::Seal() {
     if (sealed_ == hashes_.size()) {
         return;
     }
-    // The new entries by hash: two counting passes of 16 bits each keep the entries of one
-    // hash in rising position, as they were added, which is what a full sort would give.
+    // The new entries by hash: one counting pass over the top 16 bits, then each run of one
+    // top by the whole hash. Both keep the entries of one hash in rising position, as they
+    // were added, which is what a full sort would give.
     const auto middle = hashes_.begin() + static_cast<std::ptrdiff_t>(sealed_);
     std::vector<Hashed> spare(static_cast<std::size_t>(hashes_.end() - middle));
-    for (const int shift : {0, 16}) {
-        std::vector<std::uint32_t> starts(1U << 16, 0);
-        for (auto at = middle; at != hashes_.end(); ++at) {
-            ++starts[(at->hash >> shift) & 0xffffU];
-        }
-        std::uint32_t total = 0;
-        for (std::uint32_t& start : starts) {
-            total += std::exchange(start, total);
-        }
-        for (auto at = middle; at != hashes_.end(); ++at) {
-            spare[starts[(at->hash >> shift) & 0xffffU]++] = *at;
-        }
-        std::copy(spare.begin(), spare.end(), middle);
+    std::vector<std::uint32_t> starts((1U << 16) + 1, 0);
+    for (auto at = middle; at != hashes_.end(); ++at) {
+        ++starts[at->hash >> 16];
     }
+    std::uint32_t total = 0;
+    for (std::uint32_t& start : starts) {
+        total += std::exchange(start, total);
+    }
+    std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
+    for (auto at = middle; at != hashes_.end(); ++at) {
+        spare[next[at->hash >> 16]++] = *at;
+    }
+    const auto byHash = [](const Hashed& a, const Hashed& b) { return a.hash < b.hash; };
+    for (std::size_t top = 0; top + 1 < starts.size(); ++top) {
+        const auto first = spare.begin() + starts[top];
+        const auto last = spare.begin() + starts[top + 1];
+        if (last - first > 32) {
+            std::stable_sort(first, last, byHash);
+            continue;
+        }
+        for (auto at = first; at != last; ++at) {
+            const Hashed moving = *at;
+            auto to = at;
+            for (; to != first && moving.hash < (to - 1)->hash; --to) {
+                *to = *(to - 1);
+            }
+            *to = moving;
+        }
+    }
+    std::copy(spare.begin(), spare.end(), middle);
     std::inplace_merge(hashes_.begin(), middle, hashes_.end());
     sealed_ = hashes_.size();
 }
@@ -407,8 +424,18 @@ int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int r
     if (!HasRecordValues(record)) {
         return kFailed;
     }
-    const Text id = IdentifierToText(*record, idIndex, 'b', std::nullopt);
-    std::u16string key = u"0" + id.value_or(u"");
+    // The key is "0" and the id.
+    thread_local std::u16string idText;
+    Text id;
+    std::u16string key;
+    if (IdentifierInto(*record, idIndex, 'b', idText) == IdentifierText::kText) {
+        id = idText;
+        key.reserve(1 + idText.size());
+        key = u"0";
+        key += idText;
+    } else {
+        key = u"0";
+    }
     Text name = RecordValueToText(*record, nameIndex, id);
     session.model.AddAttachment({std::move(key), std::move(name).value_or(u""), recordIndex});
     return kOk;

@@ -299,6 +299,10 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
         if (name == u"Msg") {
             session.model.messages().Reserve(
                 static_cast<std::size_t>(table->recordCountEstimate()));
+        } else if (name == u"1-23") {
+            session.model.attachments.reserve(
+                session.model.attachments.size() +
+                static_cast<std::size_t>(table->recordCountEstimate()));
         }
         // The message index needs two values of each "Msg" record: where our own reader
         // reads the table, they are found in place, and only a record whose values need more
@@ -312,7 +316,12 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
         std::string firstFailure;
         std::string earlierError = session.lastError;  // kept when every record is read
         int count = 0;
-        for (int i = 0; table->hasRecord(i); count = ++i) {
+        for (int i = 0;; count = ++i) {
+            // A record read in place is there; hasRecord asks only for the others.
+            const bool readInPlace = inPlace && table->storedValues(i, indexColumns, indexValues);
+            if (!readInPlace && !table->hasRecord(i)) {
+                break;
+            }
             if (!session.KeepGoing()) {
                 return kFailed;
             }
@@ -322,8 +331,7 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                 step = 0;
             }
             ++step;
-            if (inPlace && table->storedValues(i, indexColumns, indexValues) &&
-                ReadMessageIndexValues(session, indexValues, i)) {
+            if (readInPlace && ReadMessageIndexValues(session, indexValues, i)) {
                 continue;
             }
             std::optional<ese::Record> record;
