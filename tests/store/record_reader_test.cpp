@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
@@ -141,6 +142,22 @@ Tally ExpectSameRecords(const fs::path& path) {
                     << y.type << "): flags " << int(x.flags) << " / " << int(y.flags) << ", "
                     << x.data.size() << " / " << y.data.size() << " bytes";
                 ++tally.values;
+            }
+            // Read in place, two columns at a time, the values are those of the record.
+            for (int v = 0; v < ra.valueCount() && v < 256; v += 2) {
+                const std::array<int, 2> columns = {v, std::min(v + 1, ra.valueCount() - 1)};
+                std::array<ese::StoredValue, 2> stored;
+                if (!a.storedValues(i, columns, stored)) {
+                    ADD_FAILURE() << "record " << i << " cannot be read in place";
+                    break;
+                }
+                for (std::size_t k = 0; k < columns.size(); ++k) {
+                    EXPECT_EQ(stored[k].type, ra.columnType(columns[k]));
+                    EXPECT_EQ(stored[k].flags, ra.valueFlags(columns[k]));
+                    EXPECT_EQ(ese::Bytes(stored[k].bytes.begin(), stored[k].bytes.end()),
+                              ra.valueData(columns[k]))
+                        << "record " << i << " value " << columns[k];
+                }
             }
             ++tally.records;
         }
