@@ -1005,10 +1005,18 @@ bool Table::storedValues(int index, std::span<const int> columns,
         return false;
     }
     for (std::size_t k = 0; k < columns.size(); ++k) {
-        out[k] = {layout[positions[k]].type, slots[k].flags,
-                  data.subspan(slots[k].offset, slots[k].size)};
+        const detail::ColumnLayout& column = layout[positions[k]];
+        out[k] = {column.type, slots[k].flags, data.subspan(slots[k].offset, slots[k].size),
+                  column.codepage};
     }
     return true;
+}
+
+std::optional<std::u16string> StoredText(const StoredValue& value) {
+    if (value.bytes.empty() || value.flags > kVariableSize) {
+        return std::nullopt;
+    }
+    return PlainText(value.type, value.codepage, value.bytes);
 }
 
 // --- File ------------------------------------------------------------------------------

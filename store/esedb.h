@@ -187,7 +187,12 @@ struct StoredValue {
     std::uint32_t type = 0;
     std::uint8_t flags = 0;
     std::span<const std::uint8_t> bytes;  // empty when the record holds no data for it
+    std::uint32_t codepage = 0;           // of a text column
 };
+
+// A stored text value as Record::valueUtf16 gives it, where its reading is beyond doubt without
+// libesedb (plain UTF-16 or ASCII text); nullopt for any other value: the record reads it.
+std::optional<std::u16string> StoredText(const StoredValue& value);
 
 class Column {
   public:

@@ -24,6 +24,11 @@ bool HasRecordValues(const ese::Record* record);
                                           int recordIndex);
 [[nodiscard]] int ReadAttachmentRecord(StoreSession& session, const ese::Record* record,
                                        int recordIndex, int idIndex, int nameIndex);
+// The same from the two values read in place (the id, then the name); false, with nothing
+// added, when they need the whole record.
+[[nodiscard]] bool ReadAttachmentValues(StoreSession& session,
+                                        std::span<const ese::StoredValue, 2> values,
+                                        int recordIndex);
 [[nodiscard]] int ReadItemRecord(StoreSession& session, const ese::Record* record);
 
 }  // namespace store

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -231,7 +232,7 @@ void HashedPositions::Add(std::uint32_t hash, std::size_t position) {
     if (position > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("too many entries to look up");
     }
-    hashes_.push_back({hash, static_cast<std::uint32_t>(position)});
+    added_.push_back({hash, static_cast<std::uint32_t>(position)});
 }
 
 void MessageIndex::Add(std::u16string_view messageId, std::int32_t recordIndex,
@@ -281,46 +282,39 @@ void MessageIndex::Add(std::uint64_t number, std::optional<std::u16string_view> 
 }
 
 void HashedPositions::Seal() {
-    if (sealed_ == hashes_.size()) {
+    if (added_.empty()) {
         return;
     }
-    // The new entries by hash: one counting pass over the top 16 bits, then each run of one
-    // top by the whole hash. Both keep the entries of one hash in rising position, as they
-    // were added, which is what a full sort would give.
-    const auto middle = hashes_.begin() + static_cast<std::ptrdiff_t>(sealed_);
-    std::vector<Hashed> spare(static_cast<std::size_t>(hashes_.end() - middle));
-    std::vector<std::uint32_t> starts((1U << 16) + 1, 0);
-    for (auto at = middle; at != hashes_.end(); ++at) {
-        ++starts[at->hash >> 16];
+    // One counting pass: the sealed entries, then those added since, each to its bucket in turn,
+    // so that every bucket keeps the order they were added in. About one to three entries a
+    // bucket, and never more than 65,536 buckets.
+    const std::size_t total = sealed_.size() + added_.size();
+    const int bits = std::clamp(static_cast<int>(std::bit_width(total)) - 1, 1, 16);
+    const int shift = 32 - bits;
+    std::vector<std::uint32_t> starts((std::size_t{1} << bits) + 1, 0);
+    for (const std::vector<Hashed>* from : {&sealed_, &added_}) {
+        for (const Hashed& h : *from) {
+            ++starts[h.hash >> shift];
+        }
     }
-    std::uint32_t total = 0;
+    std::uint32_t sum = 0;
     for (std::uint32_t& start : starts) {
-        total += std::exchange(start, total);
+        sum += std::exchange(start, sum);
     }
-    std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
-    for (auto at = middle; at != hashes_.end(); ++at) {
-        spare[next[at->hash >> 16]++] = *at;
-    }
-    const auto byHash = [](const Hashed& a, const Hashed& b) { return a.hash < b.hash; };
-    for (std::size_t top = 0; top + 1 < starts.size(); ++top) {
-        const auto first = spare.begin() + starts[top];
-        const auto last = spare.begin() + starts[top + 1];
-        if (last - first > 32) {
-            std::stable_sort(first, last, byHash);
-            continue;
-        }
-        for (auto at = first; at != last; ++at) {
-            const Hashed moving = *at;
-            auto to = at;
-            for (; to != first && moving.hash < (to - 1)->hash; --to) {
-                *to = *(to - 1);
-            }
-            *to = moving;
+    std::vector<Hashed> filed(total);
+    for (const std::vector<Hashed>* from : {&sealed_, &added_}) {
+        for (const Hashed& h : *from) {
+            filed[starts[h.hash >> shift]++] = h;
         }
     }
-    std::copy(spare.begin(), spare.end(), middle);
-    std::inplace_merge(hashes_.begin(), middle, hashes_.end());
-    sealed_ = hashes_.size();
+    // Each start now stands at the end of its bucket: shift them back by one bucket.
+    std::copy_backward(starts.begin(), starts.end() - 1, starts.end());
+    starts[0] = 0;
+    sealed_ = std::move(filed);
+    starts_ = std::move(starts);
+    shift_ = shift;
+    added_.clear();
+    added_.shrink_to_fit();
 }
 
 std::vector<std::size_t> MessageIndex::WithId(std::u16string_view messageId) const {
@@ -418,27 +412,56 @@ bool ReadMessageIndexValues(StoreSession& session, std::span<const ese::StoredVa
     return true;
 }
 
+namespace {
+
+// Adds the attachment of this id, as IdentifierInto gave it, with its name from nameOf(id):
+// the key is "0" and the id, and the id stands in for a name the record lacks. False, with
+// nothing added, when nameOf gives nullopt instead of a text.
+template <class NameOf>
+bool AddAttachmentOf(StoreSession& session, IdentifierText kind, const std::u16string& idText,
+                     int recordIndex, NameOf&& nameOf) {
+    Text id;
+    std::u16string key;
+    if (kind == IdentifierText::kText) {
+        id = idText;
+        key.reserve(1 + idText.size());
+    }
+    std::optional<Text> name = nameOf(id);
+    if (!name) {
+        return false;
+    }
+    key = u"0";
+    key += id.value_or(u"");
+    session.model.AddAttachment({std::move(key), std::move(*name).value_or(u""), recordIndex});
+    return true;
+}
+
+}  // namespace
+
 int ReadAttachmentRecord(StoreSession& session, const ese::Record* record, int recordIndex,
                          int idIndex, int nameIndex) {
     ++session.state.sequence;
     if (!HasRecordValues(record)) {
         return kFailed;
     }
-    // The key is "0" and the id.
-    thread_local std::u16string idText;
-    Text id;
-    std::u16string key;
-    if (IdentifierInto(*record, idIndex, 'b', idText) == IdentifierText::kText) {
-        id = idText;
-        key.reserve(1 + idText.size());
-        key = u"0";
-        key += idText;
-    } else {
-        key = u"0";
-    }
-    Text name = RecordValueToText(*record, nameIndex, id);
-    session.model.AddAttachment({std::move(key), std::move(name).value_or(u""), recordIndex});
+    thread_local std::u16string id;
+    (void)AddAttachmentOf(session, IdentifierInto(*record, idIndex, 'b', id), id, recordIndex,
+                          [&](const Text& idText) -> std::optional<Text> {
+                              return RecordValueToText(*record, nameIndex, idText);
+                          });
     return kOk;
+}
+
+bool ReadAttachmentValues(StoreSession& session, std::span<const ese::StoredValue, 2> values,
+                          int recordIndex) {
+    thread_local std::u16string id;
+    if (!AddAttachmentOf(
+            session, IdentifierInto(values[0], 'b', id), id, recordIndex,
+            [&](const Text& idText) { return StoredValueToText(values[1], idText); })) {
+        return false;
+    }
+    ++session.state.sequence;
+    return true;
 }
 
 int ReadItemRecord(StoreSession& session, const ese::Record* record) {

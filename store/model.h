@@ -39,14 +39,15 @@ struct FolderEntry {
     std::u16string mailboxDisplayName;
 };
 
-// Positions by a 32-bit hash: one array of (hash, position), sorted by Seal(). Those added
-// after a seal are still found, by a look at each of them, until the next one.
+// Positions by a 32-bit hash. Seal() files every entry under the top bits of its hash, in the
+// order added; those added after a seal are still found, by a look at each of them, until the
+// next one. Positions must be added in rising order.
 class HashedPositions {
   public:
     static std::uint32_t HashOf(std::u16string_view text);
     static std::uint32_t HashOf(std::uint64_t number);
 
-    void Reserve(std::size_t count) { hashes_.reserve(hashes_.size() + count); }
+    void Reserve(std::size_t count) { added_.reserve(added_.size() + count); }
     void Add(std::uint32_t hash, std::size_t position);
     void Add(std::u16string_view text, std::size_t position) { Add(HashOf(text), position); }
     void Seal();
@@ -54,16 +55,17 @@ class HashedPositions {
     // added; the caller compares what was hashed.
     template <class Found>
     void ForEach(std::uint32_t hash, Found&& found) const {
-        const auto sealedEnd = hashes_.begin() + static_cast<std::ptrdiff_t>(sealed_);
-        const auto [first, last] =
-            std::equal_range(hashes_.begin(), sealedEnd, Hashed{hash, 0},
-                             [](const Hashed& a, const Hashed& b) { return a.hash < b.hash; });
-        for (auto at = first; at != last; ++at) {
-            found(static_cast<std::size_t>(at->position));
+        if (!starts_.empty()) {
+            const std::size_t bucket = hash >> shift_;
+            for (std::uint32_t at = starts_[bucket]; at < starts_[bucket + 1]; ++at) {
+                if (sealed_[at].hash == hash) {
+                    found(static_cast<std::size_t>(sealed_[at].position));
+                }
+            }
         }
-        for (auto at = sealedEnd; at != hashes_.end(); ++at) {
-            if (at->hash == hash) {
-                found(static_cast<std::size_t>(at->position));
+        for (const Hashed& h : added_) {
+            if (h.hash == hash) {
+                found(static_cast<std::size_t>(h.position));
             }
         }
     }
@@ -76,11 +78,12 @@ class HashedPositions {
     struct Hashed {
         std::uint32_t hash = 0;
         std::uint32_t position = 0;
-        auto operator<=>(const Hashed&) const = default;
     };
 
-    std::vector<Hashed> hashes_;
-    std::size_t sealed_ = 0;  // the first sealed_ are sorted by hash
+    std::vector<Hashed> sealed_;         // by bucket, each bucket in the order added
+    std::vector<std::uint32_t> starts_;  // of each bucket in sealed_, and the end
+    int shift_ = 32;                     // a hash's bucket is hash >> shift_
+    std::vector<Hashed> added_;          // since the last seal
 };
 
 // A "Msg" record as the message index keeps it; the attachment keys are a view into the index.

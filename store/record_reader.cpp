@@ -209,19 +209,35 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
         return false;
     }
     const std::size_t count = arraySize / 4;
-    std::uint32_t previousId = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::uint8_t* entry = d + tagStart + 4 * k;
-        const std::uint32_t id = Le16(entry);
-        const std::uint16_t raw = Le16(entry + 2);
-        const std::size_t begin = raw & mask;
-        const std::size_t end = k + 1 < count ? (Le16(entry + 6) & mask) : area;
-        if (id < kFirstTagged || id <= previousId || begin < arraySize || end < begin ||
-            end > area) {
-            why = "tagged column " + std::to_string(id) + " overruns the record";
-            return false;
+    const std::uint8_t* tags = d + tagStart;
+    auto beginOf = [&](std::size_t k) -> std::size_t { return Le16(tags + 4 * k + 2) & mask; };
+    // The tags are checked all at once: identifiers rising from the first tagged one, values
+    // in rising order after the array and inside the area. A record that fails is walked again
+    // for the words that name the first bad tag.
+    bool whole =
+        Le16(tags) >= kFirstTagged && beginOf(0) >= arraySize && beginOf(count - 1) <= area;
+    for (std::size_t k = 1; k < count; ++k) {
+        whole &= (Le16(tags + 4 * k) > Le16(tags + 4 * k - 4)) & (beginOf(k) >= beginOf(k - 1));
+    }
+    if (!whole) {
+        std::uint32_t previousId = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::uint32_t id = Le16(tags + 4 * k);
+            const std::size_t begin = beginOf(k);
+            const std::size_t end = k + 1 < count ? beginOf(k + 1) : area;
+            if (id < kFirstTagged || id <= previousId || begin < arraySize || end < begin ||
+                end > area) {
+                why = "tagged column " + std::to_string(id) + " overruns the record";
+                return false;
+            }
+            previousId = id;
         }
-        previousId = id;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint32_t id = Le16(tags + 4 * k);
+        const std::uint16_t raw = Le16(tags + 4 * k + 2);
+        const std::size_t begin = raw & mask;
+        const std::size_t end = k + 1 < count ? beginOf(k + 1) : area;
         if (end == begin) {
             continue;
         }
@@ -265,28 +281,26 @@ bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file
                   std::span<const std::size_t> positions, std::span<ValueSlot> slots,
                   std::string& why) {
     std::fill(slots.begin(), slots.end(), ValueSlot{});
-    std::uint32_t lowest = 0xffffffffU;
-    std::uint32_t highest = 0;
-    for (const std::size_t position : positions) {
-        const std::uint32_t id = layout.columns[position].id;
-        lowest = std::min(lowest, id);
-        highest = std::max(highest, id);
+    // The wanted identifiers in rising order: the tags come in rising order too, so each is
+    // looked for from where the last one was.
+    constexpr std::size_t kMost = 8;
+    std::array<std::uint32_t, kMost> ids{};
+    const std::size_t wanted = std::min(positions.size(), kMost);
+    for (std::size_t k = 0; k < wanted; ++k) {
+        ids[k] = layout.columns[positions[k]].id;
     }
+    std::sort(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(wanted));
+    std::size_t next = 0;
     return DecodeSlots(
         data, layout, file,
         [&](std::uint32_t id) {
-            if (id < lowest || id > highest) {
-                return false;
+            while (next < wanted && ids[next] < id) {
+                ++next;
             }
-            for (const std::size_t position : positions) {
-                if (layout.columns[position].id == id) {
-                    return true;
-                }
-            }
-            return false;
+            return next < wanted && ids[next] == id;
         },
         [&](std::size_t position, const ValueSlot& slot) {
-            for (std::size_t k = 0; k < positions.size() && k < slots.size(); ++k) {
+            for (std::size_t k = 0; k < wanted; ++k) {
                 if (positions[k] == position) {
                     slots[k] = slot;
                 }

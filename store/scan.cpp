@@ -304,13 +304,17 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                 session.model.attachments.size() +
                 static_cast<std::size_t>(table->recordCountEstimate()));
         }
-        // The message index needs two values of each "Msg" record: where our own reader
-        // reads the table, they are found in place, and only a record whose values need more
-        // than their bytes is read whole.
+        // The message index and the attachment list need two values of each record: where
+        // our own reader reads the table, they are found in place, and only a record whose
+        // values need more than their bytes is read whole.
         const ColumnIndexes& c = session.columns;
-        const std::array<int, 2> indexColumns = {c.messageId, c.messageAttachments};
-        const bool inPlace = nameLength == 3 && name == u"Msg" && table->readsOwnRecords();
-        std::array<ese::StoredValue, 2> indexValues;
+        const bool messages = nameLength == 3 && name == u"Msg";
+        const bool attachments = name.size() == 4 && name == u"1-23";
+        const std::array<int, 2> inPlaceColumns =
+            messages ? std::array{c.messageId, c.messageAttachments}
+                     : std::array{c.attachmentId, c.attachmentName};
+        const bool inPlace = (messages || attachments) && table->readsOwnRecords();
+        std::array<ese::StoredValue, 2> values;
         int step = 0;
         int failed = 0;
         std::string firstFailure;
@@ -318,7 +322,7 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
         int count = 0;
         for (int i = 0;; count = ++i) {
             // A record read in place is there; hasRecord asks only for the others.
-            const bool readInPlace = inPlace && table->storedValues(i, indexColumns, indexValues);
+            const bool readInPlace = inPlace && table->storedValues(i, inPlaceColumns, values);
             if (!readInPlace && !table->hasRecord(i)) {
                 break;
             }
@@ -331,7 +335,8 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                 step = 0;
             }
             ++step;
-            if (readInPlace && ReadMessageIndexValues(session, indexValues, i)) {
+            if (readInPlace && (messages ? ReadMessageIndexValues(session, values, i)
+                                         : ReadAttachmentValues(session, values, i))) {
                 continue;
             }
             std::optional<ese::Record> record;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <type_traits>
 
@@ -34,6 +35,11 @@ std::u16string AnsiUpToNul(std::span<const std::uint8_t> bytes) {
 
 // Assembles bytes into an unsigned integer in the given byte order ('b' or 'l').
 std::uint64_t Assemble(std::span<const std::uint8_t> bytes, ByteOrder order) {
+    if (bytes.size() == 8 && std::endian::native == std::endian::little) {
+        std::uint64_t value = 0;
+        std::memcpy(&value, bytes.data(), sizeof value);
+        return order == 'b' ? __builtin_bswap64(value) : value;
+    }
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const std::uint8_t b = order == 'b' ? bytes[i] : bytes[bytes.size() - 1 - i];
@@ -203,7 +209,7 @@ Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
         if (text->empty()) {
             return std::nullopt;
         }
-        return CleanText(*text);
+        return CleanTextInPlace(std::move(*text));
     }
     return PlainBytesToText(type, bytes, defaultText);
 }
@@ -221,10 +227,23 @@ void AppendLowerHex(std::uint64_t value, std::u16string& text) {
 }
 
 std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text& defaultText) {
-    if (!IsPlainValue(value.flags) || IsText(value.type)) {
+    if (!IsPlainValue(value.flags)) {
         return std::nullopt;
     }
-    return PlainBytesToText(value.type, value.bytes, defaultText);
+    if (!IsText(value.type)) {
+        return PlainBytesToText(value.type, value.bytes, defaultText);
+    }
+    if (value.bytes.empty()) {
+        return defaultText;
+    }
+    std::optional<std::u16string> text = ese::StoredText(value);
+    if (!text) {
+        return std::nullopt;
+    }
+    if (text->empty()) {
+        return Text();
+    }
+    return CleanTextInPlace(std::move(*text));
 }
 
 Text RecordValueToText(const ese::Record& record, int index, const Text& defaultText) {
@@ -450,6 +469,13 @@ std::string DecompressSevenBitText(std::span<const std::uint8_t> packed) {
     // Bits left over after the last whole character are padding.
     out.resize(count + 1);
     return out;
+}
+
+std::u16string CleanTextInPlace(std::u16string&& text) {
+    std::erase_if(text, [](char16_t c) {
+        return c == u'\0' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\\';
+    });
+    return std::move(text);
 }
 
 std::u16string CleanText(std::u16string_view text) {

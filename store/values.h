@@ -33,7 +33,7 @@ IdentifierText IdentifierInto(const ese::Record& record, int index, ByteOrder or
                               std::u16string& text);
 // The same two decoders on a value read in place (ese::Table::storedValues). The generic one
 // answers only for values whose text needs nothing but their bytes: nullopt asks for the record
-// (text, long, multi- and compressed values).
+// (long, multi- and compressed values, and text that libesedb has to read).
 IdentifierText IdentifierInto(const ese::StoredValue& value, ByteOrder order, std::u16string& text);
 std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text& defaultText);
 // The number whose lower-case hex digits IdentifierInto writes for a plain 8-byte value;
@@ -65,6 +65,8 @@ std::string DecompressSevenBitText(std::span<const std::uint8_t> packed);
 // Character cleaning.
 // Drops NUL, TAB, LF, CR and backslash.
 std::u16string CleanText(std::u16string_view text);
+// The same in the text's own room.
+std::u16string CleanTextInPlace(std::u16string&& text);
 // Keeps only the bytes 1 to 125, each widened to one character.
 std::u16string CleanAnsiText(std::string_view bytes);
 // Writes the text as UTF-8, skipping NUL, TAB, CR and backslash (LF is written).
