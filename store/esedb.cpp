@@ -981,35 +981,38 @@ Record Table::record(int index) const {
     return Record(handle, handle_, context_);
 }
 
-bool Table::storedValues(int index, std::span<const int> columns,
-                         std::span<StoredValue> out) const {
+int Table::storedValuesFrom(int first, std::span<const int> columns,
+                            std::span<StoredValue> out) const {
     detail::TableRecords* records = context_->Records();
-    constexpr std::size_t kMost = 8;
-    if (records == nullptr || index < 0 || columns.size() > kMost || out.size() < columns.size()) {
-        return false;
+    constexpr std::size_t kMost = detail::kMostValuesAtOnce;
+    constexpr std::size_t kRecords = 64;
+    if (records == nullptr || first < 0 || columns.empty() || columns.size() > kMost) {
+        return 0;
     }
     const auto& layout = records->layout().columns;
-    std::array<std::size_t, kMost> positions{};
+    std::array<std::size_t, kMost> positions;
     for (std::size_t k = 0; k < columns.size(); ++k) {
         if (columns[k] < 0 || static_cast<std::size_t>(columns[k]) >= layout.size()) {
-            return false;
+            return 0;
         }
         positions[k] = static_cast<std::size_t>(columns[k]);
     }
-    std::array<detail::ValueSlot, kMost> slots{};
-    detail::ByteView data;
-    std::string why;
-    if (!records->Values(static_cast<std::size_t>(index),
-                         std::span(positions.data(), columns.size()),
-                         std::span(slots.data(), columns.size()), data, why)) {
-        return false;
+    const std::size_t width = columns.size();
+    const std::size_t most = std::min(out.size() / width, kRecords);
+    std::array<detail::ValueSlot, kMost * kRecords> slots;
+    std::array<detail::ByteView, kRecords> data;
+    const std::size_t n =
+        records->ValuesFrom(static_cast<std::size_t>(first), std::span(positions.data(), width),
+                            std::span(slots.data(), most * width), std::span(data.data(), most));
+    for (std::size_t r = 0; r < n; ++r) {
+        for (std::size_t k = 0; k < width; ++k) {
+            const detail::ColumnLayout& column = layout[positions[k]];
+            const detail::ValueSlot& slot = slots[r * width + k];
+            out[r * width + k] = {column.type, slot.flags, data[r].subspan(slot.offset, slot.size),
+                                  column.codepage};
+        }
     }
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-        const detail::ColumnLayout& column = layout[positions[k]];
-        out[k] = {column.type, slots[k].flags, data.subspan(slots[k].offset, slots[k].size),
-                  column.codepage};
-    }
-    return true;
+    return static_cast<int>(n);
 }
 
 std::optional<std::u16string> StoredText(const StoredValue& value) {

@@ -224,11 +224,18 @@ class Table {
     // About as many records as the table holds, read quickly, for making room before a walk.
     int recordCountEstimate() const;
     Record record(int index) const;
-    // The values of these columns (record value indexes) of the record, found in place on its
-    // page, for a walk that needs only a few: as record(index) would give their type, flags and
-    // bytes, good until the next read of this table. False when our own reader does not read
-    // the table or cannot decode the record: record(index) says why.
-    bool storedValues(int index, std::span<const int> columns, std::span<StoredValue> out) const;
+    // The values of these columns (record value indexes, at most four) of the records from
+    // first on that lie on its page, found in place, for a walk that needs only a few: as
+    // record() would give their type, flags and bytes, record after record in out, as many
+    // records as it holds (up to 64); good until the next read of this table. The number of
+    // records read: 0 when our own reader does not read the table, and it stops before a record
+    // it cannot decode, whose record() says why.
+    int storedValuesFrom(int first, std::span<const int> columns, std::span<StoredValue> out) const;
+    // The same for one record: false when it is not read.
+    bool storedValues(int index, std::span<const int> columns, std::span<StoredValue> out) const {
+        return out.size() >= columns.size() &&
+               storedValuesFrom(index, columns, out.first(columns.size())) == 1;
+    }
     // The pages of the record tree that could not be read, each with its reason; then what
     // the table holds that the engine of its format revision did not know.
     std::vector<std::string> damage() const;

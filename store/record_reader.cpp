@@ -128,9 +128,13 @@ void DecodedRecord::Clear(std::size_t columns) {
 
 namespace {
 
+// What a decoding wants of the tagged value of an identifier.
+enum class Want { kNo, kYes, kNothingAfter };
+
 // Finds where each value of the record lies in data and hands it to put(position, slot); the
 // reason in words when the record's layout does not hold. Tagged values whose identifier
-// wants(id) declines are checked but not looked up.
+// wants(id) declines are checked but not looked up; once it wants nothing after an identifier,
+// the values after it are only checked.
 template <class Wants, class Put>
 bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file, Wants&& wants,
                  Put&& put, std::string& why) {
@@ -197,6 +201,7 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
         return DecodeFirstTaggedLayout(data, tagStart, layout, put, why);
     }
     const bool large = file.largePages() && file.formatRevision() >= 0x11;
+    const bool flagsBeforeCompression = file.formatRevision() < 0x11;
     const std::uint16_t mask = large ? 0x7fff : 0x3fff;
     const std::size_t area = size - tagStart;
     if (area < 4) {
@@ -241,6 +246,17 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
         if (end == begin) {
             continue;
         }
+        // Before revision 0x11 every value's flags are checked; after it, only those wanted.
+        Want want = Want::kYes;
+        if (!flagsBeforeCompression) {
+            want = wants(id);
+            if (want == Want::kNothingAfter) {
+                break;
+            }
+            if (want == Want::kNo) {
+                continue;
+            }
+        }
         ValueSlot slot{static_cast<std::uint32_t>(tagStart + begin),
                        static_cast<std::uint32_t>(end - begin), 0};
         if (large || (raw & 0x4000U) != 0) {
@@ -249,9 +265,12 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
             --slot.size;
         }
         // Compression came with revision 0x11: before it the flag means nothing known.
-        const bool unknownFlag = (slot.flags & 0x02) != 0 && file.formatRevision() < 0x11;
+        const bool unknownFlag = flagsBeforeCompression && (slot.flags & 0x02) != 0;
+        if (flagsBeforeCompression && !unknownFlag) {
+            want = wants(id);
+        }
         std::size_t position = 0;
-        if ((!unknownFlag && !wants(id)) || layout.Find(id, position) == nullptr) {
+        if ((!unknownFlag && want != Want::kYes) || layout.Find(id, position) == nullptr) {
             continue;
         }
         if (unknownFlag) {
@@ -273,8 +292,8 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
     out.bytes.assign(data.begin(), data.end());
     out.Clear(layout.columns.size());
     return DecodeSlots(
-        out.bytes, layout, file, [](std::uint32_t) { return true; },
-        [&](std::size_t position, const ValueSlot& slot) { out.values[position] = slot; }, why);
+        out.bytes, layout, file, [](std::uint32_t) { return Want::kYes; },
+        [&](std::size_t position, ValueSlot slot) { out.values[position] = slot; }, why);
 }
 
 bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
@@ -283,13 +302,16 @@ bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file
     std::fill(slots.begin(), slots.end(), ValueSlot{});
     // The wanted identifiers in rising order: the tags come in rising order too, so each is
     // looked for from where the last one was.
-    constexpr std::size_t kMost = 8;
-    std::array<std::uint32_t, kMost> ids{};
-    const std::size_t wanted = std::min(positions.size(), kMost);
+    std::array<std::uint32_t, kMostValuesAtOnce> ids{};
+    const std::size_t wanted = std::min({positions.size(), slots.size(), kMostValuesAtOnce});
     for (std::size_t k = 0; k < wanted; ++k) {
-        ids[k] = layout.columns[positions[k]].id;
+        const std::uint32_t id = layout.columns[positions[k]].id;
+        std::size_t at = k;
+        for (; at > 0 && ids[at - 1] > id; --at) {
+            ids[at] = ids[at - 1];
+        }
+        ids[at] = id;
     }
-    std::sort(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(wanted));
     std::size_t next = 0;
     return DecodeSlots(
         data, layout, file,
@@ -297,9 +319,12 @@ bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file
             while (next < wanted && ids[next] < id) {
                 ++next;
             }
-            return next < wanted && ids[next] == id;
+            if (next == wanted) {
+                return Want::kNothingAfter;
+            }
+            return ids[next] == id ? Want::kYes : Want::kNo;
         },
-        [&](std::size_t position, const ValueSlot& slot) {
+        [&](std::size_t position, ValueSlot slot) {
             for (std::size_t k = 0; k < wanted; ++k) {
                 if (positions[k] == position) {
                     slots[k] = slot;
@@ -565,19 +590,29 @@ bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string&
     return true;
 }
 
-bool TableRecords::Values(std::size_t position, std::span<const std::size_t> positions,
-                          std::span<ValueSlot> slots, ByteView& data, std::string& why) {
+std::size_t TableRecords::ValuesFrom(std::size_t first, std::span<const std::size_t> positions,
+                                     std::span<ValueSlot> slots, std::span<ByteView> data) {
     std::lock_guard lock(mutex_);
-    const Page::Entry* entry = Locate(position, why);
-    if (entry == nullptr) {
-        return false;
+    std::string why;
+    if (positions.empty() || Locate(first, why) == nullptr) {
+        return 0;
     }
-    data = entry->data;
-    if (!DecodeValues(data, layout_, *file_, positions, slots, why)) {
-        why = Where(position, places_[position], why);
-        return false;
+    // The leaf's records were all placed when it was read, and it is in current_ now.
+    const std::size_t width = positions.size();
+    std::size_t n = 0;
+    for (std::size_t r = first; r < places_.size() && places_[r].page == current_.number &&
+                                n < data.size() && (n + 1) * width <= slots.size();
+         ++r, ++n) {
+        if (places_[r].entry >= current_.entries.size()) {
+            break;
+        }
+        data[n] = current_.entries[places_[r].entry].data;
+        if (!DecodeValues(data[n], layout_, *file_, positions, slots.subspan(n * width, width),
+                          why)) {
+            break;
+        }
     }
-    return true;
+    return n;
 }
 
 }  // namespace ese::detail

@@ -95,9 +95,12 @@ struct DecodedRecord {
 // Decodes one record of the table; the reason in words when its layout does not hold.
 bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
                   DecodedRecord& out, std::string& why);
-// Only the values at these column positions, found in place: each slot indexes data, and is
-// empty when the record holds nothing for its column. The record's whole layout is checked as
-// DecodeRecord checks it.
+// The most values DecodeValues finds at once.
+inline constexpr std::size_t kMostValuesAtOnce = 4;
+
+// Only the values at these column positions (at most kMostValuesAtOnce), found in place: each slot
+// indexes data, and is empty when the record holds nothing for its column. The record's whole
+// layout is checked as DecodeRecord checks it.
 bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
                   std::span<const std::size_t> positions, std::span<ValueSlot> slots,
                   std::string& why);
@@ -124,10 +127,12 @@ class TableRecords {
     std::size_t Estimate() const;
     // The record at this position; false with the reason when it cannot be decoded.
     bool Record(std::size_t position, DecodedRecord& out, std::string& why);
-    // The values at these column positions of the record, found in place on its page, which
-    // data is set to: good until the next read of the table. False with the reason as above.
-    bool Values(std::size_t position, std::span<const std::size_t> positions,
-                std::span<ValueSlot> slots, ByteView& data, std::string& why);
+    // The values at these column positions of the records from first on that lie on its page,
+    // found in place, as many as data holds: record n's bytes at data[n], its values at
+    // slots[n * positions.size() + k]; good until the next read of the table. The number of
+    // records read, which stops before one that cannot be decoded: Record() says why.
+    std::size_t ValuesFrom(std::size_t first, std::span<const std::size_t> positions,
+                           std::span<ValueSlot> slots, std::span<ByteView> data);
     // Pages the walk could not use, in the order met; the whole tree is walked first.
     const std::vector<PageDamage>& damage() const;
     const TableLayout& layout() const { return layout_; }

@@ -314,15 +314,22 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
             messages ? std::array{c.messageId, c.messageAttachments}
                      : std::array{c.attachmentId, c.attachmentName};
         const bool inPlace = (messages || attachments) && table->readsOwnRecords();
-        std::array<ese::StoredValue, 2> values;
+        // The values of the records of one leaf page at a time: records batchFirst on.
+        std::array<ese::StoredValue, 2 * 64> batch;
+        int batchFirst = 0;
+        int batchCount = 0;
         int step = 0;
         int failed = 0;
         std::string firstFailure;
         std::string earlierError = session.lastError;  // kept when every record is read
         int count = 0;
         for (int i = 0;; count = ++i) {
+            if (inPlace && i >= batchFirst + batchCount) {
+                batchFirst = i;
+                batchCount = table->storedValuesFrom(i, inPlaceColumns, batch);
+            }
             // A record read in place is there; hasRecord asks only for the others.
-            const bool readInPlace = inPlace && table->storedValues(i, inPlaceColumns, values);
+            const bool readInPlace = inPlace && i < batchFirst + batchCount;
             if (!readInPlace && !table->hasRecord(i)) {
                 break;
             }
@@ -335,9 +342,15 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                 step = 0;
             }
             ++step;
-            if (readInPlace && (messages ? ReadMessageIndexValues(session, values, i)
-                                         : ReadAttachmentValues(session, values, i))) {
-                continue;
+            if (readInPlace) {
+                const std::span<const ese::StoredValue, 2> values(
+                    batch.data() + 2 * static_cast<std::size_t>(i - batchFirst), 2);
+                if (messages ? ReadMessageIndexValues(session, values, i)
+                             : ReadAttachmentValues(session, values, i)) {
+                    continue;
+                }
+                // Read whole below: that read may move the page the batch lies on.
+                batchCount = 0;
             }
             std::optional<ese::Record> record;
             std::string fetchError = "could not be read";

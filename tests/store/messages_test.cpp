@@ -273,20 +273,33 @@ TEST_F(Messages, AttachmentColumnsFromPosition39AreSaved) {
 }
 
 TEST_F(Messages, IndexAndAttachmentTables) {
-    Open({MsgTable({0x1000000000091c1}),
+    // Values that need more than their own bytes: keys kept as a long value, a name that only
+    // libesedb reads (single-byte text beyond ASCII).
+    Table msg = MsgTable({0x1000000000091c1});
+    msg.columns[1].type = ef::ColumnType::kLongBinary;
+    msg.records.push_back({{"N67b0", Id(0x2)}, {"N67b3", ef::Bytes(5000, '0')}});
+    const auto ansi = [](std::string_view text) { return ef::Bytes(text.begin(), text.end()); };
+    Open({msg,
           {"1-23",
-           {{"Q3f88", ef::ColumnType::kBinary}, {"S3001", ef::ColumnType::kText}},
-           {{{"Q3f88", Id(0xabc)}, {"S3001", Utf16(u"a.doc")}}, {{"Q3f88", Id(0xdef)}}}}});
+           {{"Q3f88", ef::ColumnType::kBinary},
+            {"S3001", ef::ColumnType::kText, ef::Storage::kAuto, false, 1252}},
+           {{{"Q3f88", Id(0xabc)}, {"S3001", ansi("a.doc")}},
+            {{"Q3f88", Id(0xdef)}},
+            {{"Q3f88", Id(0x123)}, {"S3001", ansi("caf\xe9\t.txt")}}}}});
     ASSERT_EQ(store::ScanTableByName(session_, u"1-23"), store::kOk);
-    ASSERT_EQ(session_.model.messages().size(), 1u);
+    ASSERT_EQ(session_.model.messages().size(), 2u);
     EXPECT_EQ(session_.model.messages()[0].messageId, u"1000000000091c1");
     EXPECT_EQ(session_.model.messages()[0].attachmentKeys, u"306162");
-    ASSERT_EQ(session_.model.attachments.size(), 2u);
+    EXPECT_EQ(session_.model.messages()[1].messageId, u"2");
+    EXPECT_TRUE(session_.model.messages()[1].attachmentKeys.empty());  // long values are not shown
+    ASSERT_EQ(session_.model.attachments.size(), 3u);
     EXPECT_EQ(session_.model.attachments[0].key, u"0abc");
     EXPECT_EQ(session_.model.attachments[0].name, u"a.doc");
     EXPECT_EQ(session_.model.attachments[1].name, u"def");  // the id stands in for the name
     EXPECT_EQ(session_.model.attachments[1].recordIndex, 1);
-    EXPECT_EQ(session_.state.sequence, 2);
+    EXPECT_EQ(session_.model.attachments[2].key, u"0123");
+    EXPECT_EQ(session_.model.attachments[2].name, u"caf\u00e9.txt");
+    EXPECT_EQ(session_.state.sequence, 3);
 }
 
 TEST(MessageIndex, FindsEveryEntryOfAnIdBeforeAndAfterItIsSealed) {
