@@ -400,8 +400,8 @@ bool ReadMessageIndexValues(StoreSession& session, std::span<const ese::StoredVa
         return false;
     }
     const std::u16string_view attachmentKeys = keys->has_value() ? **keys : std::u16string_view();
-    if (const std::optional<std::uint64_t> number = IdentifierNumber(values[0], 'b')) {
-        session.model.messages().Add(*number, recordIndex, attachmentKeys);
+    if (std::uint64_t number = 0; IdentifierNumber(values[0], 'b', number)) {
+        session.model.messages().Add(number, recordIndex, attachmentKeys);
         return true;
     }
     thread_local std::u16string id;

@@ -33,12 +33,18 @@ std::u16string AnsiUpToNul(std::span<const std::uint8_t> bytes) {
         std::string_view(reinterpret_cast<const char*>(bytes.data()), end - bytes.begin()));
 }
 
+// Eight bytes as an unsigned integer in the given byte order ('b' or 'l').
+inline std::uint64_t AssembleEight(const std::uint8_t* bytes, ByteOrder order) {
+    static_assert(std::endian::native == std::endian::little);
+    std::uint64_t value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    return order == 'b' ? __builtin_bswap64(value) : value;
+}
+
 // Assembles bytes into an unsigned integer in the given byte order ('b' or 'l').
 std::uint64_t Assemble(std::span<const std::uint8_t> bytes, ByteOrder order) {
-    if (bytes.size() == 8 && std::endian::native == std::endian::little) {
-        std::uint64_t value = 0;
-        std::memcpy(&value, bytes.data(), sizeof value);
-        return order == 'b' ? __builtin_bswap64(value) : value;
+    if (bytes.size() == 8) {
+        return AssembleEight(bytes.data(), order);
     }
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -282,12 +288,13 @@ Text RecordValueToText(const ese::Record& record, int index, const Text& default
     }
 }
 
-std::optional<std::uint64_t> IdentifierNumber(const ese::StoredValue& value, ByteOrder order) {
+bool IdentifierNumber(const ese::StoredValue& value, ByteOrder order, std::uint64_t& number) {
     if (!ValidOrder(order) || (value.type != ese::kBinary && value.type != ese::kCurrency) ||
         !IsPlainValue(value.flags) || value.bytes.size() != 8) {
-        return std::nullopt;
+        return false;
     }
-    return Assemble(value.bytes, order);
+    number = AssembleEight(value.bytes.data(), order);
+    return true;
 }
 
 IdentifierText IdentifierInto(const ese::StoredValue& value, ByteOrder order,
@@ -303,11 +310,11 @@ IdentifierText IdentifierInto(const ese::StoredValue& value, ByteOrder order,
         AppendHex(value.bytes, text);
         return IdentifierText::kText;
     }
-    const std::optional<std::uint64_t> number = IdentifierNumber(value, order);
-    if (!number) {
+    std::uint64_t number = 0;
+    if (!IdentifierNumber(value, order, number)) {
         return IdentifierText::kNone;
     }
-    AppendLowerHex(*number, text);
+    AppendLowerHex(number, text);
     return IdentifierText::kText;
 }
 

@@ -36,9 +36,9 @@ IdentifierText IdentifierInto(const ese::Record& record, int index, ByteOrder or
 // (long, multi- and compressed values, and text that libesedb has to read).
 IdentifierText IdentifierInto(const ese::StoredValue& value, ByteOrder order, std::u16string& text);
 std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text& defaultText);
-// The number whose lower-case hex digits IdentifierInto writes for a plain 8-byte value;
-// nullopt for any other value.
-std::optional<std::uint64_t> IdentifierNumber(const ese::StoredValue& value, ByteOrder order);
+// The number whose lower-case hex digits IdentifierInto writes for a plain 8-byte value, set
+// into number; false for any other value.
+bool IdentifierNumber(const ese::StoredValue& value, ByteOrder order, std::uint64_t& number);
 // The number in lower-case hex digits, without leading zeros, appended to text.
 void AppendLowerHex(std::uint64_t value, std::u16string& text);
 // A 32-bit unsigned integer in a binary column, in decimal.
