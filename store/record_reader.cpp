@@ -572,11 +572,6 @@ const Page::Entry* TableRecords::Locate(std::size_t position, std::string& why) 
     return &current_.entries[place.entry];
 }
 
-std::string TableRecords::Where(std::size_t position, const Place& place, const std::string& why) {
-    return "record " + std::to_string(position) + " on page " + std::to_string(place.page) + ": " +
-           why;
-}
-
 bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string& why) {
     std::lock_guard lock(mutex_);
     const Page::Entry* entry = Locate(position, why);
@@ -584,7 +579,8 @@ bool TableRecords::Record(std::size_t position, DecodedRecord& out, std::string&
         return false;
     }
     if (!DecodeRecord(entry->data, layout_, *file_, out, why)) {
-        why = Where(position, places_[position], why);
+        why = "record " + std::to_string(position) + " on page " +
+              std::to_string(places_[position].page) + ": " + why;
         return false;
     }
     return true;

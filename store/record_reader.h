@@ -95,12 +95,13 @@ struct DecodedRecord {
 // Decodes one record of the table; the reason in words when its layout does not hold.
 bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file,
                   DecodedRecord& out, std::string& why);
+
 // The most values DecodeValues finds at once.
 inline constexpr std::size_t kMostValuesAtOnce = 4;
 
-// Only the values at these column positions (at most kMostValuesAtOnce), found in place: each slot
-// indexes data, and is empty when the record holds nothing for its column. The record's whole
-// layout is checked as DecodeRecord checks it.
+// Only the values at these column positions (at most kMostValuesAtOnce), found in place: each
+// slot indexes data, and is empty when the record holds nothing for its column. The record's
+// whole layout is checked as DecodeRecord checks it.
 bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
                   std::span<const std::size_t> positions, std::span<ValueSlot> slots,
                   std::string& why);
@@ -158,8 +159,6 @@ class TableRecords {
     // Reads the record's page into current_ unless it is there; its data, or nullptr with the
     // reason. Called under mutex_.
     const Page::Entry* Locate(std::size_t position, std::string& why);
-    // The reason a record at this place could not be decoded, in words that name both.
-    static std::string Where(std::size_t position, const Place& place, const std::string& why);
 
     std::shared_ptr<const PageFile> file_;
     TableLayout layout_;
