@@ -222,7 +222,8 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
     bool whole =
         Le16(tags) >= kFirstTagged && beginOf(0) >= arraySize && beginOf(count - 1) <= area;
     for (std::size_t k = 1; k < count; ++k) {
-        whole &= (Le16(tags + 4 * k) > Le16(tags + 4 * k - 4)) & (beginOf(k) >= beginOf(k - 1));
+        whole &= Le16(tags + 4 * k) > Le16(tags + 4 * k - 4);
+        whole &= beginOf(k) >= beginOf(k - 1);
     }
     if (!whole) {
         std::uint32_t previousId = 0;
