@@ -97,7 +97,7 @@ struct MessageEntry {
 // millions of them, so each costs a few dozen bytes: an id that is a number in lower-case hex
 // digits (as nearly all are) is kept as that number, other ids and the attachment keys lie as
 // text back to back in blocks that never move once written, and the lookup is one array of
-// (id hash, position) sorted by Seal().
+// (id hash, position) filed by Seal().
 class MessageIndex {
   public:
     std::size_t size() const { return entries_.size(); }
@@ -114,7 +114,7 @@ class MessageIndex {
              std::u16string_view attachmentKeys);
     // The same for the id whose text is this number in lower-case hex digits.
     void Add(std::uint64_t messageId, std::int32_t recordIndex, std::u16string_view attachmentKeys);
-    // Sorts the lookup over every entry added so far. Entries added after it are still found,
+    // Files the lookup over every entry added so far. Entries added after it are still found,
     // by a look at each of them, until the next call.
     void Seal() { byId_.Seal(); }
     // Positions of every entry with this id, in index order.

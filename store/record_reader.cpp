@@ -297,15 +297,11 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
         [&](std::size_t position, ValueSlot slot) { out.values[position] = slot; }, why);
 }
 
-bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
-                  std::span<const std::size_t> positions, std::span<ValueSlot> slots,
-                  std::string& why) {
-    std::fill(slots.begin(), slots.end(), ValueSlot{});
-    // The wanted identifiers in rising order: the tags come in rising order too, so each is
-    // looked for from where the last one was.
-    std::array<std::uint32_t, kMostValuesAtOnce> ids{};
-    const std::size_t wanted = std::min({positions.size(), slots.size(), kMostValuesAtOnce});
-    for (std::size_t k = 0; k < wanted; ++k) {
+WantedValues::WantedValues(const TableLayout& layout, std::span<const std::size_t> wanted)
+    : positions(wanted.first(std::min(wanted.size(), kMostValuesAtOnce))) {
+    // The tags come in rising order too, so each identifier is looked for from where the last
+    // one was found.
+    for (std::size_t k = 0; k < positions.size(); ++k) {
         const std::uint32_t id = layout.columns[positions[k]].id;
         std::size_t at = k;
         for (; at > 0 && ids[at - 1] > id; --at) {
@@ -313,21 +309,27 @@ bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file
         }
         ids[at] = id;
     }
+}
+
+bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
+                  const WantedValues& wanted, std::span<ValueSlot> slots, std::string& why) {
+    std::fill(slots.begin(), slots.end(), ValueSlot{});
+    const std::size_t count = std::min(wanted.positions.size(), slots.size());
     std::size_t next = 0;
     return DecodeSlots(
         data, layout, file,
         [&](std::uint32_t id) {
-            while (next < wanted && ids[next] < id) {
+            while (next < count && wanted.ids[next] < id) {
                 ++next;
             }
-            if (next == wanted) {
+            if (next == count) {
                 return Want::kNothingAfter;
             }
-            return ids[next] == id ? Want::kYes : Want::kNo;
+            return wanted.ids[next] == id ? Want::kYes : Want::kNo;
         },
         [&](std::size_t position, ValueSlot slot) {
-            for (std::size_t k = 0; k < wanted; ++k) {
-                if (positions[k] == position) {
+            for (std::size_t k = 0; k < count; ++k) {
+                if (wanted.positions[k] == position) {
                     slots[k] = slot;
                 }
             }
@@ -595,6 +597,7 @@ std::size_t TableRecords::ValuesFrom(std::size_t first, std::span<const std::siz
         return 0;
     }
     // The leaf's records were all placed when it was read, and it is in current_ now.
+    const WantedValues wanted(layout_, positions);
     const std::size_t width = positions.size();
     std::size_t n = 0;
     for (std::size_t r = first; r < places_.size() && places_[r].page == current_.number &&
@@ -604,8 +607,7 @@ std::size_t TableRecords::ValuesFrom(std::size_t first, std::span<const std::siz
             break;
         }
         data[n] = current_.entries[places_[r].entry].data;
-        if (!DecodeValues(data[n], layout_, *file_, positions, slots.subspan(n * width, width),
-                          why)) {
+        if (!DecodeValues(data[n], layout_, *file_, wanted, slots.subspan(n * width, width), why)) {
             break;
         }
     }

@@ -8,6 +8,7 @@
 // the reason, and the walk goes on with every page it can still reach.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -99,12 +100,19 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
 // The most values DecodeValues finds at once.
 inline constexpr std::size_t kMostValuesAtOnce = 4;
 
-// Only the values at these column positions (at most kMostValuesAtOnce), found in place: each
-// slot indexes data, and is empty when the record holds nothing for its column. The record's
-// whole layout is checked as DecodeRecord checks it.
+// The column positions a decoding of values wants (the first kMostValuesAtOnce), with their
+// identifiers in rising order: made once for all the records of a walk.
+struct WantedValues {
+    WantedValues(const TableLayout& layout, std::span<const std::size_t> wanted);
+    std::span<const std::size_t> positions;
+    std::array<std::uint32_t, kMostValuesAtOnce> ids{};
+};
+
+// Only the wanted values, found in place: slot k is that of positions[k]; each slot indexes
+// data, and is empty when the record holds nothing for its column. The record's whole layout
+// is checked as DecodeRecord checks it.
 bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
-                  std::span<const std::size_t> positions, std::span<ValueSlot> slots,
-                  std::string& why);
+                  const WantedValues& wanted, std::span<ValueSlot> slots, std::string& why);
 
 // A damaged page met by a walk.
 struct PageDamage {

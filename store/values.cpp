@@ -201,6 +201,14 @@ Text PlainBytesToText(std::uint32_t type, std::span<const std::uint8_t> bytes,
     }
 }
 
+// A text value as shown: none when empty, else cleaned.
+Text CleanedText(std::u16string&& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return CleanTextInPlace(std::move(text));
+}
+
 bool IsText(std::uint32_t type) {
     return type == ese::kText || type == ese::kLargeText;
 }
@@ -212,10 +220,7 @@ Text PlainValueToText(const ese::Record& record, int index, std::uint32_t type,
         if (!text) {
             return defaultText;
         }
-        if (text->empty()) {
-            return std::nullopt;
-        }
-        return CleanTextInPlace(std::move(*text));
+        return CleanedText(std::move(*text));
     }
     return PlainBytesToText(type, bytes, defaultText);
 }
@@ -246,10 +251,7 @@ std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text&
     if (!text) {
         return std::nullopt;
     }
-    if (text->empty()) {
-        return Text();
-    }
-    return CleanTextInPlace(std::move(*text));
+    return CleanedText(std::move(*text));
 }
 
 Text RecordValueToText(const ese::Record& record, int index, const Text& defaultText) {
@@ -486,14 +488,7 @@ std::u16string CleanTextInPlace(std::u16string&& text) {
 }
 
 std::u16string CleanText(std::u16string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (char16_t c : text) {
-        if (c != u'\0' && c != u'\t' && c != u'\n' && c != u'\r' && c != u'\\') {
-            out.push_back(c);
-        }
-    }
-    return out;
+    return CleanTextInPlace(std::u16string(text));
 }
 
 std::u16string CleanAnsiText(std::string_view bytes) {
