@@ -991,11 +991,15 @@ int Table::storedValuesFrom(int first, std::span<const int> columns,
     }
     const auto& layout = records->layout().columns;
     std::array<std::size_t, kMost> positions;
+    std::array<std::uint32_t, kMost> types;
+    std::array<std::uint32_t, kMost> codepages;
     for (std::size_t k = 0; k < columns.size(); ++k) {
         if (columns[k] < 0 || static_cast<std::size_t>(columns[k]) >= layout.size()) {
             return 0;
         }
         positions[k] = static_cast<std::size_t>(columns[k]);
+        types[k] = layout[positions[k]].type;
+        codepages[k] = layout[positions[k]].codepage;
     }
     const std::size_t width = columns.size();
     const std::size_t most = std::min(out.size() / width, kRecords);
@@ -1006,10 +1010,9 @@ int Table::storedValuesFrom(int first, std::span<const int> columns,
                             std::span(slots.data(), most * width), std::span(data.data(), most));
     for (std::size_t r = 0; r < n; ++r) {
         for (std::size_t k = 0; k < width; ++k) {
-            const detail::ColumnLayout& column = layout[positions[k]];
             const detail::ValueSlot& slot = slots[r * width + k];
-            out[r * width + k] = {column.type, slot.flags, data[r].subspan(slot.offset, slot.size),
-                                  column.codepage};
+            out[r * width + k] = {types[k], slot.flags, data[r].subspan(slot.offset, slot.size),
+                                  codepages[k]};
         }
     }
     return static_cast<int>(n);

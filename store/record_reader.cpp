@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ese::detail {
 
@@ -79,8 +84,8 @@ std::u16string AsciiName(ByteView bytes) {
 // The tagged columns as the engines before revision 9 kept them: each value behind its
 // identifier and its size, one after the other. Bit 15 of the size says that a flags byte leads
 // the value; the size counts that byte.
-template <class Put>
-bool DecodeFirstTaggedLayout(ByteView data, std::size_t at, const TableLayout& layout, Put& put,
+template <class Sink>
+bool DecodeFirstTaggedLayout(ByteView data, std::size_t at, const TableLayout& layout, Sink& sink,
                              std::string& why) {
     const std::uint8_t* d = data.data();
     const std::size_t size = data.size();
@@ -108,7 +113,7 @@ bool DecodeFirstTaggedLayout(ByteView data, std::size_t at, const TableLayout& l
         }
         std::size_t position = 0;
         if (slot.size > 0 && layout.Find(id, position) != nullptr) {
-            put(position, slot);
+            sink.Put(id, position, slot);
         }
     }
     return true;
@@ -128,16 +133,84 @@ void DecodedRecord::Clear(std::size_t columns) {
 
 namespace {
 
-// What a decoding wants of the tagged value of an identifier.
-enum class Want { kNo, kYes, kNothingAfter };
+// Whether the tags' identifiers rise and their values' offsets (under mask) do not fall, from
+// the first tag on: four tags at a time where the processor has 128-bit integer lanes.
+bool TagsInOrder(const std::uint8_t* tags, std::size_t count, std::uint16_t mask) {
+    std::size_t k = 1;
+    bool inOrder = true;
+#if defined(__SSE2__)
+    if constexpr (std::endian::native == std::endian::little) {
+        // Each tag is one little-endian word: the identifier below, the offset above.
+        const __m128i low = _mm_set1_epi32(0xffff);
+        const __m128i offsetMask = _mm_set1_epi32(mask);
+        __m128i rising = _mm_set1_epi32(-1);
+        __m128i falling = _mm_setzero_si128();
+        auto compare = [&](std::size_t from) {
+            const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + 4 * from));
+            const __m128i before =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + 4 * from - 4));
+            rising = _mm_and_si128(
+                rising, _mm_cmpgt_epi32(_mm_and_si128(at, low), _mm_and_si128(before, low)));
+            falling = _mm_or_si128(
+                falling, _mm_cmpgt_epi32(_mm_and_si128(_mm_srli_epi32(before, 16), offsetMask),
+                                         _mm_and_si128(_mm_srli_epi32(at, 16), offsetMask)));
+        };
+        for (; k + 4 <= count; k += 4) {
+            compare(k);
+        }
+        // The last tags again with some before them, when there are that many.
+        if (k < count && count >= 5) {
+            compare(count - 4);
+            k = count;
+        }
+        inOrder = _mm_movemask_epi8(_mm_andnot_si128(falling, rising)) == 0xffff;
+    }
+#endif
+    for (; k < count; ++k) {
+        inOrder = inOrder && Le16(tags + 4 * k) > Le16(tags + 4 * k - 4) &&
+                  (Le16(tags + 4 * k + 2) & mask) >= (Le16(tags + 4 * k - 2) & mask);
+    }
+    return inOrder;
+}
 
-// Finds where each value of the record lies in data and hands it to put(position, slot); the
-// reason in words when the record's layout does not hold. Tagged values whose identifier
-// wants(id) declines are checked but not looked up; once it wants nothing after an identifier,
-// the values after it are only checked.
-template <class Wants, class Put>
-bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file, Wants&& wants,
-                 Put&& put, std::string& why) {
+// Where a decoding puts what it finds: every value of the record, by column position.
+struct AllValues {
+    static constexpr bool kAll = true;
+    void Put(std::uint32_t, std::size_t position, ValueSlot slot) { values[position] = slot; }
+    std::span<ValueSlot> values;
+};
+
+// Only the wanted values: each into the slots of the wanted columns of its identifier. The
+// identifiers must come in rising order.
+class WantedSlots {
+  public:
+    static constexpr bool kAll = false;
+    WantedSlots(const WantedValues& wanted, std::span<ValueSlot> slots)
+        : wanted_(wanted), slots_(slots), count_(std::min(wanted.positions.size(), slots.size())) {}
+    void Put(std::uint32_t id, std::size_t, ValueSlot slot) {
+        while (next_ < count_ && wanted_.ids[next_] < id) {
+            ++next_;
+        }
+        for (; next_ < count_ && wanted_.ids[next_] == id; ++next_) {
+            slots_[wanted_.order[next_]] = slot;
+        }
+    }
+    const WantedValues& wanted() const { return wanted_; }
+    std::size_t count() const { return count_; }
+
+  private:
+    const WantedValues& wanted_;
+    std::span<ValueSlot> slots_;
+    std::size_t count_;
+    std::size_t next_ = 0;
+};
+
+// Finds where each value of the record lies in data and puts it into sink; the reason in words
+// when the record's layout does not hold. A sink that wants some values only has those looked
+// up; the others are checked, not looked up.
+template <class Sink>
+bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file, Sink& sink,
+                 std::string& why) {
     const std::uint8_t* d = data.data();
     const std::size_t size = data.size();
     if (size < 4) {
@@ -151,14 +224,29 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
     // Fixed columns, then the bitmap of those that are null.
     // libesedb gives a fixed column's bytes whatever its bit in the bitmap says; so do we.
     std::size_t at = 4;
-    for (std::uint32_t id = 1; id <= lastFixed; ++id) {
+    bool fixedKnown = false;
+    if constexpr (!Sink::kAll) {
+        // Where the table's fixed columns lie is known before: only the wanted are put.
+        const WantedValues& wanted = sink.wanted();
+        if (lastFixed <= wanted.fixedColumns) {
+            fixedKnown = true;
+            at = wanted.fixedEnds[lastFixed];
+            for (std::size_t k = 0; k < sink.count() && wanted.ids[k] <= lastFixed; ++k) {
+                const std::uint32_t id = wanted.ids[k];
+                sink.Put(id, 0,
+                         ValueSlot{wanted.fixedEnds[id - 1],
+                                   wanted.fixedEnds[id] - wanted.fixedEnds[id - 1], 0});
+            }
+        }
+    }
+    for (std::uint32_t id = 1; !fixedKnown && id <= lastFixed; ++id) {
         std::size_t position = 0;
         const ColumnLayout* column = layout.Find(id, position);
         if (column == nullptr || column->size == 0) {
             why = "fixed column " + std::to_string(id) + " is not in the catalogue";
             return false;
         }
-        put(position, ValueSlot{static_cast<std::uint32_t>(at), column->size, 0});
+        sink.Put(id, position, ValueSlot{static_cast<std::uint32_t>(at), column->size, 0});
         at += column->size;
     }
     const std::size_t bitmapEnd = at + (lastFixed + 7) / 8;
@@ -183,11 +271,14 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
             why = "variable column " + std::to_string(kFirstVariable + k) + " overruns the record";
             return false;
         }
+        const auto id = static_cast<std::uint32_t>(kFirstVariable + k);
         std::size_t position = 0;
+        // A wanted column is one of the table's.
         if ((raw & 0x8000U) == 0 && end > previousEnd &&
-            layout.Find(static_cast<std::uint32_t>(kFirstVariable + k), position) != nullptr) {
-            put(position, ValueSlot{static_cast<std::uint32_t>(dataStart + previousEnd),
-                                    static_cast<std::uint32_t>(end - previousEnd), 0});
+            (!Sink::kAll || layout.Find(id, position) != nullptr)) {
+            sink.Put(id, position,
+                     ValueSlot{static_cast<std::uint32_t>(dataStart + previousEnd),
+                               static_cast<std::uint32_t>(end - previousEnd), 0});
         }
         previousEnd = end;
     }
@@ -198,7 +289,7 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
         return true;
     }
     if (file.formatRevision() < 9) {
-        return DecodeFirstTaggedLayout(data, tagStart, layout, put, why);
+        return DecodeFirstTaggedLayout(data, tagStart, layout, sink, why);
     }
     const bool large = file.largePages() && file.formatRevision() >= 0x11;
     const bool flagsBeforeCompression = file.formatRevision() < 0x11;
@@ -219,13 +310,8 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
     // The tags are checked all at once: identifiers rising from the first tagged one, values
     // in rising order after the array and inside the area. A record that fails is walked again
     // for the words that name the first bad tag.
-    bool whole =
-        Le16(tags) >= kFirstTagged && beginOf(0) >= arraySize && beginOf(count - 1) <= area;
-    for (std::size_t k = 1; k < count; ++k) {
-        whole &= Le16(tags + 4 * k) > Le16(tags + 4 * k - 4);
-        whole &= beginOf(k) >= beginOf(k - 1);
-    }
-    if (!whole) {
+    if (Le16(tags) < kFirstTagged || beginOf(0) < arraySize || beginOf(count - 1) > area ||
+        !TagsInOrder(tags, count, mask)) {
         std::uint32_t previousId = 0;
         for (std::size_t k = 0; k < count; ++k) {
             const std::uint32_t id = Le16(tags + 4 * k);
@@ -239,49 +325,76 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
             previousId = id;
         }
     }
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::uint32_t id = Le16(tags + 4 * k);
-        const std::uint16_t raw = Le16(tags + 4 * k + 2);
-        const std::size_t begin = raw & mask;
+    // The value of tag k, with the flags byte that leads it taken off; false when it is empty.
+    auto slotOf = [&](std::size_t k, ValueSlot& slot) {
+        const std::size_t begin = beginOf(k);
         const std::size_t end = k + 1 < count ? beginOf(k + 1) : area;
         if (end == begin) {
-            continue;
+            return false;
         }
-        // Before revision 0x11 every value's flags are checked; after it, only those wanted.
-        Want want = Want::kYes;
-        if (!flagsBeforeCompression) {
-            want = wants(id);
-            if (want == Want::kNothingAfter) {
-                break;
-            }
-            if (want == Want::kNo) {
-                continue;
-            }
-        }
-        ValueSlot slot{static_cast<std::uint32_t>(tagStart + begin),
-                       static_cast<std::uint32_t>(end - begin), 0};
-        if (large || (raw & 0x4000U) != 0) {
+        slot = {static_cast<std::uint32_t>(tagStart + begin),
+                static_cast<std::uint32_t>(end - begin), 0};
+        if (large || (Le16(tags + 4 * k + 2) & 0x4000U) != 0) {
             slot.flags = d[slot.offset];
             ++slot.offset;
             --slot.size;
         }
-        // Compression came with revision 0x11: before it the flag means nothing known.
-        const bool unknownFlag = flagsBeforeCompression && (slot.flags & 0x02) != 0;
-        if (flagsBeforeCompression && !unknownFlag) {
-            want = wants(id);
+        return true;
+    };
+    if (!flagsBeforeCompression) {
+        // The flags mean what they say: only the values looked for are looked at.
+        if constexpr (Sink::kAll) {
+            for (std::size_t k = 0; k < count; ++k) {
+                ValueSlot slot;
+                std::size_t position = 0;
+                const std::uint32_t id = Le16(tags + 4 * k);
+                if (slotOf(k, slot) && layout.Find(id, position) != nullptr) {
+                    sink.Put(id, position, slot);
+                }
+            }
+        } else {
+            // The identifiers rise, so each wanted one is looked for from where the last was
+            // found.
+            const WantedValues& wanted = sink.wanted();
+            std::size_t k = 0;
+            for (std::size_t w = 0; w < sink.count(); ++w) {
+                const std::uint32_t id = wanted.ids[w];
+                if (id < kFirstTagged) {
+                    continue;
+                }
+                while (k < count && Le16(tags + 4 * k) < id) {
+                    ++k;
+                }
+                if (k == count) {
+                    break;
+                }
+                if (ValueSlot slot; Le16(tags + 4 * k) == id && slotOf(k, slot)) {
+                    sink.Put(id, 0, slot);
+                }
+            }
         }
-        std::size_t position = 0;
-        if ((!unknownFlag && want != Want::kYes) || layout.Find(id, position) == nullptr) {
+        return true;
+    }
+    // Compression came with revision 0x11: before it the flag means nothing known, and every
+    // value's flags are checked, of the columns the table has.
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint32_t id = Le16(tags + 4 * k);
+        ValueSlot slot;
+        if (!slotOf(k, slot)) {
             continue;
         }
-        if (unknownFlag) {
+        std::size_t position = 0;
+        if (layout.Find(id, position) == nullptr) {
+            continue;
+        }
+        if ((slot.flags & 0x02) != 0) {
             why = "tagged column " + std::to_string(id) +
                   " is marked compressed, which format "
                   "revision " +
                   std::to_string(file.formatRevision()) + " does not know";
             return false;
         }
-        put(position, slot);
+        sink.Put(id, position, slot);
     }
     return true;
 }
@@ -292,49 +405,42 @@ bool DecodeRecord(ByteView data, const TableLayout& layout, const PageFile& file
                   DecodedRecord& out, std::string& why) {
     out.bytes.assign(data.begin(), data.end());
     out.Clear(layout.columns.size());
-    return DecodeSlots(
-        out.bytes, layout, file, [](std::uint32_t) { return Want::kYes; },
-        [&](std::size_t position, ValueSlot slot) { out.values[position] = slot; }, why);
+    AllValues sink{out.values};
+    return DecodeSlots(out.bytes, layout, file, sink, why);
 }
 
 WantedValues::WantedValues(const TableLayout& layout, std::span<const std::size_t> wanted)
     : positions(wanted.first(std::min(wanted.size(), kMostValuesAtOnce))) {
-    // The tags come in rising order too, so each identifier is looked for from where the last
-    // one was found.
+    // The values come in rising order of their identifiers, so the wanted ones are sorted
+    // that way too, each with the slot it goes to.
     for (std::size_t k = 0; k < positions.size(); ++k) {
         const std::uint32_t id = layout.columns[positions[k]].id;
         std::size_t at = k;
         for (; at > 0 && ids[at - 1] > id; --at) {
             ids[at] = ids[at - 1];
+            order[at] = order[at - 1];
         }
         ids[at] = id;
+        order[at] = static_cast<std::uint8_t>(k);
+    }
+    // The fixed columns from the first on, as long as the table has each.
+    fixedEnds[0] = 4;
+    std::size_t position = 0;
+    for (std::uint32_t id = 1; id < kFirstVariable; ++id) {
+        const ColumnLayout* column = layout.Find(id, position);
+        if (column == nullptr || column->size == 0) {
+            break;
+        }
+        fixedEnds[id] = fixedEnds[id - 1] + column->size;
+        fixedColumns = id;
     }
 }
 
 bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
                   const WantedValues& wanted, std::span<ValueSlot> slots, std::string& why) {
     std::fill(slots.begin(), slots.end(), ValueSlot{});
-    const std::size_t count = std::min(wanted.positions.size(), slots.size());
-    std::size_t next = 0;
-    return DecodeSlots(
-        data, layout, file,
-        [&](std::uint32_t id) {
-            while (next < count && wanted.ids[next] < id) {
-                ++next;
-            }
-            if (next == count) {
-                return Want::kNothingAfter;
-            }
-            return wanted.ids[next] == id ? Want::kYes : Want::kNo;
-        },
-        [&](std::size_t position, ValueSlot slot) {
-            for (std::size_t k = 0; k < count; ++k) {
-                if (wanted.positions[k] == position) {
-                    slots[k] = slot;
-                }
-            }
-        },
-        why);
+    WantedSlots sink(wanted, slots);
+    return DecodeSlots(data, layout, file, sink, why);
 }
 
 std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {

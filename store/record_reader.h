@@ -105,7 +105,13 @@ inline constexpr std::size_t kMostValuesAtOnce = 4;
 struct WantedValues {
     WantedValues(const TableLayout& layout, std::span<const std::size_t> wanted);
     std::span<const std::size_t> positions;
+    // The identifiers of their columns in rising order, and the index in positions of each.
     std::array<std::uint32_t, kMostValuesAtOnce> ids{};
+    std::array<std::uint8_t, kMostValuesAtOnce> order{};
+    // Where the record's bytes after fixed column n end, for the fixed columns 1 to
+    // fixedColumns, all of which the table has.
+    std::array<std::uint32_t, 128> fixedEnds{};
+    std::uint32_t fixedColumns = 0;
 };
 
 // Only the wanted values, found in place: slot k is that of positions[k]; each slot indexes

@@ -14,6 +14,7 @@
 
 #include "fixture_stores.h"
 #include "store/esedb.h"
+#include "store/record_reader.h"
 #include "store/session.h"
 #include "store_damage.h"
 #include "support/temp_dir.h"
@@ -165,6 +166,82 @@ Tally ExpectSameRecords(const fs::path& path) {
     return tally;
 }
 
+// Every record of every table of the file (up to 12 a table), each also with every byte spoilt
+// in turn, decoded whole and for a few of its values in place: in place, a record must fail
+// when the whole decoding fails, with the same reason, and give the same values otherwise.
+// The number of decodings compared goes into compared.
+void CompareInPlaceDecodingOnSpoiltRecords(const fs::path& path, int& compared) {
+    using namespace ese::detail;
+    const std::shared_ptr<PageFile> file = PageFile::Open(path);
+    const std::optional<Catalogue> catalogue = file ? Catalogue::Read(file) : std::nullopt;
+    if (!catalogue) {
+        FAIL() << "the catalogue of " << path << " cannot be read";
+    }
+    for (const auto& [id, layout] : catalogue->tables()) {
+        const std::size_t n = layout.columns.size();
+        if (layout.templated || n == 0) {
+            continue;
+        }
+        SCOPED_TRACE(Utf8(layout.name));
+        // Fixed columns, tagged ones, some of each, one twice.
+        const std::vector<std::vector<std::size_t>> wantedSets = {
+            {0},
+            {0, n - 1},
+            {n / 2, n / 2 + 1 < n ? n / 2 + 1 : 0},
+            {0, n / 3, n / 2, n - 1},
+            {n - 1, n - 1}};
+        TableRecords records(file, layout);
+        std::array<ValueSlot, kMostValuesAtOnce> slots;
+        std::array<ByteView, 1> data;
+        for (std::size_t r = 0; r < 12 && r < records.count(); ++r) {
+            const std::array<std::size_t, 1> first = {0};
+            ASSERT_EQ(records.ValuesFrom(r, first, slots, data), 1u);
+            const ese::Bytes record(data[0].begin(), data[0].end());
+            for (std::size_t at = 0; at <= record.size(); ++at) {
+                for (const int spoil : {0x01, 0x40, 0xff}) {
+                    ese::Bytes bytes = record;
+                    if (at < record.size()) {
+                        bytes[at] =
+                            static_cast<std::uint8_t>(spoil == 0xff ? spoil : bytes[at] ^ spoil);
+                    } else if (spoil != 0x01) {
+                        continue;  // the record as it is, once
+                    }
+                    DecodedRecord whole;
+                    std::string wholeWhy;
+                    const bool wholeOk = DecodeRecord(bytes, layout, *file, whole, wholeWhy);
+                    for (const std::vector<std::size_t>& wanted : wantedSets) {
+                        std::string why;
+                        const bool ok = DecodeValues(bytes, layout, *file,
+                                                     WantedValues(layout, wanted), slots, why);
+                        ++compared;
+                        ASSERT_EQ(ok, wholeOk)
+                            << "record " << r << ", byte " << at << ": " << (ok ? wholeWhy : why);
+                        if (!ok) {
+                            ASSERT_EQ(why, wholeWhy) << "record " << r << ", byte " << at;
+                            continue;
+                        }
+                        for (std::size_t k = 0; k < wanted.size(); ++k) {
+                            const ValueSlot& a = slots[k];
+                            const ValueSlot& b = whole.values[wanted[k]];
+                            ASSERT_TRUE(a.offset == b.offset && a.size == b.size &&
+                                        a.flags == b.flags)
+                                << "record " << r << ", byte " << at << ", column "
+                                << Utf8(layout.columns[wanted[k]].name) << ": " << a.offset << "+"
+                                << a.size << " / " << b.offset << "+" << b.size;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+int ExpectInPlaceDecodingAgreesOnSpoiltRecords(const fs::path& path) {
+    int compared = 0;
+    CompareInPlaceDecodingOnSpoiltRecords(path, compared);
+    return compared;
+}
+
 // The records of a table, each as its values' bytes.
 std::vector<std::vector<ese::Bytes>> RecordBytes(const ese::Table& table) {
     std::vector<std::vector<ese::Bytes>> records;
@@ -236,6 +313,7 @@ TEST(OwnRecordReader, TheSampleStoreReadsTheSameInEveryFormatRevisionAndPageSize
             const Tally tally = ExpectSameRecords(path);
             EXPECT_GT(tally.values, 1000);
         }
+        EXPECT_GT(ExpectInPlaceDecodingAgreesOnSpoiltRecords(path), 10000);
         if (v.revision == 0x09) {
             // A flipped bit is named with the checksum of that engine.
             damaged::Bytes bytes = damaged::ReadFileBytes(path);
@@ -297,9 +375,10 @@ TEST(OwnRecordReader, ReadsEveryValueOfWindowsWrittenFilesAsLibesedbDoes) {
     REQUIRE_REAL_DATABASES();
     testing_support::TempDir dir;
     for (const char* name : {"basic", "binary", "text", "multi", "default", "index"}) {
-        const Tally tally =
-            ExpectSameRecords(testing_support::DecompressRealDatabase(name, dir.path()));
+        const fs::path path = testing_support::DecompressRealDatabase(name, dir.path());
+        const Tally tally = ExpectSameRecords(path);
         EXPECT_GE(tally.tables, 5) << name;
+        EXPECT_GT(ExpectInPlaceDecodingAgreesOnSpoiltRecords(path), 1000) << name;
     }
 }
 
