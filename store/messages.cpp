@@ -172,27 +172,6 @@ void WriteRow(StoreSession& session, const std::array<Text, kKeptCount>& kept,
     }
 }
 
-// The number whose lower-case hex digits, without leading zeros, the text is; nullopt for
-// any other text.
-std::optional<std::uint64_t> HexNumber(std::u16string_view text) {
-    if (text.empty() || text.size() > 16 || (text.size() > 1 && text[0] == u'0')) {
-        return std::nullopt;
-    }
-    std::uint64_t number = 0;
-    for (const char16_t c : text) {
-        std::uint64_t digit = 0;
-        if (c >= u'0' && c <= u'9') {
-            digit = static_cast<std::uint64_t>(c - u'0');
-        } else if (c >= u'a' && c <= u'f') {
-            digit = static_cast<std::uint64_t>(c - u'a' + 10);
-        } else {
-            return std::nullopt;
-        }
-        number = (number << 4) | digit;
-    }
-    return number;
-}
-
 }  // namespace
 
 MessageEntry MessageIndex::operator[](std::size_t position) const {

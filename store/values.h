@@ -41,6 +41,9 @@ std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text&
 bool IdentifierNumber(const ese::StoredValue& value, ByteOrder order, std::uint64_t& number);
 // The number in lower-case hex digits, without leading zeros, appended to text.
 void AppendLowerHex(std::uint64_t value, std::u16string& text);
+// The number whose lower-case hex digits, without leading zeros, the text is (what
+// AppendLowerHex writes); nullopt for any other text.
+std::optional<std::uint64_t> HexNumber(std::u16string_view text);
 // A 32-bit unsigned integer in a binary column, in decimal.
 Text Integer32ToText(const ese::Record& record, int index, ByteOrder order);
 // A FILETIME in a binary (9) or currency (5) column, as the date text.
