@@ -410,7 +410,9 @@ bool AddAttachmentOf(StoreSession& session, IdentifierText kind, const std::u16s
         return false;
     }
     key = u"0";
-    key += id.value_or(u"");
+    if (id) {
+        key += *id;
+    }
     session.model.AddAttachment({std::move(key), std::move(*name).value_or(u""), recordIndex});
     return true;
 }
