@@ -186,13 +186,15 @@ class WantedSlots {
   public:
     static constexpr bool kAll = false;
     WantedSlots(const WantedValues& wanted, std::span<ValueSlot> slots)
-        : wanted_(wanted), slots_(slots), count_(std::min(wanted.positions.size(), slots.size())) {}
+        : wanted_(wanted), slots_(slots), count_(wanted.positions.size()) {}
     void Put(std::uint32_t id, std::size_t, ValueSlot slot) {
         while (next_ < count_ && wanted_.ids[next_] < id) {
             ++next_;
         }
         for (; next_ < count_ && wanted_.ids[next_] == id; ++next_) {
-            slots_[wanted_.order[next_]] = slot;
+            if (wanted_.order[next_] < slots_.size()) {
+                slots_[wanted_.order[next_]] = slot;
+            }
         }
     }
     const WantedValues& wanted() const { return wanted_; }
