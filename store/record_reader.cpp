@@ -229,15 +229,14 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
     bool fixedKnown = false;
     if constexpr (!Sink::kAll) {
         // Where the table's fixed columns lie is known before: only the wanted are put.
-        const WantedValues& wanted = sink.wanted();
-        if (lastFixed <= wanted.fixedColumns) {
+        const std::vector<std::uint32_t>& ends = layout.fixedEnds;
+        if (lastFixed < ends.size()) {
             fixedKnown = true;
-            at = wanted.fixedEnds[lastFixed];
+            at = ends[lastFixed];
+            const WantedValues& wanted = sink.wanted();
             for (std::size_t k = 0; k < sink.count() && wanted.ids[k] <= lastFixed; ++k) {
                 const std::uint32_t id = wanted.ids[k];
-                sink.Put(id, 0,
-                         ValueSlot{wanted.fixedEnds[id - 1],
-                                   wanted.fixedEnds[id] - wanted.fixedEnds[id - 1], 0});
+                sink.Put(id, 0, ValueSlot{ends[id - 1], ends[id] - ends[id - 1], 0});
             }
         }
     }
@@ -425,17 +424,6 @@ WantedValues::WantedValues(const TableLayout& layout, std::span<const std::size_
         ids[at] = id;
         order[at] = static_cast<std::uint8_t>(k);
     }
-    // The fixed columns from the first on, as long as the table has each.
-    fixedEnds[0] = 4;
-    std::size_t position = 0;
-    for (std::uint32_t id = 1; id < kFirstVariable; ++id) {
-        const ColumnLayout* column = layout.Find(id, position);
-        if (column == nullptr || column->size == 0) {
-            break;
-        }
-        fixedEnds[id] = fixedEnds[id - 1] + column->size;
-        fixedColumns = id;
-    }
 }
 
 bool DecodeValues(ByteView data, const TableLayout& layout, const PageFile& file,
@@ -528,6 +516,16 @@ void TableLayout::IndexColumns() {
     positions.assign(columns.empty() ? 0 : std::min(columns.back().id + 1, kIds), -1);
     for (std::size_t i = 0; i < columns.size() && columns[i].id < kIds; ++i) {
         positions[columns[i].id] = static_cast<std::int32_t>(i);
+    }
+    // The fixed columns follow the record's 4-byte header, from the first on.
+    fixedEnds.assign(1, 4);
+    std::size_t position = 0;
+    for (std::uint32_t id = 1; id < kFirstVariable; ++id) {
+        const ColumnLayout* column = Find(id, position);
+        if (column == nullptr || column->size == 0) {
+            break;
+        }
+        fixedEnds.push_back(fixedEnds.back() + column->size);
     }
 }
 

@@ -43,6 +43,9 @@ struct TableLayout {
     std::vector<ColumnLayout> columns;  // by identifier, as the records' values are numbered
     // The position in columns of each identifier, -1 for none; filled by IndexColumns().
     std::vector<std::int32_t> positions;
+    // Where a record's bytes after fixed column n end, for n from 0 on as long as the table has
+    // every fixed column up to n; filled by IndexColumns().
+    std::vector<std::uint32_t> fixedEnds;
     // What the table holds that the engine of the file's format revision did not know: a
     // column type or a compressed value, in words. Such values are given as stored, and the
     // table says so instead of guessing what they mean.
@@ -108,10 +111,6 @@ struct WantedValues {
     // The identifiers of their columns in rising order, and the index in positions of each.
     std::array<std::uint32_t, kMostValuesAtOnce> ids{};
     std::array<std::uint8_t, kMostValuesAtOnce> order{};
-    // Where the record's bytes after fixed column n end, for the fixed columns 1 to
-    // fixedColumns, all of which the table has.
-    std::array<std::uint32_t, 128> fixedEnds{};
-    std::uint32_t fixedColumns = 0;
 };
 
 // Only the wanted values, found in place: slot k is that of positions[k]; each slot indexes
