@@ -1003,8 +1003,10 @@ int Table::storedValuesFrom(int first, std::span<const int> columns,
     }
     const std::size_t width = columns.size();
     const std::size_t most = std::min(out.size() / width, kRecords);
-    std::array<detail::ValueSlot, kMost * kRecords> slots;
-    std::array<detail::ByteView, kRecords> data;
+    // Room for a leaf's worth, made once for each thread: every record's slots are filled
+    // afresh by the decoding.
+    thread_local std::array<detail::ValueSlot, kMost * kRecords> slots;
+    thread_local std::array<detail::ByteView, kRecords> data;
     const std::size_t n =
         records->ValuesFrom(static_cast<std::size_t>(first), std::span(positions.data(), width),
                             std::span(slots.data(), most * width), std::span(data.data(), most));
@@ -1077,6 +1079,22 @@ int File::tableCount() const {
         return libesedb_file_get_number_of_tables(handle_.get(), &count, e);
     });
     return count;
+}
+
+std::vector<std::u16string> File::tableNames() const {
+    const int count = tableCount();
+    if (trees_) {
+        if (auto names = trees_->TableNames();
+            names && names->size() == static_cast<std::size_t>(count)) {
+            return std::move(*names);
+        }
+    }
+    std::vector<std::u16string> names;
+    names.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        names.push_back(table(i).name());
+    }
+    return names;
 }
 
 Table File::table(int index) const {

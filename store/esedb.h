@@ -296,6 +296,10 @@ class File {
 
     int tableCount() const;
     Table table(int index) const;
+    // The names of the tables, by index as table() takes it: from our own catalogue reader
+    // where it lists the same number of tables, each name plain ASCII, else from libesedb,
+    // which builds a whole table object for each name.
+    std::vector<std::u16string> tableNames() const;
 
     // What long values recovery could bring back only in part, said since the last call, in
     // words: the column and what is lost of it. Emptied by the call.

@@ -1,5 +1,6 @@
 #include "store/long_value_tree.h"
 
+#include <algorithm>
 #include <set>
 
 namespace ese::detail {
@@ -35,6 +36,26 @@ const TableLayout* LongValueTrees::Layout(std::uint32_t objectId) {
         catalogue_ = Catalogue::Read(pages_);
     }
     return catalogue_ ? catalogue_->Table(objectId) : nullptr;
+}
+
+std::optional<std::vector<std::u16string>> LongValueTrees::TableNames() {
+    Layout(0);  // reads the catalogue on first need
+    if (!catalogue_) {
+        return std::nullopt;
+    }
+    std::vector<std::u16string> names;
+    for (const auto& [id, table] : catalogue_->tables()) {
+        // An entry made only by column or long-value records has no table record.
+        if (table.objectId == 0) {
+            continue;
+        }
+        if (table.name.empty() || std::any_of(table.name.begin(), table.name.end(),
+                                              [](char16_t c) { return c < 0x20 || c > 0x7e; })) {
+            return std::nullopt;
+        }
+        names.push_back(table.name);
+    }
+    return names;
 }
 
 std::shared_ptr<TableRecords> LongValueTrees::Records(std::uint32_t tableObjectId) {

@@ -246,8 +246,8 @@ int ListTables(StoreSession& session) {
     }
     try {
         session.tableReadings.clear();
-        const int count = session.database->tableCount();
-        if (count == 0) {
+        const std::vector<std::u16string> names = session.database->tableNames();
+        if (names.empty()) {
             // Every readable database lists at least its own catalogue: libesedb gives no tables
             // when the catalogue's pages are missing or destroyed.
             session.lastError =
@@ -255,8 +255,8 @@ int ListTables(StoreSession& session) {
                 "damaged or cut short)";
             return kFailed;
         }
-        for (int i = 0; i < count; ++i) {
-            session.model.tables.push_back({i, session.database->table(i).name()});
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            session.model.tables.push_back({static_cast<std::int32_t>(i), names[i]});
         }
         return kOk;
     } catch (const ese::Error& e) {
@@ -277,6 +277,12 @@ int ScanTableByName(StoreSession& session, std::u16string_view name) {
         try {
             const ese::Table table = session.database->table(entry.catalogIndex);
             const std::u16string tableName = table.name();
+            if (tableName != entry.name) {
+                // The list was made by our own catalogue reader; libesedb numbers the tables
+                // otherwise, and this one is not read under another's name.
+                throw ese::Error("libesedb gives the table \"" + Narrow(tableName) +
+                                 "\" at its place in the catalogue");
+            }
             const int result = ScanTable(session, &table, tableName, tableName.size());
             NoteReading(session, name, &table, result == kOk ? "" : session.lastError);
             return result;

@@ -103,6 +103,8 @@ Tally ExpectSameRecords(const fs::path& path) {
     ese::File library(path, ese::LongValueReading::kThroughLibesedb);
     Tally tally;
     EXPECT_EQ(own.tableCount(), library.tableCount());
+    // Our catalogue names the tables as libesedb numbers them.
+    EXPECT_EQ(own.tableNames(), library.tableNames()) << path;
     for (int t = 0; t < own.tableCount(); ++t) {
         const ese::Table a = own.table(t);
         const ese::Table b = library.table(t);
