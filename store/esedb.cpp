@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "store/long_value_tree.h"
 #include "store/record_reader.h"
@@ -117,6 +122,43 @@ struct OwnMultiValue {
 
 namespace {
 
+// The first unit of the little-endian UTF-16 text that is a NUL, a surrogate, 0xfffe or
+// 0xffff; units when none is. Eight units at a time where the processor has 128-bit lanes:
+// every name and subject of a store is looked at this way.
+std::size_t FirstUnitToLookAt(const std::uint8_t* p, std::size_t units) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if constexpr (std::endian::native == std::endian::little) {
+        const __m128i surrogateBase = _mm_set1_epi16(static_cast<short>(0xd800));
+        const __m128i signBit = _mm_set1_epi16(static_cast<short>(0x8000));
+        // (c - 0xd800) below 0x800 unsigned is, with the sign bit flipped, below this signed.
+        const __m128i surrogateLimit = _mm_set1_epi16(static_cast<short>(0x0800 ^ 0x8000));
+        const __m128i one = _mm_set1_epi16(1);
+        const __m128i allOnes = _mm_set1_epi16(-1);
+        const __m128i zero = _mm_setzero_si128();
+        for (; i + 8 <= units; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+            const __m128i shifted = _mm_xor_si128(_mm_sub_epi16(v, surrogateBase), signBit);
+            const __m128i look = _mm_or_si128(
+                _mm_or_si128(_mm_cmplt_epi16(shifted, surrogateLimit), _mm_cmpeq_epi16(v, zero)),
+                // 0xfffe and 0xffff alike, once the lowest bit is set
+                _mm_cmpeq_epi16(_mm_or_si128(v, one), allOnes));
+            if (const int mask = _mm_movemask_epi8(look); mask != 0) {
+                return i +
+                       static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask))) / 2;
+            }
+        }
+    }
+#endif
+    for (; i < units; ++i) {
+        const unsigned c = p[2 * i] | (p[2 * i + 1] << 8);
+        if (c == 0 || (c >= 0xd800 && c <= 0xdfff) || c >= 0xfffe) {
+            return i;
+        }
+    }
+    return units;
+}
+
 // The code page in which text can be read without libesedb because its reading is beyond
 // doubt: UTF-16 text (code page 1200) without a byte-order mark or an unpaired surrogate, or
 // ASCII text (code page 1252). 0 for compressed values (first byte 0x18) and everything else.
@@ -135,7 +177,7 @@ std::uint32_t PlainTextCodepage(std::uint32_t columnType, std::uint32_t codepage
         auto unit = [&](std::size_t i) {
             return static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
         };
-        for (std::size_t i = 0; i < units; ++i) {
+        for (std::size_t i = FirstUnitToLookAt(all.data(), units); i < units; ++i) {
             const char16_t c = unit(i);
             if (c == 0xfffe || c == 0xffff) {
                 return 0;
@@ -169,10 +211,21 @@ std::optional<std::u16string> PlainText(std::uint32_t columnType, std::uint32_t 
     }
     std::u16string text;
     if (plain == 1200) {
-        text.resize(all.size() / 2);
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            text[i] = static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
+        const std::size_t units = all.size() / 2;
+        // Up to the first NUL: the first unit to look at, or after it, a surrogate pair.
+        std::size_t end = FirstUnitToLookAt(all.data(), units);
+        while (end < units && (all[2 * end] | all[2 * end + 1]) != 0) {
+            ++end;
         }
+        text.resize(end);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(text.data(), all.data(), 2 * end);
+        } else {
+            for (std::size_t i = 0; i < end; ++i) {
+                text[i] = static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
+            }
+        }
+        return text;
     } else {
         text.assign(all.begin(), all.end());
     }

@@ -58,10 +58,12 @@ constexpr std::u16string_view kHexDigits = u"0123456789abcdef";
 
 // Each byte as two lower-case hexadecimal digits.
 void AppendHex(std::span<const std::uint8_t> bytes, std::u16string& text) {
-    text.reserve(text.size() + bytes.size() * 2);
+    const std::size_t at = text.size();
+    text.resize(at + bytes.size() * 2);
+    char16_t* out = text.data() + at;
     for (std::uint8_t b : bytes) {
-        text.push_back(kHexDigits[b >> 4]);
-        text.push_back(kHexDigits[b & 0x0F]);
+        *out++ = kHexDigits[b >> 4];
+        *out++ = kHexDigits[b & 0x0F];
     }
 }
 

@@ -175,6 +175,14 @@ fs::path WriteTextStore(const fs::path& path, std::uint32_t pageSize) {
         ef::encode::utf16(std::u16string(u"before\0after", 12)),
         ef::encode::utf16(longUnicode),
         {'o', 0, 'd', 0, 'd'},
+        // Units read eight at a time: what must be looked at on both sides of a block's edge.
+        ef::encode::utf16(u"0123456\U0001F98A paired across"),
+        ef::encode::utf16(std::u16string(u"01234567\xDC00")),
+        ef::encode::utf16(std::u16string(u"0123456789abcdef\xD83E")),
+        ef::encode::utf16(std::u16string(u"012345678\xFFFE nine")),
+        ef::encode::utf16(std::u16string(u"0123456789ab\0cdefghijklm", 25)),
+        ef::encode::utf16(std::u16string(u"01234567\xFFFF"
+                                         u"89abcdefgh")),
     };
     const std::vector<ef::Bytes> ansi = {
         ef::encode::ascii("plain ASCII text of a body"),
@@ -186,6 +194,12 @@ fs::path WriteTextStore(const fs::path& path, std::uint32_t pageSize) {
         ef::encode::ascii("x"),
         ef::encode::ascii("short"),
         ef::encode::ascii("\xff\xfe"),
+        ef::encode::ascii("0123456789abcdef\xe9"),
+        ef::encode::ascii("01234567"),
+        ef::encode::ascii(std::string("0123456789\0ab", 13)),
+        ef::encode::ascii("0123456789abcdefg"),
+        ef::encode::ascii("\x7f and more"),
+        ef::encode::ascii("fifteen letters"),
     };
     for (std::size_t i = 0; i < unicode.size(); ++i) {
         ef::Record r = t.newRecord();
@@ -209,7 +223,7 @@ TEST_F(LongValues, TextsOfEveryKindReadTheSameAsThroughLibesedb) {
         SCOPED_TRACE("page size " + std::to_string(pageSize));
         const fs::path path =
             WriteTextStore(dir_ / ("texts-" + std::to_string(pageSize) + ".edb"), pageSize);
-        EXPECT_EQ(ExpectSameLongValues(path).values, 27);
+        EXPECT_EQ(ExpectSameLongValues(path).values, 45);
         // The texts come out as stored: the plain ones, checked by hand.
         ese::File file(path);
         const ese::Record first = file.table(file.tableCount() - 1).record(0);
@@ -225,6 +239,19 @@ TEST_F(LongValues, TextsOfEveryKindReadTheSameAsThroughLibesedb) {
         EXPECT_EQ(odd.longValue(1)->plainTextCodepage(), 0u);  // an unpaired surrogate
         EXPECT_EQ(odd.longValue(2)->plainTextCodepage(), 0u);  // starts like a compressed value
         EXPECT_EQ(withNul.longValue(1)->data().size(), 24u);
+        const ese::Record across = file.table(file.tableCount() - 1).record(9);
+        EXPECT_EQ(across.longValue(1)->text(), u"0123456\U0001F98A paired across");
+        EXPECT_EQ(across.longValue(1)->plainTextCodepage(), 1200u);
+        for (int unreadable : {10, 11, 12, 14}) {
+            EXPECT_EQ(file.table(file.tableCount() - 1)
+                          .record(unreadable)
+                          .longValue(1)
+                          ->plainTextCodepage(),
+                      0u)
+                << "record " << unreadable;
+        }
+        const ese::Record lateNul = file.table(file.tableCount() - 1).record(13);
+        EXPECT_EQ(lateNul.longValue(1)->text(), u"0123456789ab");
     }
 }
 
