@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "store/folders.h"
 #include "store/messages.h"
+#include "store/values.h"
 #include "store_fixture.h"
 #include "support/temp_dir.h"
 
@@ -361,6 +362,42 @@ TEST(MessageIndex, FindsEveryEntryOfAnIdBeforeAndAfterItIsSealed) {
     EXPECT_EQ(model.messages()[5].attachmentKeys, u"3063");
     EXPECT_EQ(model.messages()[9].attachmentKeys, u"3064");
     EXPECT_TRUE(model.messages()[10].attachmentKeys.empty());
+}
+
+// An index of a real store's size: its arrays run to megabytes (and are then mapped on their
+// own), its lookup to the most buckets, and it grows past the room reserved for it.
+TEST(MessageIndex, FindsEveryIdOfAnIndexOfMegabytes) {
+    store::StoreModel model;
+    constexpr std::uint64_t kFirst = 150'000;
+    constexpr std::uint64_t kAll = 400'000;
+    auto idOf = [](std::uint64_t i) { return (i % 100'000) * 0x9e3779b97f4aULL + 1; };
+    model.messages().Reserve(kFirst);
+    for (std::uint64_t i = 0; i < kAll; ++i) {
+        model.messages().Add(idOf(i), static_cast<std::int32_t>(i), i % 1000 == 0 ? u"0a" : u"");
+        if (i + 1 == kFirst) {
+            model.messages().Seal();
+        }
+    }
+    // The last ones are found before they are sealed too.
+    for (const bool sealed : {false, true}) {
+        if (sealed) {
+            model.messages().Seal();
+        }
+        for (std::uint64_t i = 0; i < 100'000; i += 997) {
+            std::u16string id;
+            store::AppendLowerHex(idOf(i), id);
+            EXPECT_EQ(model.MessagesWithId(id),
+                      (std::vector<std::size_t>{i, i + 100'000, i + 200'000, i + 300'000}))
+                << i;
+        }
+    }
+    ASSERT_EQ(model.messages().size(), kAll);
+    for (std::uint64_t i = 0; i < kAll; i += 1009) {
+        const store::MessageEntry entry = model.messages()[i];
+        EXPECT_EQ(entry.recordIndex, static_cast<std::int32_t>(i));
+        EXPECT_EQ(entry.attachmentKeys, i % 1000 == 0 ? u"0a" : u"");
+    }
+    EXPECT_TRUE(model.MessagesWithId(u"2").empty());
 }
 
 TEST_F(Messages, AbsentFolderTableListsNothing) {
