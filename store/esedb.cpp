@@ -226,9 +226,8 @@ std::optional<std::u16string> PlainText(std::uint32_t columnType, std::uint32_t 
             }
         }
         return text;
-    } else {
-        text.assign(all.begin(), all.end());
     }
+    text.assign(all.begin(), all.end());
     const auto end = text.find(u'\0');
     if (end != std::u16string::npos) {
         text.resize(end);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -120,10 +121,28 @@ PageFile::~PageFile() {
     ::close(fd_);
 }
 
-bool PageFile::ReadBytes(std::uint32_t number, std::vector<std::uint8_t>& bytes) const {
+bool PageFile::ReadBytes(std::uint32_t number, std::vector<std::uint8_t>& bytes,
+                         bool& waited) const {
     bytes.resize(pageSize_);
     // Page n sits after the two file headers.
     const off_t position = static_cast<off_t>((number + 1ULL) * pageSize_);
+    waited = false;
+#if defined(RWF_NOWAIT)
+    // First only from memory: a read that would wait says so, and is then made as any other.
+    if (readsWithoutWaiting_.load(std::memory_order_relaxed)) {
+        iovec into{bytes.data(), pageSize_};
+        const ssize_t n = ::preadv2(fd_, &into, 1, position, RWF_NOWAIT);
+        if (n == static_cast<ssize_t>(pageSize_)) {
+            return true;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            // Not known to this system or this file system: plain reads from now on.
+            readsWithoutWaiting_.store(false, std::memory_order_relaxed);
+        } else {
+            waited = true;
+        }
+    }
+#endif
     std::size_t done = 0;
     while (done < pageSize_) {
         const ssize_t n = ::pread(fd_, bytes.data() + done, pageSize_ - done,
@@ -139,11 +158,20 @@ bool PageFile::ReadBytes(std::uint32_t number, std::vector<std::uint8_t>& bytes)
     return true;
 }
 
+void PageFile::ReadAhead(std::span<const std::uint32_t> numbers) const {
+    for (const std::uint32_t number : numbers) {
+        if (number != 0 && number <= pageCount_) {
+            (void)::posix_fadvise(fd_, static_cast<off_t>((number + 1ULL) * pageSize_),
+                                  static_cast<off_t>(pageSize_), POSIX_FADV_WILLNEED);
+        }
+    }
+}
+
 PageTrouble PageFile::Read(std::uint32_t number, Page& page, bool keys) const {
     if (number == 0 || number > pageCount_) {
         return PageTrouble::kPastTheEnd;
     }
-    if (!ReadBytes(number, page.bytes)) {
+    if (!ReadBytes(number, page.bytes, page.waited)) {
         return PageTrouble::kUnreadable;
     }
     page.number = number;

@@ -6,6 +6,7 @@
 // Otherwise the reader says why, in words that name the page.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -60,6 +61,7 @@ struct Page {
     std::uint32_t objectId = 0;  // of the tree the page belongs to
     std::uint32_t flags = 0;
     std::vector<Entry> entries;  // tags 1 and up; tag 0 holds the page's own header
+    bool waited = false;         // its bytes were not in memory: the read waited for the disk
 
     bool IsLeaf() const { return (flags & kPageLeaf) != 0; }
     bool IsRoot() const { return (flags & kPageRoot) != 0; }
@@ -98,6 +100,10 @@ class PageFile {
     // Reads and checks the page; kNone when it can be used. Without keys, the entries' keys
     // are left out (every Key() is empty): a walk that only decodes records needs none.
     PageTrouble Read(std::uint32_t number, Page& page, bool keys = true) const;
+    // Asks the system to start reading these pages from the disk now, for reads to come; a
+    // walk that finds its pages are not in memory names the next ones, so that the disk is
+    // asked for many at once instead of one after the other.
+    void ReadAhead(std::span<const std::uint32_t> numbers) const;
     // A branch page, parsed once and kept for the next reads; nullptr for a leaf or a page that
     // cannot be used.
     std::shared_ptr<const Page> Branch(std::uint32_t number) const;
@@ -106,13 +112,16 @@ class PageFile {
 
   private:
     PageFile(int fd, std::uint32_t pageSize, std::uint32_t revision, std::uint64_t pageCount);
-    bool ReadBytes(std::uint32_t number, std::vector<std::uint8_t>& bytes) const;
+    // The page's bytes; waited tells whether they were not in memory.
+    bool ReadBytes(std::uint32_t number, std::vector<std::uint8_t>& bytes, bool& waited) const;
     PageTrouble Parse(Page& page, bool keys) const;
 
     int fd_;
     std::uint32_t pageSize_;
     std::uint32_t revision_;
     std::uint64_t pageCount_;
+    // Whether a read may be asked to give up when the page is not in memory.
+    mutable std::atomic<bool> readsWithoutWaiting_{true};
     mutable std::mutex mutex_;
     mutable std::unordered_map<std::uint32_t, std::shared_ptr<const Page>> branches_;
 };

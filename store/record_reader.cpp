@@ -632,6 +632,9 @@ bool TableRecords::Step() const {
             if (leafDepth_ < 0) {
                 leafDepth_ = depth;
             }
+            if (page.waited) {
+                ReadAhead();
+            }
             // The next records are decoded from it.
             std::swap(current_, page);
             haveCurrent_ = true;
@@ -653,8 +656,23 @@ bool TableRecords::Step() const {
                 pending_.emplace_back(Page::Child(*e), depth + 1);
             }
         }
+        if (page.waited) {
+            ReadAhead();
+        }
     }
     return false;
+}
+
+void TableRecords::ReadAhead() const {
+    // The pages the walk reads next are the last of pending_. A table read from the disk has
+    // them asked for a window at a time: each read that waits starts the next window.
+    constexpr std::size_t kWindow = 64;
+    std::array<std::uint32_t, kWindow> next{};
+    std::size_t n = 0;
+    for (auto p = pending_.rbegin(); p != pending_.rend() && n < kWindow; ++p) {
+        next[n++] = p->first;
+    }
+    file_->ReadAhead(std::span(next.data(), n));
 }
 
 const Page::Entry* TableRecords::Locate(std::size_t position, std::string& why) {

@@ -169,6 +169,8 @@ class TableRecords {
     // Goes on down the tree until the next leaf's records are placed; false at the end. The
     // leaf is left in current_, where the records are decoded from. Called under mutex_.
     bool Step() const;
+    // Asks for the next pages of the walk to be read from the disk ahead of it.
+    void ReadAhead() const;
     void Finish() const;
     // Reads the record's page into current_ unless it is there; its data, or nullptr with the
     // reason. Called under mutex_.
