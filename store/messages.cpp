@@ -271,7 +271,7 @@ void HashedPositions::Seal() {
     const int bits = std::clamp(static_cast<int>(std::bit_width(total)) - 1, 1, 16);
     const int shift = 32 - bits;
     std::vector<std::uint32_t> starts((std::size_t{1} << bits) + 1, 0);
-    for (const Array<Hashed>* from : {&sealed_, &added_}) {
+    for (const std::vector<Hashed>* from : {&sealed_, &added_}) {
         for (const Hashed& h : *from) {
             ++starts[h.hash >> shift];
         }
@@ -280,8 +280,8 @@ void HashedPositions::Seal() {
     for (std::uint32_t& start : starts) {
         sum += std::exchange(start, sum);
     }
-    Array<Hashed> filed(total);
-    for (const Array<Hashed>* from : {&sealed_, &added_}) {
+    std::vector<Hashed> filed(total);
+    for (const std::vector<Hashed>* from : {&sealed_, &added_}) {
         for (const Hashed& h : *from) {
             filed[starts[h.hash >> shift]++] = h;
         }

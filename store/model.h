@@ -11,8 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "store/huge_pages.h"
-
 namespace store {
 
 // Handle of a node in the folder tree; the tree's owner decides what the number means.
@@ -82,13 +80,10 @@ class HashedPositions {
         std::uint32_t position = 0;
     };
 
-    template <class T>
-    using Array = std::vector<T, HugePageAllocator<T>>;
-
-    Array<Hashed> sealed_;               // by bucket, each bucket in the order added
+    std::vector<Hashed> sealed_;         // by bucket, each bucket in the order added
     std::vector<std::uint32_t> starts_;  // of each bucket in sealed_, and the end
     int shift_ = 32;                     // a hash's bucket is hash >> shift_
-    Array<Hashed> added_;                // since the last seal
+    std::vector<Hashed> added_;          // since the last seal
 };
 
 // A "Msg" record as the message index keeps it; the attachment keys are a view into the index.
@@ -145,7 +140,7 @@ class MessageIndex {
              std::int32_t recordIndex, std::u16string_view attachmentKeys);
 
     std::vector<std::u16string> blocks_;  // each filled only up to its capacity
-    std::vector<Stored, HugePageAllocator<Stored>> entries_;
+    std::vector<Stored> entries_;
     std::vector<StoredText> texts_;
     HashedPositions byId_;
 };

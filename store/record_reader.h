@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "store/huge_pages.h"
 #include "store/page_file.h"
 
 namespace ese::detail {
@@ -182,7 +181,7 @@ class TableRecords {
     // The walk: pages still to visit with their depth, and those visited.
     mutable std::vector<std::pair<std::uint32_t, int>> pending_;
     mutable std::vector<bool> visited_;
-    mutable std::vector<Place, store::HugePageAllocator<Place>> places_;
+    mutable std::vector<Place> places_;
     mutable std::vector<PageDamage> damage_;
     mutable Page current_;  // the leaf last read from: a walk in order reads each leaf once
     mutable Page scratch_;  // the page the walk reads last

@@ -364,8 +364,8 @@ TEST(MessageIndex, FindsEveryEntryOfAnIdBeforeAndAfterItIsSealed) {
     EXPECT_TRUE(model.messages()[10].attachmentKeys.empty());
 }
 
-// An index of a real store's size: its arrays run to megabytes (and are then mapped on their
-// own), its lookup to the most buckets, and it grows past the room reserved for it.
+// An index of a real store's size: its lookup runs to the most buckets, and it grows past the
+// room reserved for it after it was sealed.
 TEST(MessageIndex, FindsEveryIdOfAnIndexOfMegabytes) {
     store::StoreModel model;
     constexpr std::uint64_t kFirst = 150'000;
