@@ -14,12 +14,13 @@
 //                                          against the libesedb walk of the records it reads
 //
 // Options: --rounds N (default 3; the best round counts), --ours-only (nothing beside ours:
-// for profiling), --no-libesedb (no libesedb walk). Where libesedb cannot read a table, the
-// figures give libesedb's reason (the scan goes on with the other tables). Every run is timed by
-// the clock and by the CPU time of the process (user and system). The figures go to standard output
-// as one JSON object; a line per round goes to standard error. SCRATCH is an empty folder of our
-// own: every round writes into new folders in it (roundN/), and nothing is deleted; the caller
-// removes it.
+// for profiling), --no-libesedb (no libesedb walk), --cold (scan: the store's pages are taken
+// out of memory before each side of each round, so that all of them read from the disk). Where
+// libesedb cannot read a table, the figures give libesedb's reason (the scan goes on with the other
+// tables). Every run is timed by the clock and by the CPU time of the process (user and system).
+// The figures go to standard output as one JSON object; a line per round goes to standard error.
+// SCRATCH is an empty folder of our own: every round writes into new folders in it (roundN/), and
+// nothing is deleted; the caller removes it.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -66,6 +67,7 @@ struct Options {
     int rounds = 3;
     bool oursOnly = false;
     bool noLibesedb = false;
+    bool cold = false;  // scan: the store's pages out of memory before each side of a round
 };
 
 std::string U8(std::u16string_view text) {
@@ -360,14 +362,30 @@ json OwnReading(const fs::path& path) {
     return own;
 }
 
+// Takes the store's pages out of the system's memory, as after a restart: what a store opened
+// for the first time costs.
+void Evict(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) != 0) {
+        throw std::runtime_error("cannot take the pages of " + path.string() + " out of memory");
+    }
+    ::close(fd);
+}
+
 int RunScanBench(const Options& o) {
     // Warm cache for every side: the pages all of them read are read once before timing.
-    // Left out for --ours-only, which profiles our scan alone.
+    // Left out for --ours-only, which profiles our scan alone. With --cold, every side reads
+    // from the disk instead.
     TreePages tree;
     if (!o.oursOnly) {
         tree = RecordTreePages(o.store);
         ReadPages(o.store, tree);
     }
+    auto evictWhenCold = [&] {
+        if (o.cold) {
+            Evict(o.store);
+        }
+    };
 
     Best ours;
     Best libesedb;
@@ -388,6 +406,7 @@ int RunScanBench(const Options& o) {
     for (int round = 1; round <= o.rounds; ++round) {
         if (withLibesedb) {
             LibesedbWalk walk;
+            evictWhenCold();
             // A table libesedb cannot read fails the same way every time: it is tried once.
             const Times t = Measure([&] { walk = WalkThroughLibesedb(o.store, failed); });
             for (const auto& [name, seconds] : walk.tableSeconds) {
@@ -408,6 +427,7 @@ int RunScanBench(const Options& o) {
         store::NullScanHost host;
         store::StoreSession session(host);
         std::map<std::string, double> tables;
+        evictWhenCold();
         const Times t = Measure([&] { Scan(session, o.store, &tables); });
         ours.Keep(t);
         for (const auto& [name, seconds] : tables) {
@@ -417,6 +437,7 @@ int RunScanBench(const Options& o) {
         attachments = session.model.attachments.size();
         Report("scan", round, "ours", t);
         if (!o.oursOnly) {
+            evictWhenCold();
             const Times f = Measure([&] { ReadPages(o.store, tree); });
             floor.Keep(f);
             Report("scan", round, "pread", f);
@@ -737,7 +758,7 @@ int RunExportBench(const Options& o) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: edb_bench scan STORE | list STORE TABLE SCRATCH | export STORE TABLE "
-                 "SCRATCH  [--rounds N] [--ours-only] [--no-libesedb]\n");
+                 "SCRATCH  [--rounds N] [--ours-only] [--no-libesedb] [--cold]\n");
     return 2;
 }
 
@@ -754,6 +775,8 @@ int main(int argc, char** argv) {
             o.oursOnly = true;
         } else if (arg == "--no-libesedb") {
             o.noLibesedb = true;
+        } else if (arg == "--cold") {
+            o.cold = true;
         } else {
             positional.push_back(arg);
         }
