@@ -159,12 +159,16 @@ bool PageFile::ReadBytes(std::uint32_t number, std::vector<std::uint8_t>& bytes,
 }
 
 void PageFile::ReadAhead(std::span<const std::uint32_t> numbers) const {
+#if defined(POSIX_FADV_WILLNEED)
     for (const std::uint32_t number : numbers) {
         if (number != 0 && number <= pageCount_) {
             (void)::posix_fadvise(fd_, static_cast<off_t>((number + 1ULL) * pageSize_),
                                   static_cast<off_t>(pageSize_), POSIX_FADV_WILLNEED);
         }
     }
+#else
+    (void)numbers;
+#endif
 }
 
 PageTrouble PageFile::Read(std::uint32_t number, Page& page, bool keys) const {
