@@ -159,37 +159,51 @@ std::size_t FirstUnitToLookAt(const std::uint8_t* p, std::size_t units) {
     return units;
 }
 
+// A UTF-16 text whose reading is beyond doubt (no byte-order mark, no unpaired surrogate, no
+// 0xfffe or 0xffff): the number of its units before the first NUL; nullopt for any other.
+std::optional<std::size_t> PlainUtf16Units(detail::ByteView all) {
+    if (all.size() % 2 != 0 || (all.size() >= 2 && ((all[0] == 0xff && all[1] == 0xfe) ||
+                                                    (all[0] == 0xfe && all[1] == 0xff)))) {
+        return std::nullopt;
+    }
+    const std::size_t units = all.size() / 2;
+    auto unit = [&](std::size_t i) {
+        return static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
+    };
+    std::size_t end = units;
+    for (std::size_t i = FirstUnitToLookAt(all.data(), units); i < units; ++i) {
+        const char16_t c = unit(i);
+        if (c == 0) {
+            end = std::min(end, i);
+        } else if (c == 0xfffe || c == 0xffff) {
+            return std::nullopt;
+        } else if (c >= 0xd800 && c <= 0xdbff && i + 1 < units && unit(i + 1) >= 0xdc00 &&
+                   unit(i + 1) <= 0xdfff) {
+            ++i;
+        } else if (c >= 0xd800 && c <= 0xdfff) {
+            return std::nullopt;
+        }
+    }
+    return end;
+}
+
+// Whether a value of the column may be plain text: a text column, and not compressed (first
+// byte 0x18).
+bool MayBePlainText(std::uint32_t columnType, detail::ByteView all) {
+    return (columnType == kText || columnType == kLargeText) && !all.empty() &&
+           !(all.size() > 1 && all[0] == 0x18);
+}
+
 // The code page in which text can be read without libesedb because its reading is beyond
 // doubt: UTF-16 text (code page 1200) without a byte-order mark or an unpaired surrogate, or
 // ASCII text (code page 1252). 0 for compressed values (first byte 0x18) and everything else.
 std::uint32_t PlainTextCodepage(std::uint32_t columnType, std::uint32_t codepage,
                                 detail::ByteView all) {
-    if ((columnType != kText && columnType != kLargeText) || all.empty() ||
-        (all.size() > 1 && all[0] == 0x18)) {
+    if (!MayBePlainText(columnType, all)) {
         return 0;
     }
     if (codepage == 1200) {
-        if (all.size() % 2 != 0 || (all[0] == 0xff && all[1] == 0xfe) ||
-            (all[0] == 0xfe && all[1] == 0xff)) {
-            return 0;
-        }
-        const std::size_t units = all.size() / 2;
-        auto unit = [&](std::size_t i) {
-            return static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
-        };
-        for (std::size_t i = FirstUnitToLookAt(all.data(), units); i < units; ++i) {
-            const char16_t c = unit(i);
-            if (c == 0xfffe || c == 0xffff) {
-                return 0;
-            }
-            if (c >= 0xd800 && c <= 0xdbff && i + 1 < units && unit(i + 1) >= 0xdc00 &&
-                unit(i + 1) <= 0xdfff) {
-                ++i;
-            } else if (c >= 0xd800 && c <= 0xdfff) {
-                return 0;
-            }
-        }
-        return 1200;
+        return PlainUtf16Units(all) ? 1200 : 0;
     }
     if (codepage == 1252) {
         for (std::uint8_t b : all) {
@@ -205,29 +219,27 @@ std::uint32_t PlainTextCodepage(std::uint32_t columnType, std::uint32_t codepage
 // The text as PlainTextCodepage reads it, up to the first NUL; nullopt when it does not.
 std::optional<std::u16string> PlainText(std::uint32_t columnType, std::uint32_t codepage,
                                         detail::ByteView all) {
-    const std::uint32_t plain = PlainTextCodepage(columnType, codepage, all);
-    if (plain == 0) {
-        return std::nullopt;
-    }
-    std::u16string text;
-    if (plain == 1200) {
-        const std::size_t units = all.size() / 2;
-        // Up to the first NUL: the first unit to look at, or after it, a surrogate pair.
-        std::size_t end = FirstUnitToLookAt(all.data(), units);
-        while (end < units && (all[2 * end] | all[2 * end + 1]) != 0) {
-            ++end;
+    if (codepage == 1200) {
+        // Checked and measured up to its first NUL in one pass.
+        const std::optional<std::size_t> units =
+            MayBePlainText(columnType, all) ? PlainUtf16Units(all) : std::nullopt;
+        if (!units) {
+            return std::nullopt;
         }
-        text.resize(end);
+        std::u16string text(*units, u'\0');
         if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(text.data(), all.data(), 2 * end);
+            std::memcpy(text.data(), all.data(), 2 * *units);
         } else {
-            for (std::size_t i = 0; i < end; ++i) {
+            for (std::size_t i = 0; i < *units; ++i) {
                 text[i] = static_cast<char16_t>(all[2 * i] | (all[2 * i + 1] << 8));
             }
         }
         return text;
     }
-    text.assign(all.begin(), all.end());
+    if (PlainTextCodepage(columnType, codepage, all) == 0) {
+        return std::nullopt;
+    }
+    std::u16string text(all.begin(), all.end());
     const auto end = text.find(u'\0');
     if (end != std::u16string::npos) {
         text.resize(end);

@@ -29,22 +29,27 @@ const PageCensus* LongValueTrees::Census() {
     return census_.get();
 }
 
-const TableLayout* LongValueTrees::Layout(std::uint32_t objectId) {
+const Catalogue* LongValueTrees::TheCatalogue() {
     std::lock_guard lock(mutex_);
     if (!catalogueRead_) {
         catalogueRead_ = true;
         catalogue_ = Catalogue::Read(pages_);
     }
-    return catalogue_ ? catalogue_->Table(objectId) : nullptr;
+    return catalogue_ ? &*catalogue_ : nullptr;
+}
+
+const TableLayout* LongValueTrees::Layout(std::uint32_t objectId) {
+    const Catalogue* catalogue = TheCatalogue();
+    return catalogue != nullptr ? catalogue->Table(objectId) : nullptr;
 }
 
 std::optional<std::vector<std::u16string>> LongValueTrees::TableNames() {
-    Layout(0);  // reads the catalogue on first need
-    if (!catalogue_) {
+    const Catalogue* catalogue = TheCatalogue();
+    if (catalogue == nullptr) {
         return std::nullopt;
     }
     std::vector<std::u16string> names;
-    for (const auto& [id, table] : catalogue_->tables()) {
+    for (const auto& [id, table] : catalogue->tables()) {
         // An entry made only by column or long-value records has no table record.
         if (table.objectId == 0) {
             continue;

@@ -90,6 +90,8 @@ class LongValueTrees {
         std::uint32_t tableObjectId, std::span<const std::uint8_t> key);
     // The census of every page, taken on first need; nullptr when the file cannot be read.
     const PageCensus* Census();
+    // The catalogue, read on first need and then never changed; nullptr when it cannot be read.
+    const Catalogue* TheCatalogue();
 
     std::shared_ptr<const PageFile> pages_;
     std::filesystem::path path_;
