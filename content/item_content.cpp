@@ -127,7 +127,7 @@ bool SaveAttachmentContent(store::StoreSession& session, const store::Attachment
             if (!kept.table || kept.openId != session.database->openId() ||
                 kept.catalogIndex != entry.catalogIndex) {
                 kept = {};
-                kept.table.emplace(session.database->table(entry.catalogIndex));
+                kept.table.emplace(store::OpenListedTable(session, entry));
                 for (int column = 0; column < kept.table->columnCount(); ++column) {
                     if (kept.table->column(column).name() == u"J3701") {
                         kept.contentColumn = column;

@@ -101,7 +101,7 @@ int RecordCount(store::StoreSession& session, std::u16string_view tableName) {
     for (const store::TableEntry& entry : session.model.tables) {
         if (entry.name == tableName) {
             try {
-                return session.database->table(entry.catalogIndex).recordCount();
+                return store::OpenListedTable(session, entry).recordCount();
             } catch (const ese::Error&) {
                 return 0;
             }
@@ -115,8 +115,7 @@ int RecoveredRecords(store::StoreSession& session, std::u16string_view tableName
     for (const store::TableEntry& entry : session.model.tables) {
         if (entry.name == tableName) {
             try {
-                return static_cast<int>(
-                    session.database->table(entry.catalogIndex).reading().recovered);
+                return static_cast<int>(store::OpenListedTable(session, entry).reading().recovered);
             } catch (const ese::Error&) {
                 return 0;
             }

@@ -16,7 +16,7 @@ std::optional<ese::Table> OpenTable(store::StoreSession& session, std::u16string
     for (const store::TableEntry& entry : session.model.tables) {
         if (entry.name == name && session.database && session.database->isOpen()) {
             try {
-                return session.database->table(entry.catalogIndex);
+                return store::OpenListedTable(session, entry);
             } catch (const ese::Error& e) {
                 if (error != nullptr) {
                     *error = e.what();

@@ -556,10 +556,9 @@ int LoadFolderItems(StoreSession& session) {
         return kOk;
     }
     std::optional<ese::Table> table;
-    std::u16string tableName;
+    const std::u16string tableName = msg->name;
     try {
-        table.emplace(session.database->table(msg->catalogIndex));
-        tableName = table->name();
+        table.emplace(OpenListedTable(session, *msg));
     } catch (const ese::Error& e) {
         session.lastError = std::string("table \"Msg\": ") + e.what();
         return kFailed;

@@ -265,6 +265,19 @@ int ListTables(StoreSession& session) {
     }
 }
 
+ese::Table OpenListedTable(const StoreSession& session, const TableEntry& entry) {
+    if (!session.database || !session.database->isOpen()) {
+        throw ese::Error("no database is open");
+    }
+    ese::Table table = session.database->table(entry.catalogIndex);
+    if (const std::u16string name = table.name(); name != entry.name) {
+        // libesedb numbers the tables otherwise than the list does.
+        throw ese::Error("libesedb gives the table \"" + Narrow(name) +
+                         "\" at its place in the catalogue");
+    }
+    return table;
+}
+
 int ScanTableByName(StoreSession& session, std::u16string_view name) {
     for (const TableEntry& entry : session.model.tables) {
         if (entry.name != name) {
@@ -275,14 +288,8 @@ int ScanTableByName(StoreSession& session, std::u16string_view name) {
             return kFailed;
         }
         try {
-            const ese::Table table = session.database->table(entry.catalogIndex);
-            const std::u16string tableName = table.name();
-            if (tableName != entry.name) {
-                // The list was made by our own catalogue reader; libesedb numbers the tables
-                // otherwise, and this one is not read under another's name.
-                throw ese::Error("libesedb gives the table \"" + Narrow(tableName) +
-                                 "\" at its place in the catalogue");
-            }
+            const ese::Table table = OpenListedTable(session, entry);
+            const std::u16string& tableName = entry.name;
             const int result = ScanTable(session, &table, tableName, tableName.size());
             NoteReading(session, name, &table, result == kOk ? "" : session.lastError);
             return result;

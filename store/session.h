@@ -119,6 +119,11 @@ void ReleaseStore(StoreSession& session);
 
 // Fills the table list from the catalogue.
 [[nodiscard]] int ListTables(StoreSession& session);
+// The table the list names at this entry, as libesedb opens it at the entry's place in the
+// catalogue. The list may come from our own catalogue reader: the table is checked to bear the
+// entry's name, so that none is ever read under another's. Throws ese::Error when no store is
+// open, when the table cannot be opened, or when it is another table.
+[[nodiscard]] ese::Table OpenListedTable(const StoreSession& session, const TableEntry& entry);
 // Scans the first table of the table list with exactly this name; no such table is no error.
 [[nodiscard]] int ScanTableByName(StoreSession& session, std::u16string_view name);
 // Walks one open table record by record and hands each to the handler of its kind.

@@ -1,6 +1,7 @@
 // Message index, attachments, per-folder item rows and the item loader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "platform/codepage.h"
@@ -404,6 +405,43 @@ TEST_F(Messages, AbsentFolderTableListsNothing) {
     Open({MsgTable({1})});
     EXPECT_EQ(List(u"1-FFFF", u"Folder"), store::kOk);
     EXPECT_TRUE(list_.rows.empty());
+    EXPECT_TRUE(content_.read.empty());
+}
+
+// The table list may come from our own catalogue reader: a table that libesedb gives otherwise
+// at a listed place is never read under the listed name.
+TEST_F(Messages, NoTableIsReadUnderAnothersName) {
+    Open({MsgTable({0x11}), {"1-91C1", ItemColumns(), {Item(0x11, u"IPM.Note", u"only")}}});
+    auto& tables = session_.model.tables;
+    const auto entry = [&](std::u16string_view name) {
+        return std::find_if(tables.begin(), tables.end(),
+                            [&](const store::TableEntry& e) { return e.name == name; });
+    };
+    const auto msg = entry(u"Msg");
+    const auto folder = entry(u"1-91C1");
+    ASSERT_NE(msg, tables.end());
+    ASSERT_NE(folder, tables.end());
+    std::swap(msg->catalogIndex, folder->catalogIndex);
+
+    // The folder's scan and the index scan fail in words, with nothing listed.
+    session_.state.currentFolderClass = u"IPF.Note";
+    EXPECT_EQ(store::ScanTableByName(session_, u"1-91C1"), store::kFailed);
+    EXPECT_NE(session_.lastError.find("libesedb gives the table \"Msg\""), std::string::npos)
+        << session_.lastError;
+    EXPECT_TRUE(list_.rows.empty());
+    EXPECT_TRUE(session_.model.items.empty());
+    EXPECT_EQ(store::ScanTableByName(session_, u"Msg"), store::kFailed);
+    EXPECT_THROW((void)store::OpenListedTable(session_, *msg), ese::Error);
+
+    // Listed with the right places, then the item load meets a wrong "Msg": it fails, and no
+    // record of the folder's table is read as an item.
+    std::swap(msg->catalogIndex, folder->catalogIndex);
+    ASSERT_EQ(List(u"1-91C1", u"IPF.Note"), store::kOk) << session_.lastError;
+    ASSERT_EQ(content_.read.size(), 1u);
+    content_.read.clear();
+    std::swap(msg->catalogIndex, folder->catalogIndex);
+    EXPECT_EQ(store::LoadFolderItems(session_), store::kFailed);
+    EXPECT_NE(session_.lastError.find("table \"Msg\""), std::string::npos) << session_.lastError;
     EXPECT_TRUE(content_.read.empty());
 }
 
