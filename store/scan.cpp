@@ -289,7 +289,7 @@ int ScanTableByName(StoreSession& session, std::u16string_view name) {
         }
         try {
             const ese::Table table = OpenListedTable(session, entry);
-            const std::u16string& tableName = entry.name;
+            const std::u16string tableName = entry.name;
             const int result = ScanTable(session, &table, tableName, tableName.size());
             NoteReading(session, name, &table, result == kOk ? "" : session.lastError);
             return result;
