@@ -201,7 +201,11 @@ class Session {
         return listed.has_value();
     }
 
-    // The folder named "Mailbox/Folder" (a nested folder: "Mailbox/Parent/Child").
+    // The folder named "Mailbox/Folder" (a nested folder: "Mailbox/Parent/Child"); the folder
+    // may be named by its own name alone where that is enough. The mailbox is named by its
+    // display name or by its key ("key" in tree --json). Mailboxes often share a display name:
+    // a spec that fits folders of more than one mailbox, or more than one folder path, is
+    // refused with the specs that name each, never settled by taking one of them.
     const store::FolderEntry& FindFolder(const std::string& spec) {
         const std::size_t slash = spec.find('/');
         if (slash == std::string::npos) {
@@ -209,18 +213,37 @@ class Session {
         }
         const std::u16string mailbox = U16(spec.substr(0, slash));
         const std::u16string path = U16(spec.substr(slash + 1));
-        const store::FolderEntry* match = nullptr;
+        std::vector<const store::FolderEntry*> byPath;
+        std::vector<const store::FolderEntry*> byName;
         for (const store::FolderEntry& f : model().folders) {
-            if (MailboxName(f) == mailbox && (FolderPath(f) == path || f.displayName == path)) {
-                if (FolderPath(f) == path || match == nullptr) {
-                    match = &f;
-                }
+            if (MailboxName(f) != mailbox && f.mailboxKey != mailbox) {
+                continue;
+            }
+            if (FolderPath(f) == path) {
+                byPath.push_back(&f);
+            } else if (f.displayName == path) {
+                byName.push_back(&f);
             }
         }
-        if (match == nullptr) {
+        const std::vector<const store::FolderEntry*>& found = byPath.empty() ? byName : byPath;
+        if (found.empty()) {
             throw UsageError("no folder \"" + spec + "\" in the store");
         }
-        return *match;
+        // Folders that only their mailbox's key and their whole path tell apart.
+        std::set<std::u16string> specs;
+        for (const store::FolderEntry* f : found) {
+            specs.insert(f->mailboxKey + u"/" + FolderPath(*f));
+        }
+        if (specs.size() > 1) {
+            std::string which;
+            for (const std::u16string& each : specs) {
+                which += (which.empty() ? "" : ", ") + U8(each);
+            }
+            throw UsageError("\"" + spec + "\" names " + std::to_string(specs.size()) +
+                             " folders; name one of them: " + which);
+        }
+        // The same mailbox and path twice (a store written twice over): the last, as listed.
+        return *found.back();
     }
 
     std::u16string MailboxName(const store::FolderEntry& f) {
@@ -287,16 +310,33 @@ std::optional<ese::File> OpenForCounts(const fs::path& store, bool recover) {
     }
 }
 
-int ItemCount(const std::optional<ese::File>& file, const std::u16string& table) {
-    if (!file) {
+// Where each table lies in the file's list, by name (the first of each name). A store of many
+// mailboxes has thousands of folder tables: each is then opened once, not once for every table
+// before it.
+std::map<std::u16string, int> TablePlaces(const std::optional<ese::File>& file) {
+    std::map<std::u16string, int> places;
+    if (file) {
+        try {
+            const std::vector<std::u16string> names = file->tableNames();
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                places.emplace(names[i], static_cast<int>(i));
+            }
+        } catch (const ese::Error&) {
+        }
+    }
+    return places;
+}
+
+int ItemCount(const std::optional<ese::File>& file, const std::map<std::u16string, int>& places,
+              const std::u16string& table) {
+    const auto at = places.find(table);
+    if (!file || at == places.end()) {
         return 0;
     }
     try {
-        for (int i = 0; i < file->tableCount(); ++i) {
-            const ese::Table t = file->table(i);
-            if (t.name() == table) {
-                return t.recordCount();
-            }
+        // Only the table of that name is counted.
+        if (const ese::Table t = file->table(at->second); t.name() == table) {
+            return t.recordCount();
         }
     } catch (const ese::Error&) {
     }
@@ -409,6 +449,7 @@ int Info(const fs::path& storePath, bool recover, bool asJson) {
 int Tree(const fs::path& storePath, bool recover, bool asJson) {
     Session s(storePath, recover);
     const std::optional<ese::File> counts = OpenForCounts(storePath, recover);
+    const std::map<std::u16string, int> places = TablePlaces(counts);
     json mailboxes = json::array();
     for (const store::MailboxEntry& m : s.model().mailboxes) {
         json folders = json::array();
@@ -423,7 +464,7 @@ int Tree(const fs::path& storePath, bool recover, bool asJson) {
                                {"class", U8(f.folderClass)},
                                {"table", U8(f.messageTableName)},
                                {"image", s.Image(f.treeItem)},
-                               {"items", ItemCount(counts, f.messageTableName)}});
+                               {"items", ItemCount(counts, places, f.messageTableName)}});
         }
         mailboxes.push_back({{"key", U8(m.key)},
                              {"name", U8(m.displayName)},
@@ -585,7 +626,7 @@ int Export(const fs::path& storePath, const fs::path& outDir,
         for (const std::u16string& name : wanted) {
             bool found = false;
             for (const store::MailboxEntry& m : s.model().mailboxes) {
-                if (m.displayName == name) {
+                if (m.displayName == name || m.key == name) {
                     s.front().checked.insert(m.treeItem);
                     found = true;
                 }
@@ -791,7 +832,9 @@ int main(int argc, char** argv) {
     };
     CLI::App* list =
         withFilter(withStore(cli.add_subcommand("list", "The item list of one folder")));
-    list->add_option("FOLDER", folder, "MAILBOX/FOLDER, e.g. \"Alice Martin/Inbox\"")->required();
+    list->add_option("FOLDER", folder,
+                     "MAILBOX/FOLDER, e.g. \"Alice Martin/Inbox\"; MAILBOX: its name or its key")
+        ->required();
     CLI::App* show = withStore(cli.add_subcommand("show", "One item's preview"));
     show->add_option("FOLDER", folder, "MAILBOX/FOLDER")->required();
     show->add_option("SEQ", sequence, "The item's S.No in the folder's list")->required();
@@ -803,7 +846,8 @@ int main(int argc, char** argv) {
     exp->add_flag("--hash-store", hashStore,
                   "Give the store file's SHA-256 in the manifest too (reads the store once more)");
     exp->add_option("--out", out, "The folder to save into")->required();
-    exp->add_option("--mailbox", mailboxes, "Only this mailbox (repeatable; default: all)");
+    exp->add_option("--mailbox", mailboxes,
+                    "Only this mailbox, by its name or its key (repeatable; default: all)");
     exp->add_option("--folder", folders, "Only this MAILBOX/FOLDER (repeatable)");
     msgexport::MailFormat format = msgexport::MailFormat::kMsg;
     exp->add_option("--format", format, "How mail is saved: msg (Outlook) or eml (MIME)")

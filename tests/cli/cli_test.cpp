@@ -16,6 +16,7 @@
 #include "support/planted_links.h"
 #include "support/temp_dir.h"
 #include "tool_run.h"
+#include "tools/edbforge/store_builder.h"
 
 namespace {
 
@@ -72,6 +73,43 @@ TEST(Cli, ListGivesTheRowsWithTheColumnsOfTheFolder) {
 
     const json sent = ToolJson({"list", kSample.string(), "Alice Martin/Sent Items"});
     EXPECT_EQ(sent["columns"][3], "To");
+}
+
+// Mailboxes often share a display name. A folder spec that fits folders of more than one is
+// refused with the specs that name each; the mailbox's key names each one.
+TEST(Cli, FoldersOfMailboxesThatShareANameAreNamedByTheMailboxKey) {
+    testing_support::TempDir dir;
+    edbforge::Scenario scenario = damaged::SmallStoreScenario();
+    ASSERT_EQ(scenario.mailboxes.size(), 2u);
+    scenario.mailboxes[1].displayName = scenario.mailboxes[0].displayName;
+    const fs::path store = dir / "twins.edb";
+    edbforge::StoreBuilder::build(scenario, store);
+
+    const ToolRun both = Tool({"list", store.string(), "Ann Lee/Inbox"}, true);
+    EXPECT_EQ(both.code, 2);
+    EXPECT_NE(both.out.find("names 2 folders; name one of them: a01/Inbox, b01/Inbox"),
+              std::string::npos)
+        << both.out;
+    EXPECT_EQ(Tool({"show", store.string(), "Ann Lee/Inbox", "1"}).code, 2);
+    EXPECT_EQ(ToolJson({"list", store.string(), "a01/Inbox"})["rows"].size(), 36u);
+    EXPECT_EQ(ToolJson({"list", store.string(), "b01/Inbox"})["rows"].size(), 8u);
+    // Only one of them has a "Sent Items": its name is enough.
+    EXPECT_EQ(ToolJson({"list", store.string(), "Ann Lee/Sent Items"})["rows"].size(), 6u);
+
+    EXPECT_EQ(Tool({"export", store.string(), "--out", (dir / "refused").string(), "--folder",
+                    "Ann Lee/Inbox"})
+                  .code,
+              2);
+    const json one = ToolJson(
+        {"export", store.string(), "--out", (dir / "one").string(), "--folder", "b01/Inbox"});
+    EXPECT_EQ(one["mails"], 8);
+    const json byKey =
+        ToolJson({"export", store.string(), "--out", (dir / "key").string(), "--mailbox", "b01"});
+    EXPECT_EQ(byKey["mails"], 8);
+    // By the shared name, both mailboxes are saved.
+    const json byName = ToolJson(
+        {"export", store.string(), "--out", (dir / "name").string(), "--mailbox", "Ann Lee"});
+    EXPECT_EQ(byName["mails"], 36 + 6 + 8);
 }
 
 TEST(Cli, ShowGivesTheBodyOfEachKind) {
