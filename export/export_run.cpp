@@ -97,25 +97,14 @@ class ManifestRows final : public content::SavedFileObserver {
     std::u16string folder_;
 };
 
-int RecordCount(store::StoreSession& session, std::u16string_view tableName) {
+// What of the listed table of this name the report takes; 0 when the store has no such table
+// or it cannot be read.
+template <class What>
+int FromListedTable(store::StoreSession& session, std::u16string_view tableName, What&& what) {
     for (const store::TableEntry& entry : session.model.tables) {
         if (entry.name == tableName) {
             try {
-                return store::OpenListedTable(session, entry).recordCount();
-            } catch (const ese::Error&) {
-                return 0;
-            }
-        }
-    }
-    return 0;
-}
-
-// Records of the table found only by reading every page of the file.
-int RecoveredRecords(store::StoreSession& session, std::u16string_view tableName) {
-    for (const store::TableEntry& entry : session.model.tables) {
-        if (entry.name == tableName) {
-            try {
-                return static_cast<int>(store::OpenListedTable(session, entry).reading().recovered);
+                return what(store::OpenListedTable(session, entry));
             } catch (const ese::Error&) {
                 return 0;
             }
@@ -632,7 +621,8 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
         session.state.sequence = 0;
         session.state.filteredOut = 0;
         session.state.currentFolderClass = folderClass;
-        folder.found = RecordCount(session, tableName);
+        folder.found = FromListedTable(session, tableName,
+                                       [](const ese::Table& t) { return t.recordCount(); });
         list();
         folder.filtered = session.state.filteredOut;
         const int listed =
@@ -721,7 +711,10 @@ SaveReport RunSave(store::StoreSession& session, const SaveRequest& request, Exp
                 if (store::ScanTableByName(session, entry.messageTableName) != store::kOk) {
                     folder.error = session.lastError;
                 }
-                folder.recovered = RecoveredRecords(session, entry.messageTableName);
+                // Records of the table found only by reading every page of the file.
+                folder.recovered = FromListedTable(
+                    session, entry.messageTableName,
+                    [](const ese::Table& t) { return static_cast<int>(t.reading().recovered); });
                 if (request.recover) {
                     AddListedIds(session, entry.messageTableName, listedIds);
                 }
