@@ -511,9 +511,11 @@ const TableLayout* Catalogue::Table(std::uint32_t objectId) const {
 void TableLayout::IndexColumns() {
     std::sort(columns.begin(), columns.end(),
               [](const ColumnLayout& a, const ColumnLayout& b) { return a.id < b.id; });
-    // Records name their columns in 16 bits; a catalogue entry beyond that names none of them.
+    // Records name their columns in 16 bits; a catalogue entry beyond that names none of them
+    // (and the last id may be the largest a catalogue can hold, which one more would wrap).
     constexpr std::uint32_t kIds = 1U << 16;
-    positions.assign(columns.empty() ? 0 : std::min(columns.back().id + 1, kIds), -1);
+    positions.assign(columns.empty() ? 0 : std::min<std::uint64_t>(columns.back().id + 1ULL, kIds),
+                     -1);
     for (std::size_t i = 0; i < columns.size() && columns[i].id < kIds; ++i) {
         positions[columns[i].id] = static_cast<std::int32_t>(i);
     }
