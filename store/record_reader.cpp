@@ -537,7 +537,6 @@ TableRecords::TableRecords(std::shared_ptr<const PageFile> file, const TableLayo
         damage_.push_back({0, PageTrouble::kLayout, "the catalogue names no first page"});
         return;
     }
-    visited_.assign(file_->pageCount() + 1, false);
     pending_.emplace_back(layout_.dataRoot, 0);
 }
 
@@ -598,7 +597,7 @@ const std::vector<PageDamage>& TableRecords::damage() const {
 void TableRecords::Finish() const {
     while (Step()) {
     }
-    visited_ = {};
+    visited_.Clear();
 }
 
 bool TableRecords::Step() const {
@@ -610,13 +609,12 @@ bool TableRecords::Step() const {
                                file_->Describe(number, PageTrouble::kPastTheEnd)});
             continue;
         }
-        if (visited_[number]) {
+        if (!visited_.Insert(number)) {
             damage_.push_back(
                 {number, PageTrouble::kLayout,
                  "page " + std::to_string(number) + " is linked twice in the tree: a broken link"});
             continue;
         }
-        visited_[number] = true;
         Page& page = scratch_;
         if (const PageTrouble trouble = file_->Read(number, page, false);
             trouble != PageTrouble::kNone) {

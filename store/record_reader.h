@@ -126,6 +126,35 @@ struct PageDamage {
     std::string reason;  // names the page and what is wrong with it
 };
 
+// Page numbers met, with room only for the stretches of the file that hold one: a walk of a
+// small table in a store of many gigabytes keeps a few kilobytes, not a bit for every page.
+class PageSet {
+  public:
+    // False when the page is in the set already.
+    bool Insert(std::uint32_t number) {
+        const std::size_t stretch = number >> kStretchBits;
+        if (stretch >= stretches_.size()) {
+            stretches_.resize(stretch + 1);
+        }
+        std::vector<std::uint64_t>& bits = stretches_[stretch];
+        if (bits.empty()) {
+            bits.resize(kWords);  // all clear
+        }
+        const std::uint32_t bit = number & ((1U << kStretchBits) - 1);
+        std::uint64_t& word = bits[bit / 64];
+        const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
+        const bool inserted = (word & mask) == 0;
+        word |= mask;
+        return inserted;
+    }
+    void Clear() { stretches_ = {}; }
+
+  private:
+    static constexpr unsigned kStretchBits = 15;  // 32,768 pages, 4 KiB of bits
+    static constexpr std::size_t kWords = (std::size_t{1} << kStretchBits) / 64;
+    std::vector<std::vector<std::uint64_t>> stretches_;  // empty: no page of it met
+};
+
 class TableRecords {
   public:
     // Walks the table's record tree from its root, as far as the records asked for need: a
@@ -180,7 +209,7 @@ class TableRecords {
     mutable std::mutex mutex_;
     // The walk: pages still to visit with their depth, and those visited.
     mutable std::vector<std::pair<std::uint32_t, int>> pending_;
-    mutable std::vector<bool> visited_;
+    mutable PageSet visited_;
     mutable std::vector<Place> places_;
     mutable std::vector<PageDamage> damage_;
     mutable Page current_;  // the leaf last read from: a walk in order reads each leaf once

@@ -429,6 +429,26 @@ TEST(OwnRecordReader, NamesDamagedPagesAndReadsEveryOtherPage) {
              damaged::RepairPageChecksums(b, map, hit);
          },
          "belongs to another tree"},
+        {"a page linked twice",
+         [&](damaged::Bytes& b) {
+             // The branch links this page where it linked the leaf after it.
+             const std::vector<damaged::Page> branches = map.Select(
+                 [&](const damaged::Page& p) { return p.object == hit.object && !p.isLeaf(); });
+             ASSERT_EQ(branches.size(), 1u);
+             const std::size_t begin = map.OffsetOf(branches[0]) + damaged::kPageHeaderSize;
+             const auto end = static_cast<std::ptrdiff_t>(begin + map.pageSize - 64);
+             std::array<std::uint8_t, 4> after{}, link{};
+             for (int i = 0; i < 4; ++i) {
+                 after[i] = static_cast<std::uint8_t>(inbox[2].number >> (8 * i));
+                 link[i] = static_cast<std::uint8_t>(hit.number >> (8 * i));
+             }
+             const auto at = std::search(b.begin() + static_cast<std::ptrdiff_t>(begin),
+                                         b.begin() + end, after.begin(), after.end());
+             ASSERT_NE(at, b.begin() + end);
+             std::copy(link.begin(), link.end(), at);
+             damaged::RepairPageChecksums(b, map, branches[0]);
+         },
+         "linked twice"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
