@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include "app/window/artwork.h"
 
@@ -77,6 +78,12 @@ TreeHandle CFolderTreeCtrl1::InsertItem(TreeHandle parent, const QString& text, 
     }
     if (parentItem == nullptr || image < 0 || image >= kFolderImageCount) {
         image = 0;
+    }
+    // A scan adds folders one after another: the tree is drawn again at most every
+    // kRedrawEvery while they come in, not once for each.
+    if (updatesEnabled()) {
+        setUpdatesEnabled(false);
+        QTimer::singleShot(kRedrawEvery, this, [this] { setUpdatesEnabled(true); });
     }
     auto* item = new QTreeWidgetItem();
     item->setText(0, text);

@@ -29,6 +29,9 @@ class CFolderTreeCtrl1 : public QTreeWidget {
     static constexpr int kStateUnchecked = 1;
     static constexpr int kStateChecked = 2;
 
+    // While items come in one after another, the tree is drawn again at most this often.
+    static constexpr int kRedrawEvery = 100;  // milliseconds
+
     explicit CFolderTreeCtrl1(QWidget* parent = nullptr);
 
     // Builds the seventeen folder images and uses them for the items.

@@ -2,6 +2,7 @@
 #include <QFont>
 #include <QImage>
 #include <QKeyEvent>
+#include <QPaintEvent>
 
 #include "app/window/artwork.h"
 #include "window_fixture.h"
@@ -189,6 +190,41 @@ TEST_F(FolderTreeTest, HandlesOfDeletedItemsFindNothing) {
     EXPECT_NE(newRoot, root);
     EXPECT_NE(newRoot, bobInbox);
     EXPECT_EQ(tree->Root(), newRoot);
+}
+
+// Counts the paint events a widget takes.
+class PaintCounter : public QObject {
+  public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+// A scan adds folders one at a time and the window's events run between them: the tree is
+// drawn a few times while they come in, not once for each, and shows them when they stop.
+TEST_F(FolderTreeTest, FoldersComingInOneByOneAreDrawnNowAndThen) {
+    PaintCounter paints(tree->viewport());
+    QTest::qWait(2 * CFolderTreeCtrl1::kRedrawEvery);
+    paints.count = 0;
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int kFolders = 300;
+    for (int i = 0; i < kFolders; ++i) {
+        window->InsertTreeItem(
+            ann, u"Folder " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)), 7);
+        QCoreApplication::processEvents();
+    }
+    const int whileComing = paints.count;
+    EXPECT_LE(whileComing, clock.elapsed() / CFolderTreeCtrl1::kRedrawEvery + 2);
+    EXPECT_EQ(Item(ann)->childCount(), 3 + kFolders);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paints.count > whileComing; },
+                                20 * CFolderTreeCtrl1::kRedrawEvery));
+    EXPECT_TRUE(tree->updatesEnabled());
 }
 
 }  // namespace
