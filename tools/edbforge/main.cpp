@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     largeCmd->add_option("--mailboxes", large.mailboxes, "Visible mailboxes")
         ->capture_default_str()
-        ->check(CLI::Range(1, 200));
+        ->check(CLI::Range(1, 2000));
     largeCmd->add_option("--seed", large.seed, "Seed of the generated content")
         ->capture_default_str();
     largeCmd->add_option("--page-size", pageSize,
