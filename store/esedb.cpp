@@ -26,7 +26,21 @@ namespace detail {
 struct TableContext {
     std::shared_ptr<LongValueTrees> trees;  // null: everything through libesedb
     std::uint32_t tableId = 0;
+    // Our catalogue's entry of the table, when the file's tables are taken from it; kept by
+    // trees.
+    const TableLayout* layout = nullptr;
+    // libesedb's table object: the table at this place in libesedb's list, made on first need.
+    std::shared_ptr<LibesedbFile> libesedb;
+    int place = 0;
+    std::mutex libesedbMutex;
     std::shared_ptr<libesedb_table_t> libesedbTable;
+
+    const std::shared_ptr<libesedb_table_t>& LibesedbTable();
+    // The columns as our catalogue gives them, where libesedb would give the same: not for a
+    // table built on a template, whose columns are the template's.
+    const std::vector<ColumnLayout>* OwnColumns() const {
+        return layout != nullptr && !layout->templated ? &layout->columns : nullptr;
+    }
 
     // The records as our own reader finds them, walked once per opening of the file. Null when
     // the reader does not read this table.
@@ -567,7 +581,7 @@ const Record& Record::Witness() const {
     }
     if (!own_->witness) {
         libesedb_record_t* handle = nullptr;
-        const std::shared_ptr<libesedb_table_t>& table = own_->table->libesedbTable;
+        const std::shared_ptr<libesedb_table_t>& table = own_->table->LibesedbTable();
         Check("cannot read a record through libesedb", [&](libesedb_error_t** e) {
             return libesedb_table_get_record(table.get(), own_->index, &handle, e);
         });
@@ -870,14 +884,10 @@ std::optional<MultiValue> Record::multiValue(int index) const {
 
 // --- Column, Table ---------------------------------------------------------------------
 
-Table::Table(libesedb_table_t* handle, detail::Owner owner,
-             std::shared_ptr<detail::LongValueTrees> trees)
-    : handle_(detail::Adopt<libesedb_table_t, libesedb_table_free>(handle, std::move(owner))),
-      context_(std::make_shared<detail::TableContext>()) {
-    context_->libesedbTable = handle_;
-    if (trees && libesedb_table_get_identifier(handle_.get(), &context_->tableId, nullptr) == 1) {
-        context_->trees = std::move(trees);
-    }
+Table::Table(std::shared_ptr<detail::TableContext> context) : context_(std::move(context)) {}
+
+libesedb_table_t* Table::get() const {
+    return context_->LibesedbTable().get();
 }
 
 bool Table::readsOwnRecords() const {
@@ -909,6 +919,9 @@ std::vector<std::string> Table::damage() const {
 }
 
 std::u16string Column::name() const {
+    if (!handle_) {
+        return name_;
+    }
     return ReadUtf16Name(
         "cannot read a column name",
         [&](std::size_t* size, libesedb_error_t** e) {
@@ -920,6 +933,9 @@ std::u16string Column::name() const {
 }
 
 std::uint32_t Column::type() const {
+    if (!handle_) {
+        return type_;
+    }
     std::uint32_t type = 0;
     Check("cannot read a column type",
           [&](libesedb_error_t** e) { return libesedb_column_get_type(handle_.get(), &type, e); });
@@ -927,6 +943,9 @@ std::uint32_t Column::type() const {
 }
 
 std::uint32_t Column::identifier() const {
+    if (!handle_) {
+        return identifier_;
+    }
     std::uint32_t id = 0;
     Check("cannot read a column identifier", [&](libesedb_error_t** e) {
         return libesedb_column_get_identifier(handle_.get(), &id, e);
@@ -935,30 +954,46 @@ std::uint32_t Column::identifier() const {
 }
 
 std::u16string Table::name() const {
+    if (context_->layout != nullptr) {
+        return context_->layout->name;
+    }
+    libesedb_table_t* table = get();
     return ReadUtf16Name(
         "cannot read a table name",
         [&](std::size_t* size, libesedb_error_t** e) {
-            return libesedb_table_get_utf16_name_size(handle_.get(), size, e);
+            return libesedb_table_get_utf16_name_size(table, size, e);
         },
         [&](std::uint16_t* buffer, std::size_t size, libesedb_error_t** e) {
-            return libesedb_table_get_utf16_name(handle_.get(), buffer, size, e);
+            return libesedb_table_get_utf16_name(table, buffer, size, e);
         });
 }
 
 int Table::columnCount() const {
+    if (const auto* columns = context_->OwnColumns()) {
+        return static_cast<int>(columns->size());
+    }
     int count = 0;
     Check("cannot count the columns of a table", [&](libesedb_error_t** e) {
-        return libesedb_table_get_number_of_columns(handle_.get(), &count, 0, e);
+        return libesedb_table_get_number_of_columns(get(), &count, 0, e);
     });
     return count;
 }
 
 Column Table::column(int index) const {
+    if (const auto* columns = context_->OwnColumns()) {
+        if (index < 0 || static_cast<std::size_t>(index) >= columns->size()) {
+            throw Error("cannot read a column: the table has " + std::to_string(columns->size()) +
+                        " columns, not " + std::to_string(index + 1));
+        }
+        const detail::ColumnLayout& column = (*columns)[static_cast<std::size_t>(index)];
+        return Column(column.name, column.type, column.id);
+    }
+    const std::shared_ptr<libesedb_table_t>& table = context_->LibesedbTable();
     libesedb_column_t* handle = nullptr;
     Check("cannot read a column", [&](libesedb_error_t** e) {
-        return libesedb_table_get_column(handle_.get(), index, &handle, 0, e);
+        return libesedb_table_get_column(table.get(), index, &handle, 0, e);
     });
-    return Column(handle, handle_);
+    return Column(handle, table);
 }
 
 int Table::recordCount() const {
@@ -983,7 +1018,7 @@ int Table::recordCount() const {
     }
     int count = 0;
     Check("cannot count the records of a table", [&](libesedb_error_t** e) {
-        return libesedb_table_get_number_of_records(handle_.get(), &count, e);
+        return libesedb_table_get_number_of_records(get(), &count, e);
     });
     // libesedb counts no records, without an error, in a table whose pages are gone.
     if (count == 0 && context_->trees) {
@@ -1038,11 +1073,12 @@ Record Table::record(int index) const {
         own->index = index;
         return Record(std::move(own), context_);
     }
+    const std::shared_ptr<libesedb_table_t>& table = context_->LibesedbTable();
     libesedb_record_t* handle = nullptr;
     Check("cannot read a record", [&](libesedb_error_t** e) {
-        return libesedb_table_get_record(handle_.get(), index, &handle, e);
+        return libesedb_table_get_record(table.get(), index, &handle, e);
     });
-    return Record(handle, handle_, context_);
+    return Record(handle, table, context_);
 }
 
 int Table::storedValuesFrom(int first, std::span<const int> columns,
@@ -1093,30 +1129,133 @@ std::optional<std::u16string> StoredText(const StoredValue& value) {
 
 // --- File ------------------------------------------------------------------------------
 
-File::File() {
-    libesedb_file_t* handle = nullptr;
-    Check("cannot create a database file object",
-          [&](libesedb_error_t** e) { return libesedb_file_initialize(&handle, e); });
-    // The last holder closes (when still open) and frees the file object.
-    handle_ = std::shared_ptr<libesedb_file_t>(handle, [](libesedb_file_t* p) {
-        libesedb_file_close(p, nullptr);
-        libesedb_file_free(&p, nullptr);
-    });
+namespace detail {
+
+// libesedb's opening of one file, made on first need or at once; kept by everything read
+// through it. A failed opening fails the same way every time it is asked for.
+class LibesedbFile {
+  public:
+    explicit LibesedbFile(std::filesystem::path path) : path_(std::move(path)) {}
+    ~LibesedbFile() = default;
+    LibesedbFile(const LibesedbFile&) = delete;
+    LibesedbFile& operator=(const LibesedbFile&) = delete;
+
+    const std::shared_ptr<libesedb_file_t>& Handle() {
+        std::lock_guard lock(mutex_);
+        if (!handle_) {
+            if (closed_) {
+                throw Error("cannot open the database: it was closed");
+            }
+            if (!failure_.empty()) {
+                throw Error(failure_);
+            }
+            try {
+                handle_ = OpenFile();
+            } catch (const Error& e) {
+                failure_ = e.what();
+                throw;
+            }
+        }
+        return handle_;
+    }
+    bool opened() const {
+        std::lock_guard lock(mutex_);
+        return handle_ != nullptr;
+    }
+    // Closes libesedb's file, which objects still held keep but must not read.
+    void Close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        if (handle_) {
+            auto handle = std::exchange(handle_, nullptr);
+            Check("cannot close the database",
+                  [&](libesedb_error_t** e) { return libesedb_file_close(handle.get(), e); });
+        }
+    }
+
+  private:
+    std::shared_ptr<libesedb_file_t> OpenFile() const {
+        libesedb_file_t* raw = nullptr;
+        Check("cannot create a database file object",
+              [&](libesedb_error_t** e) { return libesedb_file_initialize(&raw, e); });
+        // The last holder closes (when still open) and frees the file object.
+        std::shared_ptr<libesedb_file_t> handle(raw, [](libesedb_file_t* p) {
+            libesedb_file_close(p, nullptr);
+            libesedb_file_free(&p, nullptr);
+        });
+        Check("cannot open the database", [&](libesedb_error_t** e) {
+            return libesedb_file_open(handle.get(), path_.c_str(), LIBESEDB_OPEN_READ, e);
+        });
+        return handle;
+    }
+
+    const std::filesystem::path path_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<libesedb_file_t> handle_;
+    std::string failure_;
+    bool closed_ = false;
+};
+
+const std::shared_ptr<libesedb_table_t>& TableContext::LibesedbTable() {
+    std::lock_guard lock(libesedbMutex);
+    if (!libesedbTable) {
+        const std::shared_ptr<libesedb_file_t>& file = libesedb->Handle();
+        libesedb_table_t* handle = nullptr;
+        Check("cannot read a table of the catalogue", [&](libesedb_error_t** e) {
+            return libesedb_file_get_table(file.get(), place, &handle, e);
+        });
+        std::shared_ptr<libesedb_table_t> table =
+            Adopt<libesedb_table_t, libesedb_table_free>(handle, file);
+        if (layout != nullptr) {
+            // Our catalogue and libesedb's must name the same table at this place.
+            const std::u16string name = ReadUtf16Name(
+                "cannot read a table name",
+                [&](std::size_t* size, libesedb_error_t** e) {
+                    return libesedb_table_get_utf16_name_size(table.get(), size, e);
+                },
+                [&](std::uint16_t* buffer, std::size_t size, libesedb_error_t** e) {
+                    return libesedb_table_get_utf16_name(table.get(), buffer, size, e);
+                });
+            if (name != layout->name) {
+                throw Error("libesedb gives the table \"" + std::string(name.begin(), name.end()) +
+                            "\" at the place of \"" +
+                            std::string(layout->name.begin(), layout->name.end()) +
+                            "\" in the catalogue");
+            }
+        }
+        libesedbTable = std::move(table);
+    }
+    return libesedbTable;
 }
+
+}  // namespace detail
+
+File::File() = default;
 
 File::~File() = default;
 
 void File::open(const std::filesystem::path& path, LongValueReading reading, Recovery recovery) {
     close();
-    Check("cannot open the database", [&](libesedb_error_t** e) {
-        return libesedb_file_open(handle_.get(), path.c_str(), LIBESEDB_OPEN_READ, e);
-    });
+    auto libesedb = std::make_shared<detail::LibesedbFile>(path);
+    std::shared_ptr<detail::LongValueTrees> trees;
+    if (reading == LongValueReading::kDirect || recovery == Recovery::kEveryPage) {
+        trees = detail::LongValueTrees::Open(path);
+    }
+    std::vector<std::uint32_t> ownTables;
+    if (trees) {
+        if (auto ids = trees->TableIds()) {
+            ownTables = std::move(*ids);
+        }
+    }
+    if (ownTables.empty()) {
+        libesedb->Handle();  // libesedb's tables: opened now, and its failure is the open's
+    }
+    libesedb_ = std::move(libesedb);
+    trees_ = std::move(trees);
+    ownTables_ = std::move(ownTables);
     open_ = true;
     static std::atomic<std::uint64_t> openings{0};
     openId_ = ++openings;
-    if (reading == LongValueReading::kDirect || recovery == Recovery::kEveryPage) {
-        trees_ = detail::LongValueTrees::Open(path);
-    }
     if (trees_ && recovery == Recovery::kEveryPage) {
         trees_->EnableRecovery();
     }
@@ -1126,6 +1265,10 @@ std::vector<std::string> File::TakeLosses() {
     return trees_ ? trees_->TakeLosses() : std::vector<std::string>{};
 }
 
+bool File::libesedbOpened() const {
+    return libesedb_ && libesedb_->opened();
+}
+
 void File::close() {
     if (!open_) {
         return;
@@ -1133,14 +1276,20 @@ void File::close() {
     open_ = false;
     openId_ = 0;
     trees_.reset();
-    Check("cannot close the database",
-          [&](libesedb_error_t** e) { return libesedb_file_close(handle_.get(), e); });
+    ownTables_.clear();
+    std::exchange(libesedb_, nullptr)->Close();
 }
 
 int File::tableCount() const {
+    if (!ownTables_.empty()) {
+        return static_cast<int>(ownTables_.size());
+    }
+    if (!libesedb_) {
+        throw Error("cannot count the tables of the database: it is not open");
+    }
     int count = 0;
     Check("cannot count the tables of the database", [&](libesedb_error_t** e) {
-        return libesedb_file_get_number_of_tables(handle_.get(), &count, e);
+        return libesedb_file_get_number_of_tables(libesedb_->Handle().get(), &count, e);
     });
     return count;
 }
@@ -1162,11 +1311,28 @@ std::vector<std::u16string> File::tableNames() const {
 }
 
 Table File::table(int index) const {
-    libesedb_table_t* handle = nullptr;
-    Check("cannot read a table of the catalogue", [&](libesedb_error_t** e) {
-        return libesedb_file_get_table(handle_.get(), index, &handle, e);
-    });
-    return Table(handle, handle_, trees_);
+    if (!libesedb_) {
+        throw Error("cannot read a table of the catalogue: the database is not open");
+    }
+    auto context = std::make_shared<detail::TableContext>();
+    context->libesedb = libesedb_;
+    context->place = index;
+    if (!ownTables_.empty()) {
+        if (index < 0 || static_cast<std::size_t>(index) >= ownTables_.size()) {
+            throw Error("cannot read a table of the catalogue: it holds " +
+                        std::to_string(ownTables_.size()) + " tables, not " +
+                        std::to_string(index + 1));
+        }
+        context->tableId = ownTables_[static_cast<std::size_t>(index)];
+        context->layout = trees_->Layout(context->tableId);
+        context->trees = trees_;
+        return Table(std::move(context));
+    }
+    const std::shared_ptr<libesedb_table_t>& table = context->LibesedbTable();
+    if (trees_ && libesedb_table_get_identifier(table.get(), &context->tableId, nullptr) == 1) {
+        context->trees = trees_;
+    }
+    return Table(std::move(context));
 }
 
 }  // namespace ese

@@ -17,6 +17,7 @@
 namespace ese {
 
 namespace detail {
+class LibesedbFile;
 class LongValueTrees;
 struct TableContext;
 struct OwnRecord;
@@ -199,18 +200,25 @@ class Column {
     Column(libesedb_column_t* handle, detail::Owner owner)
         : handle_(
               detail::Adopt<libesedb_column_t, libesedb_column_free>(handle, std::move(owner))) {}
+    // A column as our own catalogue reader gives it.
+    Column(std::u16string name, std::uint32_t type, std::uint32_t identifier)
+        : name_(std::move(name)), type_(type), identifier_(identifier) {}
     std::u16string name() const;
     std::uint32_t type() const;
     std::uint32_t identifier() const;
 
   private:
-    std::shared_ptr<libesedb_column_t> handle_;
+    std::shared_ptr<libesedb_column_t> handle_;  // null: the values below
+    std::u16string name_;
+    std::uint32_t type_ = 0;
+    std::uint32_t identifier_ = 0;
 };
 
 class Table {
   public:
-    Table(libesedb_table_t* handle, detail::Owner owner,
-          std::shared_ptr<detail::LongValueTrees> trees = nullptr);
+    // What the table is read through: libesedb's table object, or our own catalogue's entry
+    // with libesedb's object made on first need; see File.
+    explicit Table(std::shared_ptr<detail::TableContext> context);
     std::u16string name() const;
     int columnCount() const;
     Column column(int index) const;
@@ -227,9 +235,9 @@ class Table {
     // The values of these columns (record value indexes, at most four) of the records from
     // first on that lie on its page, found in place, for a walk that needs only a few: as
     // record() would give their type, flags and bytes, record after record in out, as many
-    // records as it holds (up to 64); good until the next read of this table. The number of
-    // records read: 0 when our own reader does not read the table, and it stops before a record
-    // it cannot decode, whose record() says why.
+    // records as it holds (up to 64); good until the next read of this table (a record, its count,
+    // its damage). The number of records read: 0 when our own reader does not read the table, and
+    // it stops before a record it cannot decode, whose record() says why.
     int storedValuesFrom(int first, std::span<const int> columns, std::span<StoredValue> out) const;
     // The same for one record: false when it is not read.
     bool storedValues(int index, std::span<const int> columns, std::span<StoredValue> out) const {
@@ -251,10 +259,10 @@ class Table {
     };
     Reading reading() const;
 
-    libesedb_table_t* get() const { return handle_.get(); }
+    // libesedb's table object, made (and the file opened by libesedb) on first need.
+    libesedb_table_t* get() const;
 
   private:
-    std::shared_ptr<libesedb_table_t> handle_;
     std::shared_ptr<detail::TableContext> context_;
 };
 
@@ -270,6 +278,13 @@ enum class LongValueReading { kDirect, kThroughLibesedb };
 enum class Recovery { kOff, kEveryPage };
 
 // An ESE database opened read-only. Single-byte names and texts use Windows-1252.
+//
+// Where our own reader reads the catalogue whole, every table and column named in plain ASCII,
+// the tables and their columns are taken from it, and libesedb opens the file only when
+// something needs it: a table built on a template, a value our reader leaves to it. libesedb
+// reads the whole catalogue when it opens a file, in time that grows with the square of its
+// size (seconds for a thousand mailboxes). Otherwise libesedb opens the file at once and gives
+// the tables, as it fails to open it.
 class File {
   public:
     File();
@@ -297,17 +312,21 @@ class File {
     int tableCount() const;
     Table table(int index) const;
     // The names of the tables, by index as table() takes it: from our own catalogue reader
-    // where it lists the same number of tables, each name plain ASCII, else from libesedb,
-    // which builds a whole table object for each name.
+    // where it lists the tables (see above, or where libesedb lists as many), else from
+    // libesedb, which builds a whole table object for each name.
     std::vector<std::u16string> tableNames() const;
 
     // What long values recovery could bring back only in part, said since the last call, in
     // words: the column and what is lost of it. Emptied by the call.
     std::vector<std::string> TakeLosses();
 
+    // Whether libesedb has opened the file so far.
+    bool libesedbOpened() const;
+
   private:
-    std::shared_ptr<libesedb_file_t> handle_;
+    std::shared_ptr<detail::LibesedbFile> libesedb_;
     std::shared_ptr<detail::LongValueTrees> trees_;
+    std::vector<std::uint32_t> ownTables_;  // object ids by index; empty: libesedb's tables
     bool open_ = false;
     std::uint64_t openId_ = 0;
 };

@@ -43,22 +43,41 @@ const TableLayout* LongValueTrees::Layout(std::uint32_t objectId) {
     return catalogue != nullptr ? catalogue->Table(objectId) : nullptr;
 }
 
-std::optional<std::vector<std::u16string>> LongValueTrees::TableNames() {
+std::optional<std::vector<std::uint32_t>> LongValueTrees::TableIds() {
     const Catalogue* catalogue = TheCatalogue();
-    if (catalogue == nullptr) {
+    if (catalogue == nullptr || !catalogue->whole()) {
         return std::nullopt;
     }
-    std::vector<std::u16string> names;
+    // Names libesedb reads as we do: plain ASCII, none empty.
+    const auto plain = [](const std::u16string& name) {
+        return !name.empty() && std::all_of(name.begin(), name.end(),
+                                            [](char16_t c) { return c >= 0x20 && c <= 0x7e; });
+    };
+    std::vector<std::uint32_t> ids;
     for (const auto& [id, table] : catalogue->tables()) {
         // An entry made only by column or long-value records has no table record.
         if (table.objectId == 0) {
             continue;
         }
-        if (table.name.empty() || std::any_of(table.name.begin(), table.name.end(),
-                                              [](char16_t c) { return c < 0x20 || c > 0x7e; })) {
+        if (!plain(table.name) ||
+            !std::all_of(table.columns.begin(), table.columns.end(),
+                         [&](const ColumnLayout& column) { return plain(column.name); })) {
             return std::nullopt;
         }
-        names.push_back(table.name);
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+std::optional<std::vector<std::u16string>> LongValueTrees::TableNames() {
+    std::optional<std::vector<std::uint32_t>> ids = TableIds();
+    if (!ids) {
+        return std::nullopt;
+    }
+    std::vector<std::u16string> names;
+    names.reserve(ids->size());
+    for (std::uint32_t id : *ids) {
+        names.push_back(Layout(id)->name);
     }
     return names;
 }

@@ -456,13 +456,16 @@ std::optional<Catalogue> Catalogue::Read(std::shared_ptr<const PageFile> file) {
         };
         const ByteView typeBytes = record.Data(1);
         if (typeBytes.size() != 2 || record.Data(0).size() != 4 || record.Data(2).size() != 4) {
+            catalogue.whole_ = false;
             continue;
         }
         const std::uint32_t owner = fixed32(0);
         const std::uint16_t type = Le16(typeBytes.data());
         const std::uint32_t id = fixed32(2);
         const std::uint32_t fdpOrType = fixed32(3);
-        if (type == kCatalogueTable && owner == id) {
+        if (type == kCatalogueTable && owner != id) {
+            catalogue.whole_ = false;
+        } else if (type == kCatalogueTable) {
             TableLayout& table = catalogue.tables_[owner];
             table.objectId = owner;
             table.name = AsciiName(record.Data(name));
@@ -597,7 +600,16 @@ const std::vector<PageDamage>& TableRecords::damage() const {
 void TableRecords::Finish() const {
     while (Step()) {
     }
-    visited_.Clear();
+    if (!walked_) {
+        // The pages the walk read into are given back: a store's thousands of folder tables,
+        // each counted once, keep their record places and no page. The next record asked for
+        // reads its page again.
+        walked_ = true;
+        visited_.Clear();
+        scratch_ = Page();
+        current_ = Page();
+        haveCurrent_ = false;
+    }
 }
 
 bool TableRecords::Step() const {

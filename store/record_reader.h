@@ -72,9 +72,13 @@ class Catalogue {
     static std::optional<Catalogue> Read(std::shared_ptr<const PageFile> file);
     const TableLayout* Table(std::uint32_t objectId) const;
     const std::map<std::uint32_t, TableLayout>& tables() const { return tables_; }
+    // False when a record of the catalogue was passed over: it did not have the fields of an
+    // entry, or a table's entry named another table as its owner.
+    bool whole() const { return whole_; }
 
   private:
     std::map<std::uint32_t, TableLayout> tables_;
+    bool whole_ = true;
 };
 
 // Where one value of a decoded record lies in its bytes.
@@ -215,7 +219,8 @@ class TableRecords {
     mutable Page current_;  // the leaf last read from: a walk in order reads each leaf once
     mutable Page scratch_;  // the page the walk reads last
     mutable bool haveCurrent_ = false;
-    mutable int leafDepth_ = -1;  // of the first leaf the walk met
+    mutable bool walked_ = false;  // the whole tree was walked and its pages given back
+    mutable int leafDepth_ = -1;   // of the first leaf the walk met
     std::size_t pagesRead_ = 0;
     std::size_t recovered_ = 0;
 };

@@ -271,9 +271,9 @@ ese::Table OpenListedTable(const StoreSession& session, const TableEntry& entry)
     }
     ese::Table table = session.database->table(entry.catalogIndex);
     if (const std::u16string name = table.name(); name != entry.name) {
-        // libesedb numbers the tables otherwise than the list does.
-        throw ese::Error("libesedb gives the table \"" + Narrow(name) +
-                         "\" at its place in the catalogue");
+        // The database numbers the tables otherwise than the list does.
+        throw ese::Error("the database gives the table \"" + Narrow(name) +
+                         "\" where the list has \"" + Narrow(entry.name) + "\"");
     }
     return table;
 }

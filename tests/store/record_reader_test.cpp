@@ -107,6 +107,22 @@ Tally ExpectSameRecords(const fs::path& path) {
     EXPECT_EQ(own.tableCount(), library.tableCount());
     // Our catalogue names the tables as libesedb numbers them.
     EXPECT_EQ(own.tableNames(), library.tableNames()) << path;
+    // The tables and their columns as our catalogue gives them, libesedb not opened for them.
+    for (int t = 0; t < own.tableCount(); ++t) {
+        const ese::Table a = own.table(t);
+        const ese::Table b = library.table(t);
+        SCOPED_TRACE(path.filename().string() + ", table " + Utf8(a.name()));
+        EXPECT_EQ(a.name(), b.name());
+        EXPECT_EQ(a.columnCount(), b.columnCount());
+        for (int c = 0; c < std::min(a.columnCount(), b.columnCount()); ++c) {
+            const ese::Column ca = a.column(c);
+            const ese::Column cb = b.column(c);
+            EXPECT_EQ(ca.name(), cb.name()) << "column " << c;
+            EXPECT_EQ(ca.type(), cb.type()) << "column " << c;
+            EXPECT_EQ(ca.identifier(), cb.identifier()) << "column " << c;
+        }
+    }
+    EXPECT_FALSE(own.libesedbOpened()) << path;
     for (int t = 0; t < own.tableCount(); ++t) {
         const ese::Table a = own.table(t);
         const ese::Table b = library.table(t);
