@@ -284,7 +284,7 @@ enum class Recovery { kOff, kEveryPage };
 // something needs it: a table built on a template, a value our reader leaves to it. libesedb
 // reads the whole catalogue when it opens a file, in time that grows with the square of its
 // size (seconds for a thousand mailboxes). Otherwise libesedb opens the file at once and gives
-// the tables, as it fails to open it.
+// the tables, and a file it cannot open fails to open.
 class File {
   public:
     File();
