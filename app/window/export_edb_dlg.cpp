@@ -519,7 +519,16 @@ void CExportEdbDlg::Command(int command) {
 // ---- Front end ----
 
 TreeHandle CExportEdbDlg::InsertTreeItem(TreeHandle parent, std::u16string_view text, int image) {
-    return OnUiThread([&] { return tree_->InsertItem(parent, ToQString(text), image); });
+    return InsertTreeItemAs(ReserveTreeHandle(), parent, text, image);
+}
+
+TreeHandle CExportEdbDlg::ReserveTreeHandle() {
+    return tree_->ReserveHandle();
+}
+
+TreeHandle CExportEdbDlg::InsertTreeItemAs(TreeHandle item, TreeHandle parent,
+                                           std::u16string_view text, int image) {
+    return OnUiThread([&] { return tree_->InsertItemAs(item, parent, ToQString(text), image); });
 }
 
 void CExportEdbDlg::ExpandTreeRoot() {

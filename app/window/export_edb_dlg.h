@@ -157,6 +157,10 @@ class CExportEdbDlg : public QWidget {
 
     // ---- Front end: callable from any thread. ----
     TreeHandle InsertTreeItem(TreeHandle parent, std::u16string_view text, int image);
+    // A handle for an item that InsertTreeItemAs adds later: a worker hands it out at once.
+    TreeHandle ReserveTreeHandle();
+    TreeHandle InsertTreeItemAs(TreeHandle item, TreeHandle parent, std::u16string_view text,
+                                int image);
     void ExpandTreeRoot();
     void ClearTree();
     bool IsTreeItemChecked(TreeHandle item);

@@ -68,7 +68,8 @@ void CFolderTreeCtrl1::ApplyImage(QTreeWidgetItem* item) {
     }
 }
 
-TreeHandle CFolderTreeCtrl1::InsertItem(TreeHandle parent, const QString& text, int image) {
+TreeHandle CFolderTreeCtrl1::InsertItemAs(TreeHandle handle, TreeHandle parent, const QString& text,
+                                          int image) {
     QTreeWidgetItem* parentItem = nullptr;
     if (parent != kNoTreeHandle) {
         parentItem = ItemFromHandle(parent);
@@ -96,7 +97,6 @@ TreeHandle CFolderTreeCtrl1::InsertItem(TreeHandle parent, const QString& text, 
     } else {
         addTopLevelItem(item);
     }
-    const TreeHandle handle = nextHandle_++;
     items_.insert(handle, item);
     handles_.insert(item, handle);
     if (parentItem == nullptr) {

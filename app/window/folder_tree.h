@@ -3,6 +3,7 @@
 // it, is shown bold, and a parent is checked exactly when all its children are.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -40,8 +41,15 @@ class CFolderTreeCtrl1 : public QTreeWidget {
     const QIcon& ImageAt(int index) const { return images_.at(static_cast<std::size_t>(index)); }
 
     // Appends an item as the last child of parent; parent kNoTreeHandle makes the root,
-    // which always shows image 0. An image outside the list shows image 0.
-    TreeHandle InsertItem(TreeHandle parent, const QString& text, int image);
+    // which always shows image 0. An image outside the list shows image 0. kNoTreeHandle
+    // when the tree does not know the parent.
+    TreeHandle InsertItem(TreeHandle parent, const QString& text, int image) {
+        return InsertItemAs(ReserveHandle(), parent, text, image);
+    }
+    // A handle no item has had, for an item to be inserted later; from any thread.
+    TreeHandle ReserveHandle() { return nextHandle_++; }
+    // The same insertion under a reserved handle.
+    TreeHandle InsertItemAs(TreeHandle handle, TreeHandle parent, const QString& text, int image);
     void ExpandRoot();
     void DeleteAllItems();
 
@@ -88,7 +96,7 @@ class CFolderTreeCtrl1 : public QTreeWidget {
     std::vector<QIcon> images_;
     QHash<TreeHandle, QTreeWidgetItem*> items_;
     QHash<const QTreeWidgetItem*, TreeHandle> handles_;
-    TreeHandle nextHandle_ = 1;
+    std::atomic<TreeHandle> nextHandle_ = 1;
     TreeHandle root_ = kNoTreeHandle;
     enum class Press { kNone, kDefault, kConsumed };
     Press press_ = Press::kNone;

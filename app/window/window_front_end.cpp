@@ -264,13 +264,15 @@ void WindowFrontEnd::SetStatus(std::u16string_view text) {
 
 store::TreeItem WindowFrontEnd::InsertTreeItem(store::TreeItem parent, std::u16string_view text,
                                                int image) {
-    return OnWindowThread(
-        [&]() -> store::TreeItem {
-            const TreeHandle item = dialog_.InsertTreeItem(parent, text, image);
-            // A parent the tree does not know (its own insertion was dropped) takes nothing in.
-            return item == kNoTreeHandle ? kNoSuchItem : item;
-        },
-        kNoSuchItem);
+    // The item's handle is given out at once and the item added with the next batch, so that
+    // a scan of thousands of folders does not wait for the window's thread at each one. A
+    // parent the tree does not know (its own insertion was dropped) takes nothing in.
+    const TreeHandle item = dialog_.ReserveTreeHandle();
+    relay_->Post(controller_->CurrentWork(),
+                 [this, item, parent, text = std::u16string(text), image] {
+                     dialog_.InsertTreeItemAs(item, parent, text, image);
+                 });
+    return item;
 }
 
 void WindowFrontEnd::ExpandRoot() {

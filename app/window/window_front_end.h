@@ -102,10 +102,6 @@ class WindowFrontEnd final : public FrontEnd, public DialogCommands {
     void ScanFailed(std::u16string_view reason) override;
 
   private:
-    // A tree item handle that the window never hands out: the answer to an insertion that was
-    // dropped or had no parent in the tree.
-    static constexpr store::TreeItem kNoSuchItem = -1;
-
     // Runs f on the window's thread: at once on that thread, otherwise there while the calling
     // worker waits, and not at all (answering `dropped`) once the work was abandoned.
     template <typename F>

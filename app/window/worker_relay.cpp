@@ -94,12 +94,11 @@ void WorkerRelay::Carry(PendingCall& call, const Work& work, const std::function
     f();
 }
 
-void WorkerRelay::AppendRow(const Work& work, Row row) {
+template <class Now, class Add>
+void WorkerRelay::Send(const Work& work, Now&& now, Add&& add) {
     if (OnWindowThread()) {
         TakeQueued();
-        std::vector<Row> rows;
-        rows.push_back(std::move(row));
-        showRows_(std::move(rows));
+        now();
         return;
     }
     if (Abandoned(work)) {
@@ -112,33 +111,48 @@ void WorkerRelay::AppendRow(const Work& work, Row row) {
     if (NothingQueued()) {
         emit Queued(QPrivateSignal());
     }
-    if (queued_.empty() || queued_.back().work != work) {
-        queued_.push_back({work, {}});
-        queued_.back().rows.reserve(kBatchRows);
-    }
-    queued_.back().rows.push_back(std::move(row));
+    add();
+}
+
+void WorkerRelay::AppendRow(const Work& work, Row row) {
+    Send(
+        work,
+        [&] {
+            std::vector<Row> rows;
+            rows.push_back(std::move(row));
+            showRows_(std::move(rows));
+        },
+        [&] {
+            if (queued_.empty() || queued_.back().work != work || queued_.back().posted) {
+                queued_.push_back({work, {}, {}});
+                queued_.back().rows.reserve(kBatchRows);
+            }
+            queued_.back().rows.push_back(std::move(row));
+            CountQueued();
+        });
+}
+
+void WorkerRelay::Post(const Work& work, std::function<void()> f) {
+    Send(
+        work, [&] { f(); },
+        [&] {
+            queued_.push_back({work, {}, std::move(f)});
+            CountQueued();
+        });
+}
+
+void WorkerRelay::CountQueued() {
     if (++queuedRows_ >= kBatchRows) {
         Want();
     }
 }
 
 void WorkerRelay::SetProgress(const Work& work, int position) {
-    if (OnWindowThread()) {
-        TakeQueued();
-        showProgress_(position);
-        return;
-    }
-    if (Abandoned(work)) {
-        return;
-    }
-    std::lock_guard lock(mutex_);
-    if (closed_) {
-        return;
-    }
-    if (NothingQueued()) {
-        emit Queued(QPrivateSignal());
-    }
-    progress_ = Progress{work, position};
+    Send(
+        work, [&] { showProgress_(position); },
+        [&] {
+            progress_ = Progress{work, position};
+        });
 }
 
 void WorkerRelay::Want() {
@@ -160,7 +174,12 @@ void WorkerRelay::TakeQueued() {
         wanted_ = false;
     }
     for (Batch& batch : batches) {
-        if (!Abandoned(batch.work)) {
+        if (Abandoned(batch.work)) {
+            continue;
+        }
+        if (batch.posted) {
+            batch.posted();
+        } else {
             showRows_(std::move(batch.rows));
         }
     }

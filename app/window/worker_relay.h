@@ -1,12 +1,13 @@
 // How the controller's workers reach the window's thread.
 //
 // A call is posted to the window's thread and its worker waits until it has been carried out
-// there. Rows for the item list and progress positions are not waited for: the worker queues
-// them and goes on, and the window's thread takes what is queued in one go (the rows in their
-// order, of the progress positions the last): once kBatchRows rows are queued, once the first
-// thing queued has waited kBatchWait, and before any call the worker makes after them. So the
-// window takes in everything a worker sends in the order it was sent, only progress positions
-// that were overtaken by later ones are never shown.
+// there. Rows for the item list, posted calls (such as adding a folder to the tree) and
+// progress positions are not waited for: the worker queues them and goes on, and the window's
+// thread takes what is queued in one go (the rows and posted calls in their order, of the
+// progress positions the last): once kBatchRows rows and posted calls are queued, once the
+// first thing queued has waited kBatchWait, and before any call the worker makes after them.
+// So the window takes in everything a worker sends in the order it was sent, only progress
+// positions that were overtaken by later ones are never shown.
 //
 // Calls, rows and positions belong to a piece of work, told by the controller's work token.
 // What the window's thread comes to after its work was abandoned is dropped there, and what a
@@ -59,6 +60,9 @@ class WorkerRelay final : public QObject {
     // the row or position is shown at once, after what was queued before it.
     void AppendRow(const Work& work, Row row);
     void SetProgress(const Work& work, int position);
+    // Queues f to run on the window's thread, in its order with the rows; like a row, it is
+    // not waited for and is dropped with its work. On the window's thread it runs at once.
+    void Post(const Work& work, std::function<void()> f);
 
     // Window's thread: drops what is queued and everything sent from now on, and lets go of a
     // worker that waits for its call.
@@ -75,6 +79,7 @@ class WorkerRelay final : public QObject {
     struct Batch {
         Work work;
         std::vector<Row> rows;
+        std::function<void()> posted;  // instead of rows
     };
     struct Progress {
         Work work;
@@ -85,6 +90,13 @@ class WorkerRelay final : public QObject {
     static bool Abandoned(const Work& work) { return work && work->cancelled(); }
     bool OnWindowThread() const;
     bool NothingQueued() const { return queuedRows_ == 0 && !progress_; }
+    // On the window's thread: takes in what is queued, then does now(). Elsewhere, unless the
+    // work was abandoned or the relay closed: add() queues, with mutex_ held.
+    template <class Now, class Add>
+    void Send(const Work& work, Now&& now, Add&& add);
+    // With mutex_ held: counts one more row or posted call, and has the queue taken in once
+    // kBatchRows of them wait.
+    void CountQueued();
     // With mutex_ held: asks the window's thread to take the queue in unless it was asked.
     void Want();
     // Window's thread: shows what is queued for work that was not abandoned.
@@ -100,7 +112,7 @@ class WorkerRelay final : public QObject {
     std::condition_variable callEnded_;
     bool closed_ = false;
     std::vector<Batch> queued_;
-    std::size_t queuedRows_ = 0;
+    std::size_t queuedRows_ = 0;  // rows and posted calls
     std::optional<Progress> progress_;
     bool wanted_ = false;
 };
