@@ -23,6 +23,8 @@ namespace detail {
 // Column names and types depend on the table alone (its catalogue entries), not on the record:
 // each is looked up through libesedb once per table object and kept. Lookups that fail are not
 // kept, so they fail again as they did.
+std::u16string LibesedbTableName(libesedb_table_t* table);
+
 struct TableContext {
     std::shared_ptr<LongValueTrees> trees;  // null: everything through libesedb
     std::uint32_t tableId = 0;
@@ -957,15 +959,7 @@ std::u16string Table::name() const {
     if (context_->layout != nullptr) {
         return context_->layout->name;
     }
-    libesedb_table_t* table = get();
-    return ReadUtf16Name(
-        "cannot read a table name",
-        [&](std::size_t* size, libesedb_error_t** e) {
-            return libesedb_table_get_utf16_name_size(table, size, e);
-        },
-        [&](std::uint16_t* buffer, std::size_t size, libesedb_error_t** e) {
-            return libesedb_table_get_utf16_name(table, buffer, size, e);
-        });
+    return detail::LibesedbTableName(get());
 }
 
 int Table::columnCount() const {
@@ -1196,6 +1190,17 @@ class LibesedbFile {
     bool closed_ = false;
 };
 
+std::u16string LibesedbTableName(libesedb_table_t* table) {
+    return ReadUtf16Name(
+        "cannot read a table name",
+        [&](std::size_t* size, libesedb_error_t** e) {
+            return libesedb_table_get_utf16_name_size(table, size, e);
+        },
+        [&](std::uint16_t* buffer, std::size_t size, libesedb_error_t** e) {
+            return libesedb_table_get_utf16_name(table, buffer, size, e);
+        });
+}
+
 const std::shared_ptr<libesedb_table_t>& TableContext::LibesedbTable() {
     std::lock_guard lock(libesedbMutex);
     if (!libesedbTable) {
@@ -1208,14 +1213,7 @@ const std::shared_ptr<libesedb_table_t>& TableContext::LibesedbTable() {
             Adopt<libesedb_table_t, libesedb_table_free>(handle, file);
         if (layout != nullptr) {
             // Our catalogue and libesedb's must name the same table at this place.
-            const std::u16string name = ReadUtf16Name(
-                "cannot read a table name",
-                [&](std::size_t* size, libesedb_error_t** e) {
-                    return libesedb_table_get_utf16_name_size(table.get(), size, e);
-                },
-                [&](std::uint16_t* buffer, std::size_t size, libesedb_error_t** e) {
-                    return libesedb_table_get_utf16_name(table.get(), buffer, size, e);
-                });
+            const std::u16string name = LibesedbTableName(table.get());
             if (name != layout->name) {
                 throw Error("libesedb gives the table \"" + std::string(name.begin(), name.end()) +
                             "\" at the place of \"" +
@@ -1295,14 +1293,15 @@ int File::tableCount() const {
 }
 
 std::vector<std::u16string> File::tableNames() const {
-    const int count = tableCount();
-    if (trees_) {
-        if (auto names = trees_->TableNames();
-            names && names->size() == static_cast<std::size_t>(count)) {
-            return std::move(*names);
-        }
-    }
     std::vector<std::u16string> names;
+    if (!ownTables_.empty()) {
+        names.reserve(ownTables_.size());
+        for (std::uint32_t id : ownTables_) {
+            names.push_back(trees_->Layout(id)->name);
+        }
+        return names;
+    }
+    const int count = tableCount();
     names.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         names.push_back(table(i).name());

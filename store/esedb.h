@@ -312,8 +312,8 @@ class File {
     int tableCount() const;
     Table table(int index) const;
     // The names of the tables, by index as table() takes it: from our own catalogue reader
-    // where it lists the tables (see above, or where libesedb lists as many), else from
-    // libesedb, which builds a whole table object for each name.
+    // where it lists the tables (see above), else from libesedb, which builds a whole table
+    // object for each name.
     std::vector<std::u16string> tableNames() const;
 
     // What long values recovery could bring back only in part, said since the last call, in

@@ -69,19 +69,6 @@ std::optional<std::vector<std::uint32_t>> LongValueTrees::TableIds() {
     return ids;
 }
 
-std::optional<std::vector<std::u16string>> LongValueTrees::TableNames() {
-    std::optional<std::vector<std::uint32_t>> ids = TableIds();
-    if (!ids) {
-        return std::nullopt;
-    }
-    std::vector<std::u16string> names;
-    names.reserve(ids->size());
-    for (std::uint32_t id : *ids) {
-        names.push_back(Layout(id)->name);
-    }
-    return names;
-}
-
 std::shared_ptr<TableRecords> LongValueTrees::Records(std::uint32_t tableObjectId) {
     const TableLayout* layout = Layout(tableObjectId);
     if (layout == nullptr || layout->templated || layout->columns.empty()) {

@@ -74,12 +74,9 @@ class LongValueTrees {
     // The table as the catalogue describes it; nullptr when the catalogue cannot be read or
     // does not hold it.
     const TableLayout* Layout(std::uint32_t tableObjectId);
-    // The names of the tables the catalogue defines, in the order of its records (that is, of
-    // their object ids), as libesedb numbers them; nullopt when the catalogue cannot be read
-    // whole or the name of a table or of a column is not plain ASCII, which libesedb may read
-    // otherwise.
-    std::optional<std::vector<std::u16string>> TableNames();
-    // The object ids of the same tables, in the same order.
+    // The object ids of the tables the catalogue defines, in the order of its records, as
+    // libesedb numbers them; nullopt when the catalogue cannot be read whole or the name of a
+    // table or of a column is not plain ASCII, which libesedb may read otherwise.
     std::optional<std::vector<std::uint32_t>> TableIds();
     const std::shared_ptr<const PageFile>& pages() const { return pages_; }
     // The table's records as our own reader walks them, walked once per opening of the file
