@@ -896,6 +896,38 @@ bool Table::readsOwnRecords() const {
     return context_->Records() != nullptr;
 }
 
+std::vector<Table> Table::parts(int count) const {
+    detail::TableRecords* records = context_->Records();
+    if (records == nullptr || count < 2) {
+        return {};
+    }
+    std::vector<Table> parts;
+    for (std::shared_ptr<detail::TableRecords>& walk :
+         records->Split(static_cast<std::size_t>(count))) {
+        auto part = std::make_shared<detail::TableContext>();
+        part->trees = context_->trees;
+        part->tableId = context_->tableId;
+        part->layout = context_->layout;
+        part->libesedb = context_->libesedb;
+        part->place = context_->place;
+        std::call_once(part->walked, [&] { part->records = std::move(walk); });
+        parts.emplace_back(std::move(part));
+    }
+    return parts;
+}
+
+bool Table::joinParts(std::span<const Table> parts) const {
+    detail::TableRecords* records = context_->Records();
+    if (records == nullptr) {
+        return false;
+    }
+    std::vector<std::shared_ptr<detail::TableRecords>> walks;
+    for (const Table& part : parts) {
+        walks.push_back(part.context_->records);
+    }
+    return records->Join(walks);
+}
+
 Table::Reading Table::reading() const {
     Reading result;
     if (const detail::TableRecords* records = context_->Records()) {

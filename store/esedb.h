@@ -250,6 +250,16 @@ class Table {
     // True when our own reader reads the records.
     bool readsOwnRecords() const;
 
+    // Tables that each read a stretch of this table's records, for reading them on threads of
+    // their own: positions count from 0 in each, and part k's records follow those of part
+    // k - 1. Empty when our own reader does not read the table, its walk has met damage or
+    // reached its end, or its tree cannot be shared out that many ways.
+    std::vector<Table> parts(int count) const;
+    // Takes what the parts found, each read to its end (hasRecord false), as this table's own
+    // walk: its records and damage are then theirs, in order. False when they cannot stand
+    // for it (a page met by two of them); this table then walks on its own.
+    bool joinParts(std::span<const Table> parts) const;
+
     // What reading the records took: the pages our reader could not use, by number and reason;
     // with recovery, the leaf pages read and the records found only by reading every page.
     struct Reading {

@@ -17,9 +17,9 @@ bool HasRecordValues(const ese::Record* record);
                                    int classIndex);
 [[nodiscard]] int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record,
                                          int recordIndex, int idIndex, int attachmentKeysIndex);
-// The same from the two values read in place (the id, then the attachment keys); false, with
-// nothing added, when they need the whole record.
-[[nodiscard]] bool ReadMessageIndexValues(StoreSession& session,
+// The same from the two values read in place (the id, then the attachment keys), added to
+// this index; false, with nothing added, when they need the whole record.
+[[nodiscard]] bool ReadMessageIndexValues(MessageIndex& index,
                                           std::span<const ese::StoredValue, 2> values,
                                           int recordIndex);
 [[nodiscard]] int ReadAttachmentRecord(StoreSession& session, const ese::Record* record,

@@ -260,6 +260,24 @@ void MessageIndex::Add(std::uint64_t number, std::optional<std::u16string_view> 
               entries_.size() - 1);
 }
 
+void MessageIndex::Append(const MessageIndex& other, std::size_t from, std::size_t to,
+                          std::int32_t recordOffset) {
+    for (std::size_t k = from; k < to && k < other.entries_.size(); ++k) {
+        const Stored& s = other.entries_[k];
+        std::optional<std::u16string_view> id;
+        std::u16string_view keys;
+        if (s.text != 0) {
+            const StoredText& t = other.texts_[(s.text & ~kIdAsText) - 1];
+            const std::u16string_view text(other.blocks_[t.block]);
+            if ((s.text & kIdAsText) != 0) {
+                id = text.substr(t.offset, t.idLength);
+            }
+            keys = text.substr(t.offset + t.idLength, t.keysLength);
+        }
+        Add(s.number, id, s.recordIndex + recordOffset, keys);
+    }
+}
+
 void HashedPositions::Seal() {
     if (added_.empty()) {
         return;
@@ -372,7 +390,7 @@ int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int
     return kOk;
 }
 
-bool ReadMessageIndexValues(StoreSession& session, std::span<const ese::StoredValue, 2> values,
+bool ReadMessageIndexValues(MessageIndex& index, std::span<const ese::StoredValue, 2> values,
                             int recordIndex) {
     const std::optional<Text> keys = StoredValueToText(values[1], std::nullopt);
     if (!keys) {
@@ -380,14 +398,14 @@ bool ReadMessageIndexValues(StoreSession& session, std::span<const ese::StoredVa
     }
     const std::u16string_view attachmentKeys = keys->has_value() ? **keys : std::u16string_view();
     if (std::uint64_t number = 0; IdentifierNumber(values[0], 'b', number)) {
-        session.model.messages().Add(number, recordIndex, attachmentKeys);
+        index.Add(number, recordIndex, attachmentKeys);
         return true;
     }
     thread_local std::u16string id;
     if (IdentifierInto(values[0], 'b', id) != IdentifierText::kText) {
         id.clear();
     }
-    session.model.messages().Add(id, recordIndex, attachmentKeys);
+    index.Add(id, recordIndex, attachmentKeys);
     return true;
 }
 

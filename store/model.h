@@ -114,6 +114,9 @@ class MessageIndex {
              std::u16string_view attachmentKeys);
     // The same for the id whose text is this number in lower-case hex digits.
     void Add(std::uint64_t messageId, std::int32_t recordIndex, std::u16string_view attachmentKeys);
+    // Adds other's entries [from, to), their record indexes moved by recordOffset.
+    void Append(const MessageIndex& other, std::size_t from, std::size_t to,
+                std::int32_t recordOffset);
     // Files the lookup over every entry added so far. Entries added after it are still found,
     // by a look at each of them, until the next call.
     void Seal() { byId_.Seal(); }

@@ -605,7 +605,9 @@ void TableRecords::Finish() const {
         // each counted once, keep their record places and no page. The next record asked for
         // reads its page again.
         walked_ = true;
-        visited_.Clear();
+        if (!part_) {
+            visited_.Clear();
+        }
         scratch_ = Page();
         current_ = Page();
         haveCurrent_ = false;
@@ -673,6 +675,143 @@ bool TableRecords::Step() const {
         }
     }
     return false;
+}
+
+bool PageSet::SharesWith(const PageSet& other) const {
+    const std::size_t stretches = std::min(stretches_.size(), other.stretches_.size());
+    for (std::size_t s = 0; s < stretches; ++s) {
+        const std::vector<std::uint64_t>& mine = stretches_[s];
+        const std::vector<std::uint64_t>& theirs = other.stretches_[s];
+        if (mine.empty() || theirs.empty()) {
+            continue;
+        }
+        for (std::size_t w = 0; w < kWords; ++w) {
+            if ((mine[w] & theirs[w]) != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::vector<std::shared_ptr<TableRecords>> TableRecords::Split(std::size_t parts) const {
+    std::lock_guard lock(mutex_);
+    if (parts < 2 || walked_ || !damage_.empty()) {
+        return {};
+    }
+    // The pages the walk would visit next, in its order, from the root down as far as there
+    // are enough of them to share out evenly: a level of branch pages at a time, each read as
+    // the walk would read it. A page the walk would name as damaged is not gone into but left
+    // to the part that gets it; a page met twice up here leaves the table to one walk.
+    constexpr std::size_t kEnough = 256;
+    constexpr int kLevels = 3;
+    std::vector<std::pair<std::uint32_t, int>> next{{layout_.dataRoot, 0}};
+    PageSet above;
+    bool waited = false;
+    Page page;
+    for (int level = 0; level < kLevels && next.size() < kEnough; ++level) {
+        std::vector<std::pair<std::uint32_t, int>> below;
+        bool wentDown = false;
+        for (const auto& [number, depth] : next) {
+            if (depth == level && number != 0 && number <= file_->pageCount() &&
+                file_->Read(number, page, false) == PageTrouble::kNone &&
+                page.objectId == layout_.objectId &&
+                (page.flags & (kPageIndex | kPageLongValue | kPageSpaceTree)) == 0 &&
+                !page.IsLeaf()) {
+                if (!above.Insert(number)) {
+                    return {};
+                }
+                waited = waited || page.waited;
+                wentDown = true;
+                for (const Page::Entry& e : page.entries) {
+                    if ((e.flags & kTagDefunct) == 0) {
+                        below.emplace_back(Page::Child(e), depth + 1);
+                    }
+                }
+            } else if (depth == 0) {
+                return {};  // the root itself: the walk names what is wrong with it
+            } else {
+                below.emplace_back(number, depth);
+            }
+        }
+        if (!wentDown) {
+            break;
+        }
+        next = std::move(below);
+    }
+    if (next.size() < parts) {
+        return {};
+    }
+    // A walk begun (for an estimate of the records, say) starts again, for Join to take.
+    places_.clear();
+    pending_.assign(1, {layout_.dataRoot, 0});
+    visited_.Clear();
+    haveCurrent_ = false;
+    leafDepth_ = -1;
+    above_ = std::move(above);
+    std::vector<std::shared_ptr<TableRecords>> split;
+    for (std::size_t k = 0; k < parts; ++k) {
+        auto part = std::make_shared<TableRecords>(file_, layout_);
+        part->part_ = true;
+        // In reverse, so that the walk takes them in order.
+        const auto begin = next.begin() + static_cast<std::ptrdiff_t>(next.size() * k / parts);
+        const auto end = next.begin() + static_cast<std::ptrdiff_t>(next.size() * (k + 1) / parts);
+        part->pending_.assign(std::make_reverse_iterator(end), std::make_reverse_iterator(begin));
+        if (waited) {
+            part->ReadAhead();
+        }
+        split.push_back(std::move(part));
+    }
+    return split;
+}
+
+bool TableRecords::Join(std::span<const std::shared_ptr<TableRecords>> parts) {
+    std::lock_guard lock(mutex_);
+    if (parts.empty() || walked_ || !places_.empty() || !damage_.empty() || pending_.size() != 1) {
+        return false;
+    }
+    std::vector<std::unique_lock<std::mutex>> locks;
+    for (const std::shared_ptr<TableRecords>& part : parts) {
+        if (!part || part.get() == this || !part->part_) {
+            return false;
+        }
+        locks.emplace_back(part->mutex_);
+        if (!part->pending_.empty()) {
+            return false;
+        }
+    }
+    // A page met by two parts, or met by a part after the split read it, is one that a single
+    // walk meets twice.
+    for (std::size_t a = 0; a < parts.size(); ++a) {
+        if (parts[a]->visited_.SharesWith(above_)) {
+            return false;
+        }
+        for (std::size_t b = a + 1; b < parts.size(); ++b) {
+            if (parts[a]->visited_.SharesWith(parts[b]->visited_)) {
+                return false;
+            }
+        }
+    }
+    std::size_t total = 0;
+    for (const std::shared_ptr<TableRecords>& part : parts) {
+        total += part->places_.size();
+    }
+    places_.reserve(total);
+    for (const std::shared_ptr<TableRecords>& part : parts) {
+        places_.insert(places_.end(), part->places_.begin(), part->places_.end());
+        damage_.insert(damage_.end(), part->damage_.begin(), part->damage_.end());
+        if (leafDepth_ < 0) {
+            leafDepth_ = part->leafDepth_;
+        }
+    }
+    pending_.clear();
+    walked_ = true;
+    visited_.Clear();
+    above_.Clear();
+    scratch_ = Page();
+    current_ = Page();
+    haveCurrent_ = false;
+    return true;
 }
 
 void TableRecords::ReadAhead() const {

@@ -152,6 +152,8 @@ class PageSet {
         return inserted;
     }
     void Clear() { stretches_ = {}; }
+    // True when both sets hold a page.
+    bool SharesWith(const PageSet& other) const;
 
   private:
     static constexpr unsigned kStretchBits = 15;  // 32,768 pages, 4 KiB of bits
@@ -183,6 +185,17 @@ class TableRecords {
     // Pages the walk could not use, in the order met; the whole tree is walked first.
     const std::vector<PageDamage>& damage() const;
     const TableLayout& layout() const { return layout_; }
+
+    // Walks that share out the pages below the root (down to where there are enough of them),
+    // in key order, for reading the records on threads of their own: part k's records follow
+    // those of part k - 1; a walk begun here starts again. Empty when this walk has met damage
+    // or reached its end, or the root is a leaf, cannot be used or has too few pages below.
+    std::vector<std::shared_ptr<TableRecords>> Split(std::size_t parts) const;
+    // Takes the parts' walks, each walked to its end, as this table's own: their records and
+    // their damage in order, as one walk would have found them. False, with nothing changed,
+    // when this walk has begun or two parts met the same page: one walk would have named it as
+    // linked twice, and this table then walks on its own.
+    bool Join(std::span<const std::shared_ptr<TableRecords>> parts);
 
     // Recovery (store/page_census.cpp): leaf pages that name this table in their header, found
     // by reading every page of the file. Records on those the walk did not reach are added,
@@ -221,6 +234,8 @@ class TableRecords {
     mutable bool haveCurrent_ = false;
     mutable bool walked_ = false;  // the whole tree was walked and its pages given back
     mutable int leafDepth_ = -1;   // of the first leaf the walk met
+    bool part_ = false;            // made by Split: its visited pages are kept for Join
+    mutable PageSet above_;        // the branch pages Split read to share out the rest
     std::size_t pagesRead_ = 0;
     std::size_t recovered_ = 0;
 };

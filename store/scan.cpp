@@ -1,6 +1,7 @@
 #include <array>
 #include <atomic>
 #include <system_error>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "store/handlers.h"
@@ -302,6 +303,133 @@ int ScanTableByName(StoreSession& session, std::u16string_view name) {
     return kOk;
 }
 
+namespace {
+
+// Reads the two values of every record that the table holds in place, the records of one
+// leaf page at a time: add(values, position) takes them, or is false when they need the whole
+// record, which wholeRead(position) then reads; keepGoing() is asked before each record. The
+// number of records, or nullopt when keepGoing() said no.
+template <class Add, class WholeRead, class KeepGoing>
+std::optional<int> ReadEachInPlace(const ese::Table& table, const std::array<int, 2>& columns,
+                                   Add&& add, WholeRead&& wholeRead, KeepGoing&& keepGoing) {
+    std::array<ese::StoredValue, 2 * 64> batch;
+    int batchFirst = 0;
+    int batchCount = 0;
+    for (int i = 0;; ++i) {
+        if (i >= batchFirst + batchCount) {
+            batchFirst = i;
+            batchCount = table.storedValuesFrom(i, columns, batch);
+            // A record read in place is there; hasRecord asks only for the others.
+            if (batchCount == 0 && !table.hasRecord(i)) {
+                return i;
+            }
+        }
+        if (!keepGoing()) {
+            return std::nullopt;
+        }
+        if (i >= batchFirst + batchCount ||
+            !add(std::span<const ese::StoredValue, 2>(
+                     batch.data() + 2 * static_cast<std::size_t>(i - batchFirst), 2),
+                 i)) {
+            wholeRead(i);
+            // That read may move the page the batch lies on.
+            batchCount = 0;
+        }
+    }
+}
+
+// The same for a part of "Msg" on a thread of its own, adding to index: nullopt also when
+// anything stops the part before its end.
+template <class WholeRead, class KeepGoing>
+std::optional<int> FindInPart(const ese::Table& part, const std::array<int, 2>& columns,
+                              MessageIndex& index, WholeRead&& wholeRead,
+                              KeepGoing&& keepGoing) noexcept {
+    try {
+        return ReadEachInPlace(
+            part, columns,
+            [&](std::span<const ese::StoredValue, 2> values, int i) {
+                return ReadMessageIndexValues(index, values, i);
+            },
+            wholeRead, keepGoing);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+enum class InParts { kNot, kStopped, kRead };
+
+// "Msg" read in two parts at once, the second on a thread of its own into an index of its
+// own, when the machine has the cores for it and the table's tree can be shared out; the
+// index then holds the same entries in the same order as a walk on one thread gives. A record
+// that needs more than its bytes is read whole by readWhole(table or part, position in it,
+// position in the table), in turn. kNot, with the index emptied, when the table is to be read
+// on one thread after all: a part that could not be read to its end, or parts that met the
+// same page, which one walk names as damage.
+template <class KeepGoing, class Tick, class ReadWhole>
+InParts ReadMessagesInParts(StoreSession& session, const ese::Table& table,
+                            const std::array<int, 2>& columns, std::size_t estimate,
+                            KeepGoing&& keepGoing, Tick&& tick, ReadWhole&& readWhole, int& count) {
+    MessageIndex& index = session.model.messages();
+    if (!index.empty() || std::thread::hardware_concurrency() < 2) {
+        return InParts::kNot;
+    }
+    const std::vector<ese::Table> parts = table.parts(2);
+    if (parts.size() != 2) {
+        return InParts::kNot;
+    }
+    MessageIndex second;
+    second.Reserve(estimate / 2 + estimate / 8);
+    std::vector<int> secondWholeReads;
+    std::optional<int> secondCount;
+    std::atomic<bool> stop{false};
+    std::thread reader;
+    try {
+        reader = std::thread([&] {
+            secondCount = FindInPart(
+                parts[1], columns, second, [&](int i) { secondWholeReads.push_back(i); },
+                [&] { return !stop.load(std::memory_order_relaxed); });
+        });
+    } catch (const std::system_error&) {
+        return InParts::kNot;
+    }
+    bool stopped = false;
+    const std::optional<int> firstCount = FindInPart(
+        parts[0], columns, index, [&](int i) { readWhole(parts[0], i, i); },
+        [&] {
+            stopped = !keepGoing();
+            return !stopped;
+        });
+    stop = !firstCount;
+    reader.join();
+    if (stopped) {
+        return InParts::kStopped;  // with what the first part read
+    }
+    if (!firstCount || !secondCount || !table.joinParts(parts)) {
+        index = MessageIndex();
+        index.Reserve(estimate);
+        return InParts::kNot;
+    }
+    for (int i = 0; i < *secondCount; ++i) {
+        tick();  // the bar steps once for every record
+    }
+    std::size_t entry = 0;
+    int next = 0;
+    for (const int whole : secondWholeReads) {
+        const auto before = static_cast<std::size_t>(whole - next);
+        index.Append(second, entry, entry + before, *firstCount);
+        entry += before;
+        // Through the table, whose walk the parts now are: a record read through the second
+        // part would know only its place in the part.
+        readWhole(table, *firstCount + whole, *firstCount + whole);
+        next = whole + 1;
+    }
+    index.Append(second, entry, second.size(), *firstCount);
+    count = *firstCount + *secondCount;
+    return InParts::kRead;
+}
+
+}  // namespace
+
 int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_view name,
               std::size_t nameLength) {
     if (table == nullptr || name.empty()) {
@@ -309,9 +437,10 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
     }
     try {
         DiscoverColumns(session.columns, *table, KindForColumns(name));
+        std::size_t estimate = 0;
         if (name == u"Msg") {
-            session.model.messages().Reserve(
-                static_cast<std::size_t>(table->recordCountEstimate()));
+            estimate = static_cast<std::size_t>(table->recordCountEstimate());
+            session.model.messages().Reserve(estimate);
         } else if (name == u"1-23") {
             session.model.attachments.reserve(
                 session.model.attachments.size() +
@@ -327,48 +456,24 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
             messages ? std::array{c.messageId, c.messageAttachments}
                      : std::array{c.attachmentId, c.attachmentName};
         const bool inPlace = (messages || attachments) && table->readsOwnRecords();
-        // The values of the records of one leaf page at a time: records batchFirst on.
-        std::array<ese::StoredValue, 2 * 64> batch;
-        int batchFirst = 0;
-        int batchCount = 0;
         int step = 0;
-        int failed = 0;
-        std::string firstFailure;
-        std::string earlierError = session.lastError;  // kept when every record is read
-        int count = 0;
-        for (int i = 0;; count = ++i) {
-            if (inPlace && i >= batchFirst + batchCount) {
-                batchFirst = i;
-                batchCount = table->storedValuesFrom(i, inPlaceColumns, batch);
-            }
-            // A record read in place is there; hasRecord asks only for the others.
-            const bool readInPlace = inPlace && i < batchFirst + batchCount;
-            if (!readInPlace && !table->hasRecord(i)) {
-                break;
-            }
-            if (!session.KeepGoing()) {
-                return kFailed;
-            }
+        auto tick = [&] {
             session.host->SetProgress(step);
             if (step == 100) {
                 session.host->SetProgress(0);
                 step = 0;
             }
             ++step;
-            if (readInPlace) {
-                const std::span<const ese::StoredValue, 2> values(
-                    batch.data() + 2 * static_cast<std::size_t>(i - batchFirst), 2);
-                if (messages ? ReadMessageIndexValues(session, values, i)
-                             : ReadAttachmentValues(session, values, i)) {
-                    continue;
-                }
-                // Read whole below: that read may move the page the batch lies on.
-                batchCount = 0;
-            }
+        };
+        int failed = 0;
+        std::string firstFailure;
+        std::string earlierError = session.lastError;  // kept when every record is read
+        // The record at position at of from, position i of the table.
+        auto readWholeFrom = [&](const ese::Table& from, int at, int i) {
             std::optional<ese::Record> record;
             std::string fetchError = "could not be read";
             try {
-                record.emplace(table->record(i));
+                record.emplace(from.record(at));
             } catch (const ese::Error& e) {
                 fetchError = e.what();
             }
@@ -380,6 +485,47 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
                     firstFailure =
                         "record " + std::to_string(i) + ": " +
                         (record && !session.lastError.empty() ? session.lastError : fetchError);
+                }
+            }
+        };
+        auto keepGoing = [&] {
+            if (!session.KeepGoing()) {
+                return false;
+            }
+            tick();
+            return true;
+        };
+        int count = 0;
+        const InParts split = messages && inPlace
+                                  ? ReadMessagesInParts(session, *table, inPlaceColumns, estimate,
+                                                        keepGoing, tick, readWholeFrom, count)
+                                  : InParts::kNot;
+        if (split == InParts::kStopped) {
+            return kFailed;
+        }
+        if (split == InParts::kNot) {
+            failed = 0;
+            firstFailure.clear();
+            auto readWhole = [&](int i) { readWholeFrom(*table, i, i); };
+            if (inPlace) {
+                const std::optional<int> read = ReadEachInPlace(
+                    *table, inPlaceColumns,
+                    [&](std::span<const ese::StoredValue, 2> values, int i) {
+                        return messages
+                                   ? ReadMessageIndexValues(session.model.messages(), values, i)
+                                   : ReadAttachmentValues(session, values, i);
+                    },
+                    readWhole, keepGoing);
+                if (!read) {
+                    return kFailed;
+                }
+                count = *read;
+            } else {
+                for (; table->hasRecord(count); ++count) {
+                    if (!keepGoing()) {
+                        return kFailed;
+                    }
+                    readWhole(count);
                 }
             }
         }

@@ -306,6 +306,45 @@ TEST_F(Messages, IndexAndAttachmentTables) {
     EXPECT_EQ(session_.state.sequence, 3);
 }
 
+TEST_F(Messages, AnIndexOfManyLeavesHoldsEveryRecordInOrder) {
+    // Enough records for a tree of many leaves, which a scan may read in parts at once: ids
+    // kept as numbers and as text, keys found in place and keys that need the whole record, in
+    // every stretch of the table.
+    constexpr int kRecords = 6000;
+    Table msg{
+        "Msg", {{"N67b0", ef::ColumnType::kBinary}, {"N67b3", ef::ColumnType::kLongBinary}}, {}};
+    const auto keysOf = [](int i) -> std::u16string {
+        return i % 7 == 0 && i % 97 != 5 ? u"6162" : u"";
+    };
+    for (int i = 0; i < kRecords; ++i) {
+        std::map<std::string, ef::Bytes> r;
+        if (i % 10 != 3) {
+            r["N67b0"] = Id(static_cast<std::uint64_t>(i) + 1);
+        }
+        if (i % 97 == 5) {
+            r["N67b3"] = ef::Bytes(5000, '0');  // a long value: the record is read whole
+        } else if (i % 7 == 0) {
+            r["N67b3"] = {'a', 'b'};
+        }
+        msg.records.push_back(std::move(r));
+    }
+    Open({msg});
+    const store::MessageIndex& index = session_.model.messages();
+    ASSERT_EQ(index.size(), static_cast<std::size_t>(kRecords));
+    for (int i = 0; i < kRecords; ++i) {
+        const store::MessageEntry entry = index[static_cast<std::size_t>(i)];
+        ASSERT_EQ(entry.recordIndex, i);
+        std::u16string id;
+        if (i % 10 != 3) {
+            store::AppendLowerHex(static_cast<std::uint64_t>(i) + 1, id);
+        }
+        ASSERT_EQ(entry.messageId, id) << i;
+        ASSERT_EQ(entry.attachmentKeys, keysOf(i)) << i;
+    }
+    EXPECT_EQ(session_.model.MessagesWithId(u"1770"), std::vector<std::size_t>{6000 - 1});
+    EXPECT_EQ(session_.model.MessagesWithId(u"").size(), static_cast<std::size_t>(kRecords / 10));
+}
+
 TEST(MessageIndex, FindsEveryEntryOfAnIdBeforeAndAfterItIsSealed) {
     store::StoreModel model;
     model.AddMessage({u"a1", 10, u""});

@@ -10,8 +10,11 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <string>
+#include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "fixture_stores.h"
@@ -276,6 +279,44 @@ std::vector<std::vector<ese::Bytes>> RecordBytes(const ese::Table& table) {
     return records;
 }
 
+// What a table gives read as a scan reads a large one on two cores: its two parts read at
+// once, each with read(part), then joined; the table read on its own when they do not join.
+template <class Read>
+struct PartsRead {
+    std::invoke_result_t<Read, const ese::Table&> records;
+    std::vector<std::string> damage;  // the table's, after
+    bool joined = false;
+};
+template <class Read>
+PartsRead<Read> ReadInParts(const ese::Table& table, Read read) {
+    const std::vector<ese::Table> parts = table.parts(2);
+    std::array<decltype(PartsRead<Read>::records), 2> found;
+    std::array<bool, 2> whole{};
+    auto readPart = [&](std::size_t k) {
+        try {
+            found[k] = read(parts[k]);
+            whole[k] = true;
+        } catch (const ese::Error&) {
+            // A part with nothing to read but damage: the table reads on its own.
+        }
+    };
+    if (parts.size() == 2) {
+        std::thread second(readPart, 1);
+        readPart(0);
+        second.join();
+    }
+    PartsRead<Read> result;
+    result.joined = whole[0] && whole[1] && table.joinParts(parts);
+    if (result.joined) {
+        result.records = std::move(found[0]);
+        result.records.insert(result.records.end(), found[1].begin(), found[1].end());
+    } else {
+        result.records = read(table);
+    }
+    result.damage = table.damage();
+    return result;
+}
+
 int TableNamed(const ese::File& file, const std::string& name) {
     for (int t = 0; t < file.tableCount(); ++t) {
         if (Utf8(file.table(t).name()) == name) {
@@ -491,6 +532,14 @@ TEST(OwnRecordReader, NamesDamagedPagesAndReadsEveryOtherPage) {
             ASSERT_LT(at, all.size()) << "a record that the undamaged table does not hold";
             ++at;
         }
+        // Read in two parts at once: the same records and the same damage, whether the parts
+        // join or the table then walks on its own.
+        {
+            ese::File again(path);
+            const auto parts = ReadInParts(again.table(TableNamed(again, "1-1001")), RecordBytes);
+            EXPECT_EQ(parts.records, read);
+            EXPECT_EQ(parts.damage, damage);
+        }
         // The scan names the table and the page and still lists the other items.
         store::NullScanHost host;
         store::StoreSession session(host);
@@ -559,6 +608,30 @@ TEST(OwnRecordReader, ReadsATableOfMoreLeafPagesThanLibesedbTakes) {
     EXPECT_EQ(i, kRecords);
     EXPECT_EQ(table.recordCount(), static_cast<int>(kRecords));
     EXPECT_EQ(table.damage(), std::vector<std::string>{});
+
+    // Read in two parts at once, each on a thread of its own, and joined: every record once,
+    // in order, and the table then finds each record by its position.
+    ese::File again(path);
+    const ese::Table whole = again.table(big);
+    EXPECT_GE(whole.recordCountEstimate(), static_cast<int>(kRecords) / 2);  // a walk begun
+    const auto parts = ReadInParts(whole, [](const ese::Table& part) {
+        std::vector<std::uint32_t> ids;
+        for (int n = 0; part.hasRecord(n); ++n) {
+            ids.push_back(part.record(n).value32(0).value_or(0xffffffffU));
+        }
+        return ids;
+    });
+    ASSERT_TRUE(parts.joined);
+    std::vector<std::uint32_t> all(kRecords);
+    std::iota(all.begin(), all.end(), 0U);
+    EXPECT_EQ(parts.records, all);
+    EXPECT_EQ(parts.damage, std::vector<std::string>{});
+    EXPECT_EQ(whole.recordCount(), static_cast<int>(kRecords));
+    for (const std::uint32_t n : {0U, 16999U, 17000U, kRecords - 1}) {
+        EXPECT_EQ(whole.record(static_cast<int>(n)).value32(0), n);
+    }
+    // A walk that has reached its end is not shared out again.
+    EXPECT_TRUE(whole.parts(2).empty());
 }
 
 TEST(OwnRecordReader, ReadsTheWindowsWrittenTableThatLibesedbCannot) {
