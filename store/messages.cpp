@@ -264,6 +264,12 @@ void MessageIndex::Append(const MessageIndex& other, std::size_t from, std::size
                           std::int32_t recordOffset) {
     for (std::size_t k = from; k < to && k < other.entries_.size(); ++k) {
         const Stored& s = other.entries_[k];
+        if (s.text == 0 && entries_.size() < std::numeric_limits<std::int32_t>::max()) {
+            // An id kept as a number and no keys, as most are: nothing to copy but the entry.
+            entries_.push_back({s.number, 0, s.recordIndex + recordOffset});
+            byId_.Add(HashedPositions::HashOf(s.number), entries_.size() - 1);
+            continue;
+        }
         std::optional<std::u16string_view> id;
         std::u16string_view keys;
         if (s.text != 0) {
