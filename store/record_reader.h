@@ -193,8 +193,8 @@ class TableRecords {
     std::vector<std::shared_ptr<TableRecords>> Split(std::size_t parts) const;
     // Takes the parts' walks, each walked to its end, as this table's own: their records and
     // their damage in order, as one walk would have found them. False, with nothing changed,
-    // when this walk has begun or two parts met the same page: one walk would have named it as
-    // linked twice, and this table then walks on its own.
+    // when this walk has begun, or a page was met by two parts or by a part and by Split: one
+    // walk would have named it as linked twice, and this table then walks on its own.
     bool Join(std::span<const std::shared_ptr<TableRecords>> parts);
 
     // Recovery (store/page_census.cpp): leaf pages that name this table in their header, found
