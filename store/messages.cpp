@@ -174,19 +174,29 @@ void WriteRow(StoreSession& session, const std::array<Text, kKeptCount>& kept,
 
 }  // namespace
 
+std::pair<std::optional<std::u16string_view>, std::u16string_view> MessageIndex::TextsOf(
+    const Stored& s) const {
+    if (s.text == 0) {
+        return {};
+    }
+    const StoredText& t = texts_[(s.text & ~kIdAsText) - 1];
+    const std::u16string_view text(blocks_[t.block]);
+    std::optional<std::u16string_view> id;
+    if ((s.text & kIdAsText) != 0) {
+        id = text.substr(t.offset, t.idLength);
+    }
+    return {id, text.substr(t.offset + t.idLength, t.keysLength)};
+}
+
 MessageEntry MessageIndex::operator[](std::size_t position) const {
     const Stored& s = entries_[position];
     MessageEntry entry;
     entry.recordIndex = s.recordIndex;
-    if (s.text != 0) {
-        const StoredText& t = texts_[(s.text & ~kIdAsText) - 1];
-        const std::u16string_view text(blocks_[t.block]);
-        if ((s.text & kIdAsText) != 0) {
-            entry.messageId = text.substr(t.offset, t.idLength);
-        }
-        entry.attachmentKeys = text.substr(t.offset + t.idLength, t.keysLength);
-    }
-    if ((s.text & kIdAsText) == 0) {
+    const auto [id, keys] = TextsOf(s);
+    entry.attachmentKeys = keys;
+    if (id) {
+        entry.messageId = *id;
+    } else {
         AppendLowerHex(s.number, entry.messageId);
     }
     return entry;
@@ -264,22 +274,7 @@ void MessageIndex::Append(const MessageIndex& other, std::size_t from, std::size
                           std::int32_t recordOffset) {
     for (std::size_t k = from; k < to && k < other.entries_.size(); ++k) {
         const Stored& s = other.entries_[k];
-        if (s.text == 0 && entries_.size() < std::numeric_limits<std::int32_t>::max()) {
-            // An id kept as a number and no keys, as most are: nothing to copy but the entry.
-            entries_.push_back({s.number, 0, s.recordIndex + recordOffset});
-            byId_.Add(HashedPositions::HashOf(s.number), entries_.size() - 1);
-            continue;
-        }
-        std::optional<std::u16string_view> id;
-        std::u16string_view keys;
-        if (s.text != 0) {
-            const StoredText& t = other.texts_[(s.text & ~kIdAsText) - 1];
-            const std::u16string_view text(other.blocks_[t.block]);
-            if ((s.text & kIdAsText) != 0) {
-                id = text.substr(t.offset, t.idLength);
-            }
-            keys = text.substr(t.offset + t.idLength, t.keysLength);
-        }
+        const auto [id, keys] = other.TextsOf(s);
         Add(s.number, id, s.recordIndex + recordOffset, keys);
     }
 }

@@ -141,6 +141,9 @@ class MessageIndex {
     // Adds an entry: the id as a number, or as text when idText is set.
     void Add(std::uint64_t number, std::optional<std::u16string_view> idText,
              std::int32_t recordIndex, std::u16string_view attachmentKeys);
+    // The entry's id when it is kept as text, and its attachment keys.
+    std::pair<std::optional<std::u16string_view>, std::u16string_view> TextsOf(
+        const Stored& s) const;
 
     std::vector<std::u16string> blocks_;  // each filled only up to its capacity
     std::vector<Stored> entries_;

@@ -635,8 +635,7 @@ bool TableRecords::Step() const {
             damage_.push_back({number, trouble, file_->Describe(number, trouble)});
             continue;
         }
-        if (page.objectId != layout_.objectId ||
-            (page.flags & (kPageIndex | kPageLongValue | kPageSpaceTree)) != 0) {
+        if (!OfThisTree(page)) {
             damage_.push_back({number, PageTrouble::kLayout,
                                "page " + std::to_string(number) + " belongs to another tree (" +
                                    std::to_string(page.objectId) + "): a broken link"});
@@ -714,9 +713,7 @@ std::vector<std::shared_ptr<TableRecords>> TableRecords::Split(std::size_t parts
         bool wentDown = false;
         for (const auto& [number, depth] : next) {
             if (depth == level && number != 0 && number <= file_->pageCount() &&
-                file_->Read(number, page, false) == PageTrouble::kNone &&
-                page.objectId == layout_.objectId &&
-                (page.flags & (kPageIndex | kPageLongValue | kPageSpaceTree)) == 0 &&
+                file_->Read(number, page, false) == PageTrouble::kNone && OfThisTree(page) &&
                 !page.IsLeaf()) {
                 if (!above.Insert(number)) {
                     return {};

@@ -214,6 +214,11 @@ class TableRecords {
     // Goes on down the tree until the next leaf's records are placed; false at the end. The
     // leaf is left in current_, where the records are decoded from. Called under mutex_.
     bool Step() const;
+    // True when the page is one of this table's record tree as its header tells.
+    bool OfThisTree(const Page& page) const {
+        return page.objectId == layout_.objectId &&
+               (page.flags & (kPageIndex | kPageLongValue | kPageSpaceTree)) == 0;
+    }
     // Asks for the next pages of the walk to be read from the disk ahead of it.
     void ReadAhead() const;
     void Finish() const;

@@ -361,8 +361,8 @@ enum class InParts { kNot, kStopped, kRead };
 // "Msg" read in two parts at once, the second on a thread of its own into an index of its
 // own, when the machine has the cores for it and the table's tree can be shared out; the
 // index then holds the same entries in the same order as a walk on one thread gives. A record
-// that needs more than its bytes is read whole by readWhole(table or part, position in it,
-// position in the table), in turn. kNot, with the index emptied, when the table is to be read
+// that needs more than its bytes is read whole by readWhole(table or first part, position),
+// in turn. kNot, with the index emptied, when the table is to be read
 // on one thread after all: a part that could not be read to its end, or parts that met the
 // same page, which one walk names as damage.
 template <class KeepGoing, class Tick, class ReadWhole>
@@ -394,7 +394,7 @@ InParts ReadMessagesInParts(StoreSession& session, const ese::Table& table,
     }
     bool stopped = false;
     const std::optional<int> firstCount = FindInPart(
-        parts[0], columns, index, [&](int i) { readWhole(parts[0], i, i); },
+        parts[0], columns, index, [&](int i) { readWhole(parts[0], i); },
         [&] {
             stopped = !keepGoing();
             return !stopped;
@@ -420,7 +420,7 @@ InParts ReadMessagesInParts(StoreSession& session, const ese::Table& table,
         entry += before;
         // Through the table, whose walk the parts now are: a record read through the second
         // part would know only its place in the part.
-        readWhole(table, *firstCount + whole, *firstCount + whole);
+        readWhole(table, *firstCount + whole);
         next = whole + 1;
     }
     index.Append(second, entry, second.size(), *firstCount);
@@ -468,12 +468,12 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
         int failed = 0;
         std::string firstFailure;
         std::string earlierError = session.lastError;  // kept when every record is read
-        // The record at position at of from, position i of the table.
-        auto readWholeFrom = [&](const ese::Table& from, int at, int i) {
+        // The record at position i, read through the table or the part that starts with it.
+        auto readWholeFrom = [&](const ese::Table& from, int i) {
             std::optional<ese::Record> record;
             std::string fetchError = "could not be read";
             try {
-                record.emplace(from.record(at));
+                record.emplace(from.record(i));
             } catch (const ese::Error& e) {
                 fetchError = e.what();
             }
@@ -506,7 +506,7 @@ int ScanTable(StoreSession& session, const ese::Table* table, std::u16string_vie
         if (split == InParts::kNot) {
             failed = 0;
             firstFailure.clear();
-            auto readWhole = [&](int i) { readWholeFrom(*table, i, i); };
+            auto readWhole = [&](int i) { readWholeFrom(*table, i); };
             if (inPlace) {
                 const std::optional<int> read = ReadEachInPlace(
                     *table, inPlaceColumns,
