@@ -266,8 +266,6 @@ void MessageIndex::Add(std::uint64_t number, std::optional<std::u16string_view> 
         stored.text = static_cast<std::uint32_t>(texts_.size()) | (idText ? kIdAsText : 0U);
     }
     entries_.push_back(stored);
-    byId_.Add(idText ? HashedPositions::HashOf(id) : HashedPositions::HashOf(number),
-              entries_.size() - 1);
 }
 
 void MessageIndex::Append(const MessageIndex& other, std::size_t from, std::size_t to,
@@ -279,31 +277,32 @@ void MessageIndex::Append(const MessageIndex& other, std::size_t from, std::size
     }
 }
 
-void HashedPositions::Seal() {
-    if (added_.empty()) {
-        return;
-    }
-    // One counting pass: the sealed entries, then those added since, each to its bucket in turn,
-    // so that every bucket keeps the order they were added in. About one to three entries a
+template <class NewAt>
+void HashedPositions::File(std::size_t count, NewAt&& newAt) {
+    // One counting pass: the sealed entries, then the new ones, each to its bucket in turn, so
+    // that every bucket keeps the order they were added in. About one to three entries a
     // bucket, and never more than 65,536 buckets.
-    const std::size_t total = sealed_.size() + added_.size();
+    const std::size_t total = sealed_.size() + count;
     const int bits = std::clamp(static_cast<int>(std::bit_width(total)) - 1, 1, 16);
     const int shift = 32 - bits;
     std::vector<std::uint32_t> starts((std::size_t{1} << bits) + 1, 0);
-    for (const std::vector<Hashed>* from : {&sealed_, &added_}) {
-        for (const Hashed& h : *from) {
-            ++starts[h.hash >> shift];
-        }
+    for (const Hashed& h : sealed_) {
+        ++starts[h.hash >> shift];
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        ++starts[newAt(k).hash >> shift];
     }
     std::uint32_t sum = 0;
     for (std::uint32_t& start : starts) {
         sum += std::exchange(start, sum);
     }
     std::vector<Hashed> filed(total);
-    for (const std::vector<Hashed>* from : {&sealed_, &added_}) {
-        for (const Hashed& h : *from) {
-            filed[starts[h.hash >> shift]++] = h;
-        }
+    for (const Hashed& h : sealed_) {
+        filed[starts[h.hash >> shift]++] = h;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const Hashed h = newAt(k);
+        filed[starts[h.hash >> shift]++] = h;
     }
     // Each start now stands at the end of its bucket: shift them back by one bucket.
     std::copy_backward(starts.begin(), starts.end() - 1, starts.end());
@@ -311,8 +310,39 @@ void HashedPositions::Seal() {
     sealed_ = std::move(filed);
     starts_ = std::move(starts);
     shift_ = shift;
+}
+
+void HashedPositions::Seal() {
+    if (added_.empty()) {
+        return;
+    }
+    File(added_.size(), [&](std::size_t k) { return added_[k]; });
     added_.clear();
     added_.shrink_to_fit();
+}
+
+template <class Hash>
+void HashedPositions::SealUpTo(std::size_t count, Hash&& hashOf) {
+    const std::size_t from = sealed_.size();
+    if (count <= from) {
+        return;
+    }
+    if (count - 1 > std::numeric_limits<std::uint32_t>::max()) {
+        throw std::length_error("too many entries to look up");
+    }
+    File(count - from, [&](std::size_t k) {
+        return Hashed{hashOf(from + k), static_cast<std::uint32_t>(from + k)};
+    });
+}
+
+void MessageIndex::Seal() {
+    // The hashes are made again here rather than kept for each entry as it is added: a scan
+    // of millions of messages writes and reads two arrays less.
+    byId_.SealUpTo(entries_.size(), [&](std::size_t position) {
+        const Stored& s = entries_[position];
+        const auto [id, keys] = TextsOf(s);
+        return id ? HashedPositions::HashOf(*id) : HashedPositions::HashOf(s.number);
+    });
 }
 
 std::vector<std::size_t> MessageIndex::WithId(std::u16string_view messageId) const {
@@ -320,14 +350,19 @@ std::vector<std::size_t> MessageIndex::WithId(std::u16string_view messageId) con
     const std::optional<std::uint64_t> number = HexNumber(messageId);
     const std::uint32_t hash =
         number ? HashedPositions::HashOf(*number) : HashedPositions::HashOf(messageId);
-    byId_.ForEach(hash, [&](std::size_t position) {
+    auto look = [&](std::size_t position) {
         const Stored& s = entries_[position];
         const bool idAsText = (s.text & kIdAsText) != 0;
         if (number ? !idAsText && s.number == *number
                    : idAsText && (*this)[position].messageId == messageId) {
             found.push_back(position);
         }
-    });
+    };
+    byId_.ForEach(hash, look);
+    // Those added since the last seal, by a look at each.
+    for (std::size_t position = byId_.sealedCount(); position < entries_.size(); ++position) {
+        look(position);
+    }
     return found;
 }
 
@@ -393,11 +428,11 @@ int ReadMessageIndexRecord(StoreSession& session, const ese::Record* record, int
 
 bool ReadMessageIndexValues(MessageIndex& index, std::span<const ese::StoredValue, 2> values,
                             int recordIndex) {
-    const std::optional<Text> keys = StoredValueToText(values[1], std::nullopt);
-    if (!keys) {
+    // The index keeps its own copy of the texts: one string serves every record of a scan.
+    thread_local std::u16string attachmentKeys;
+    if (!StoredValueInto(values[1], attachmentKeys)) {
         return false;
     }
-    const std::u16string_view attachmentKeys = keys->has_value() ? **keys : std::u16string_view();
     if (std::uint64_t number = 0; IdentifierNumber(values[0], 'b', number)) {
         index.Add(number, recordIndex, attachmentKeys);
         return true;
@@ -418,11 +453,14 @@ namespace {
 template <class NameOf>
 bool AddAttachmentOf(StoreSession& session, IdentifierText kind, const std::u16string& idText,
                      int recordIndex, NameOf&& nameOf) {
-    Text id;
+    // One string serves every record of a scan as the default name.
+    thread_local Text id;
     std::u16string key;
     if (kind == IdentifierText::kText) {
         id = idText;
         key.reserve(1 + idText.size());
+    } else {
+        id.reset();
     }
     std::optional<Text> name = nameOf(id);
     if (!name) {

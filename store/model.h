@@ -51,6 +51,12 @@ class HashedPositions {
     void Add(std::uint32_t hash, std::size_t position);
     void Add(std::u16string_view text, std::size_t position) { Add(HashOf(text), position); }
     void Seal();
+    // Files the positions from sealedCount() up to count as well, each under hashOf(position),
+    // for an owner that hashes its entries again instead of adding them one by one; those past
+    // the last seal are then its own to look at. Not to be mixed with Add().
+    template <class Hash>
+    void SealUpTo(std::size_t count, Hash&& hashOf);
+    std::size_t sealedCount() const { return sealed_.size(); }
     // Calls found(position) for every position added with this hash, in the order they were
     // added; the caller compares what was hashed.
     template <class Found>
@@ -79,6 +85,9 @@ class HashedPositions {
         std::uint32_t hash = 0;
         std::uint32_t position = 0;
     };
+    // Files the sealed entries and count more, newAt(k) for k from 0 on.
+    template <class NewAt>
+    void File(std::size_t count, NewAt&& newAt);
 
     std::vector<Hashed> sealed_;         // by bucket, each bucket in the order added
     std::vector<std::uint32_t> starts_;  // of each bucket in sealed_, and the end
@@ -106,10 +115,7 @@ class MessageIndex {
 
     // Room for this many more entries, so that a table of known size is indexed without
     // regrowing.
-    void Reserve(std::size_t count) {
-        entries_.reserve(entries_.size() + count);
-        byId_.Reserve(count);
-    }
+    void Reserve(std::size_t count) { entries_.reserve(entries_.size() + count); }
     void Add(std::u16string_view messageId, std::int32_t recordIndex,
              std::u16string_view attachmentKeys);
     // The same for the id whose text is this number in lower-case hex digits.
@@ -119,7 +125,7 @@ class MessageIndex {
                 std::int32_t recordOffset);
     // Files the lookup over every entry added so far. Entries added after it are still found,
     // by a look at each of them, until the next call.
-    void Seal() { byId_.Seal(); }
+    void Seal();
     // Positions of every entry with this id, in index order.
     std::vector<std::size_t> WithId(std::u16string_view messageId) const;
 

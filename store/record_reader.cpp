@@ -187,7 +187,8 @@ class WantedSlots {
     static constexpr bool kAll = false;
     WantedSlots(const WantedValues& wanted, std::span<ValueSlot> slots)
         : wanted_(wanted), slots_(slots), count_(wanted.positions.size()) {}
-    void Put(std::uint32_t id, std::size_t, ValueSlot slot) {
+    // Inlined: a call would pass the slot through memory, and reading it back stalls.
+    [[gnu::always_inline]] void Put(std::uint32_t id, std::size_t, ValueSlot slot) {
         while (next_ < count_ && wanted_.ids[next_] < id) {
             ++next_;
         }

@@ -275,6 +275,23 @@ std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text&
     return CleanedText(std::move(*text));
 }
 
+bool StoredValueInto(const ese::StoredValue& value, std::u16string& text) {
+    text.clear();
+    if (IsPlainValue(value.flags) &&
+        (value.type == ese::kBinary || value.type == ese::kLargeBinary)) {
+        AppendHex(value.bytes, text);
+        return true;
+    }
+    std::optional<Text> converted = StoredValueToText(value, std::nullopt);
+    if (!converted) {
+        return false;
+    }
+    if (*converted) {
+        text = std::move(**converted);
+    }
+    return true;
+}
+
 Text RecordValueToText(const ese::Record& record, int index, const Text& defaultText) {
     try {
         RawValue raw;

@@ -36,6 +36,9 @@ IdentifierText IdentifierInto(const ese::Record& record, int index, ByteOrder or
 // (long, multi- and compressed values, and text that libesedb has to read).
 IdentifierText IdentifierInto(const ese::StoredValue& value, ByteOrder order, std::u16string& text);
 std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text& defaultText);
+// The same with no default, into text (empty for none): a scan keeps one string for every
+// record. False where StoredValueToText gives nullopt.
+bool StoredValueInto(const ese::StoredValue& value, std::u16string& text);
 // The number whose lower-case hex digits IdentifierInto writes for a plain 8-byte value, set
 // into number; false for any other value.
 bool IdentifierNumber(const ese::StoredValue& value, ByteOrder order, std::uint64_t& number);
