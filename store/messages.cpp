@@ -340,8 +340,8 @@ void MessageIndex::Seal() {
     // of millions of messages writes and reads two arrays less.
     byId_.SealUpTo(entries_.size(), [&](std::size_t position) {
         const Stored& s = entries_[position];
-        const auto [id, keys] = TextsOf(s);
-        return id ? HashedPositions::HashOf(*id) : HashedPositions::HashOf(s.number);
+        return (s.text & kIdAsText) != 0 ? HashedPositions::HashOf(*TextsOf(s).first)
+                                         : HashedPositions::HashOf(s.number);
     });
 }
 

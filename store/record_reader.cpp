@@ -187,14 +187,19 @@ class WantedSlots {
     static constexpr bool kAll = false;
     WantedSlots(const WantedValues& wanted, std::span<ValueSlot> slots)
         : wanted_(wanted), slots_(slots), count_(wanted.positions.size()) {}
-    // Inlined: a call would pass the slot through memory, and reading it back stalls.
+    // Inlined: a call would pass the slot through memory.
     [[gnu::always_inline]] void Put(std::uint32_t id, std::size_t, ValueSlot slot) {
         while (next_ < count_ && wanted_.ids[next_] < id) {
             ++next_;
         }
         for (; next_ < count_ && wanted_.ids[next_] == id; ++next_) {
             if (wanted_.order[next_] < slots_.size()) {
-                slots_[wanted_.order[next_]] = slot;
+                // Field by field: the slot may have been put together so in memory, and a
+                // read of it whole would wait for those writes.
+                ValueSlot& to = slots_[wanted_.order[next_]];
+                to.offset = slot.offset;
+                to.size = slot.size;
+                to.flags = slot.flags;
             }
         }
     }
@@ -327,31 +332,34 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
             previousId = id;
         }
     }
-    // The value of tag k, with the flags byte that leads it taken off; false when it is empty.
-    auto slotOf = [&](std::size_t k, ValueSlot& slot) {
+    // The value of tag k, with the flags byte that leads it taken off; none when it is empty.
+    // Made field by field and given back whole: a slot written through a reference and read
+    // back whole stalls the processor on every record.
+    auto slotOf = [&](std::size_t k) __attribute__((always_inline))->std::optional<ValueSlot> {
         const std::size_t begin = beginOf(k);
         const std::size_t end = k + 1 < count ? beginOf(k + 1) : area;
         if (end == begin) {
-            return false;
+            return std::nullopt;
         }
-        slot = {static_cast<std::uint32_t>(tagStart + begin),
-                static_cast<std::uint32_t>(end - begin), 0};
+        auto offset = static_cast<std::uint32_t>(tagStart + begin);
+        auto length = static_cast<std::uint32_t>(end - begin);
+        std::uint8_t flags = 0;
         if (large || (Le16(tags + 4 * k + 2) & 0x4000U) != 0) {
-            slot.flags = d[slot.offset];
-            ++slot.offset;
-            --slot.size;
+            flags = d[offset];
+            ++offset;
+            --length;
         }
-        return true;
+        return ValueSlot{offset, length, flags};
     };
     if (!flagsBeforeCompression) {
         // The flags mean what they say: only the values looked for are looked at.
         if constexpr (Sink::kAll) {
             for (std::size_t k = 0; k < count; ++k) {
-                ValueSlot slot;
                 std::size_t position = 0;
                 const std::uint32_t id = Le16(tags + 4 * k);
-                if (slotOf(k, slot) && layout.Find(id, position) != nullptr) {
-                    sink.Put(id, position, slot);
+                if (const std::optional<ValueSlot> slot = slotOf(k);
+                    slot && layout.Find(id, position) != nullptr) {
+                    sink.Put(id, position, *slot);
                 }
             }
         } else {
@@ -370,8 +378,11 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
                 if (k == count) {
                     break;
                 }
-                if (ValueSlot slot; Le16(tags + 4 * k) == id && slotOf(k, slot)) {
-                    sink.Put(id, 0, slot);
+                if (Le16(tags + 4 * k) != id) {
+                    continue;
+                }
+                if (const std::optional<ValueSlot> slot = slotOf(k)) {
+                    sink.Put(id, 0, *slot);
                 }
             }
         }
@@ -381,22 +392,22 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
     // value's flags are checked, of the columns the table has.
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint32_t id = Le16(tags + 4 * k);
-        ValueSlot slot;
-        if (!slotOf(k, slot)) {
+        const std::optional<ValueSlot> slot = slotOf(k);
+        if (!slot) {
             continue;
         }
         std::size_t position = 0;
         if (layout.Find(id, position) == nullptr) {
             continue;
         }
-        if ((slot.flags & 0x02) != 0) {
+        if ((slot->flags & 0x02) != 0) {
             why = "tagged column " + std::to_string(id) +
                   " is marked compressed, which format "
                   "revision " +
                   std::to_string(file.formatRevision()) + " does not know";
             return false;
         }
-        sink.Put(id, position, slot);
+        sink.Put(id, position, *slot);
     }
     return true;
 }
