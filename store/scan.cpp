@@ -1,3 +1,5 @@
+#include <sched.h>
+
 #include <array>
 #include <atomic>
 #include <system_error>
@@ -358,6 +360,19 @@ std::optional<int> FindInPart(const ese::Table& part, const std::array<int, 2>& 
 
 enum class InParts { kNot, kStopped, kRead };
 
+// The cores this process may run on: fewer than the machine has where it is held to some (by
+// taskset or a container's share), and then a second walk would only wait for the first.
+unsigned CoresToRunOn() {
+#if defined(__linux__)
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (::sched_getaffinity(0, sizeof cores, &cores) == 0) {
+        return static_cast<unsigned>(CPU_COUNT(&cores));
+    }
+#endif
+    return std::thread::hardware_concurrency();
+}
+
 // "Msg" read in two parts at once, the second on a thread of its own into an index of its
 // own, when the machine has the cores for it and the table's tree can be shared out; the
 // index then holds the same entries in the same order as a walk on one thread gives. A record
@@ -370,7 +385,7 @@ InParts ReadMessagesInParts(StoreSession& session, const ese::Table& table,
                             const std::array<int, 2>& columns, std::size_t estimate,
                             KeepGoing&& keepGoing, Tick&& tick, ReadWhole&& readWhole, int& count) {
     MessageIndex& index = session.model.messages();
-    if (!index.empty() || std::thread::hardware_concurrency() < 2) {
+    if (!index.empty() || CoresToRunOn() < 2) {
         return InParts::kNot;
     }
     const std::vector<ese::Table> parts = table.parts(2);
