@@ -276,7 +276,9 @@ store::TreeItem WindowFrontEnd::InsertTreeItem(store::TreeItem parent, std::u16s
 }
 
 void WindowFrontEnd::ExpandRoot() {
-    OnWindowThread([&] { dialog_.ExpandTreeRoot(); });
+    // Asked after every folder a scan adds: it follows the insertions in their batch instead of
+    // waiting for the window's thread each time.
+    relay_->Post(controller_->CurrentWork(), [this] { dialog_.ExpandTreeRoot(); });
 }
 
 void WindowFrontEnd::ClearTree() {
