@@ -157,12 +157,15 @@ int ReadFolderRecord(StoreSession& session, const ese::Record* record, int idInd
         return kOk;
     }
     const std::u16string folderId = id.value_or(u"");
-    // Index rather than iterator: the tree sink may not touch the model, but stay safe.
+    // Index rather than iterator, and a copy of the mailbox it goes under: the tree sink may
+    // not touch the model, but stay safe. Only that one is copied: a store of a thousand
+    // mailboxes and ten thousand folders would otherwise copy ten million.
     for (std::size_t i = 0; i < session.model.mailboxes.size(); ++i) {
-        const MailboxEntry mailbox = session.model.mailboxes[i];
-        if (mailbox.key.size() <= 2 || mailbox.key != *mailboxKey) {
+        const std::u16string& key = session.model.mailboxes[i].key;
+        if (key.size() <= 2 || key != *mailboxKey) {
             continue;
         }
+        const MailboxEntry mailbox = session.model.mailboxes[i];
         FolderEntry folder;
         folder.messageTableName = FolderTableName(folderId);
         folder.treeItem = AddFolderToTree(session, *name, mailbox.treeItem, folderClass);
