@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "app/controller.h"
 #include "export/message_component.h"
@@ -256,14 +257,16 @@ class Session {
     }
 
     // The folder's names from the top of its mailbox, joined by "/".
+    // A folder's parent is the last other folder whose id is its parent id.
     std::u16string FolderPath(const store::FolderEntry& f) {
+        const FolderIds& byId = FoldersById();
         std::u16string path = f.displayName;
         const store::FolderEntry* current = &f;
         for (int depth = 0; depth < 64; ++depth) {
             const store::FolderEntry* parent = nullptr;
-            for (const store::FolderEntry& p : model().folders) {
-                if (p.id == current->parentId && &p != current) {
-                    parent = &p;
+            if (const auto same = byId.find(current->parentId); same != byId.end()) {
+                for (auto p = same->second.rbegin(); p != same->second.rend() && !parent; ++p) {
+                    parent = *p != current ? *p : nullptr;
                 }
             }
             if (parent == nullptr) {
@@ -281,10 +284,30 @@ class Session {
     }
 
   private:
+    using FolderIds = std::unordered_map<std::u16string, std::vector<const store::FolderEntry*>>;
+
+    // Every folder under its id, in the model's order: made once for the folders as the scan
+    // left them, so that the paths of ten thousand folders do not each search them all.
+    const FolderIds& FoldersById() {
+        const std::vector<store::FolderEntry>& folders = model().folders;
+        if (indexedFolders_ != folders.data() || indexedCount_ != folders.size()) {
+            foldersById_.clear();
+            for (const store::FolderEntry& f : folders) {
+                foldersById_[f.id].push_back(&f);
+            }
+            indexedFolders_ = folders.data();
+            indexedCount_ = folders.size();
+        }
+        return foldersById_;
+    }
+
     platform::WorkFolder work_ = MakeWorkFolder();
     CliFrontEnd front_;
     app::Controller controller_;
     std::vector<std::string> warnings_;
+    FolderIds foldersById_;
+    const store::FolderEntry* indexedFolders_ = nullptr;
+    std::size_t indexedCount_ = 0;
 
   public:
     // What went wrong along the way goes to standard error, after the output.
