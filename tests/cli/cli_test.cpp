@@ -112,6 +112,32 @@ TEST(Cli, FoldersOfMailboxesThatShareANameAreNamedByTheMailboxKey) {
     EXPECT_EQ(byName["mails"], 36 + 6 + 8);
 }
 
+// A folder's path runs down from the top of its mailbox through its parents, found by their
+// ids; a folder that names itself as its parent stands at the top.
+TEST(Cli, FolderPathsRunThroughTheParentsByTheirIds) {
+    testing_support::TempDir dir;
+    edbforge::Scenario scenario = damaged::SmallStoreScenario();
+    std::vector<edbforge::Folder>& folders = scenario.mailboxes[0].folders;
+    const std::uint64_t inbox = folders[0].id;
+    folders.push_back({0x0100000000001011ULL, inbox, u"Projects", u"IPF.Note", {}});
+    folders.push_back({0x0100000000001012ULL, 0x0100000000001011ULL, u"2026", u"IPF.Note", {}});
+    folders.push_back({0x0100000000001013ULL, 0x0100000000001013ULL, u"Loop", u"IPF.Note", {}});
+    const fs::path store = dir / "nested.edb";
+    edbforge::StoreBuilder::build(scenario, store);
+
+    const json tree = ToolJson({"tree", store.string()});
+    std::map<std::string, std::string> paths;
+    for (const json& f : tree["mailboxes"][0]["folders"]) {
+        paths[f["name"].get<std::string>()] = f["path"].get<std::string>();
+    }
+    EXPECT_EQ(paths["Inbox"], "Inbox");
+    EXPECT_EQ(paths["Projects"], "Inbox/Projects");
+    EXPECT_EQ(paths["2026"], "Inbox/Projects/2026");
+    EXPECT_EQ(paths["Loop"], "Loop");
+    EXPECT_EQ(Tool({"list", store.string(), "Ann Lee/Inbox/Projects/2026"}).code, 0);
+    EXPECT_EQ(Tool({"list", store.string(), "Ann Lee/Projects/2026"}).code, 2);
+}
+
 TEST(Cli, ShowGivesTheBodyOfEachKind) {
     const std::string inbox = "Alice Martin/Inbox";
     const json plain = ToolJson({"show", kSample.string(), inbox, "1"});
