@@ -47,7 +47,6 @@ class HashedPositions {
     static std::uint32_t HashOf(std::u16string_view text);
     static std::uint32_t HashOf(std::uint64_t number);
 
-    void Reserve(std::size_t count) { added_.reserve(added_.size() + count); }
     void Add(std::uint32_t hash, std::size_t position);
     void Add(std::u16string_view text, std::size_t position) { Add(HashOf(text), position); }
     void Seal();

@@ -332,34 +332,31 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
             previousId = id;
         }
     }
-    // The value of tag k, with the flags byte that leads it taken off; none when it is empty.
-    // Made field by field and given back whole: a slot written through a reference and read
-    // back whole stalls the processor on every record.
-    auto slotOf = [&](std::size_t k) __attribute__((always_inline))->std::optional<ValueSlot> {
+    // The value of tag k, with the flags byte that leads it taken off; false when it is empty.
+    auto slotOf = [&](std::size_t k, ValueSlot& slot) {
         const std::size_t begin = beginOf(k);
         const std::size_t end = k + 1 < count ? beginOf(k + 1) : area;
         if (end == begin) {
-            return std::nullopt;
+            return false;
         }
-        auto offset = static_cast<std::uint32_t>(tagStart + begin);
-        auto length = static_cast<std::uint32_t>(end - begin);
-        std::uint8_t flags = 0;
+        slot = {static_cast<std::uint32_t>(tagStart + begin),
+                static_cast<std::uint32_t>(end - begin), 0};
         if (large || (Le16(tags + 4 * k + 2) & 0x4000U) != 0) {
-            flags = d[offset];
-            ++offset;
-            --length;
+            slot.flags = d[slot.offset];
+            ++slot.offset;
+            --slot.size;
         }
-        return ValueSlot{offset, length, flags};
+        return true;
     };
     if (!flagsBeforeCompression) {
         // The flags mean what they say: only the values looked for are looked at.
         if constexpr (Sink::kAll) {
             for (std::size_t k = 0; k < count; ++k) {
+                ValueSlot slot;
                 std::size_t position = 0;
                 const std::uint32_t id = Le16(tags + 4 * k);
-                if (const std::optional<ValueSlot> slot = slotOf(k);
-                    slot && layout.Find(id, position) != nullptr) {
-                    sink.Put(id, position, *slot);
+                if (slotOf(k, slot) && layout.Find(id, position) != nullptr) {
+                    sink.Put(id, position, slot);
                 }
             }
         } else {
@@ -378,11 +375,8 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
                 if (k == count) {
                     break;
                 }
-                if (Le16(tags + 4 * k) != id) {
-                    continue;
-                }
-                if (const std::optional<ValueSlot> slot = slotOf(k)) {
-                    sink.Put(id, 0, *slot);
+                if (ValueSlot slot; Le16(tags + 4 * k) == id && slotOf(k, slot)) {
+                    sink.Put(id, 0, slot);
                 }
             }
         }
@@ -392,22 +386,22 @@ bool DecodeSlots(ByteView data, const TableLayout& layout, const PageFile& file,
     // value's flags are checked, of the columns the table has.
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint32_t id = Le16(tags + 4 * k);
-        const std::optional<ValueSlot> slot = slotOf(k);
-        if (!slot) {
+        ValueSlot slot;
+        if (!slotOf(k, slot)) {
             continue;
         }
         std::size_t position = 0;
         if (layout.Find(id, position) == nullptr) {
             continue;
         }
-        if ((slot->flags & 0x02) != 0) {
+        if ((slot.flags & 0x02) != 0) {
             why = "tagged column " + std::to_string(id) +
                   " is marked compressed, which format "
                   "revision " +
                   std::to_string(file.formatRevision()) + " does not know";
             return false;
         }
-        sink.Put(id, position, *slot);
+        sink.Put(id, position, slot);
     }
     return true;
 }
