@@ -337,7 +337,7 @@ void HashedPositions::SealUpTo(std::size_t count, Hash&& hashOf) {
 
 void MessageIndex::Seal() {
     // The hashes are made again here rather than kept for each entry as it is added: a scan
-    // of millions of messages writes and reads two arrays less.
+    // of millions of messages writes and reads one array less.
     byId_.SealUpTo(entries_.size(), [&](std::size_t position) {
         const Stored& s = entries_[position];
         return (s.text & kIdAsText) != 0 ? HashedPositions::HashOf(*TextsOf(s).first)
