@@ -286,28 +286,23 @@ class Session {
   private:
     using FolderIds = std::unordered_map<std::u16string, std::vector<const store::FolderEntry*>>;
 
-    // Every folder under its id, in the model's order: made once for the folders as the scan
+    // Every folder under its id, in the model's order: made once, for the folders as the scan
     // left them, so that the paths of ten thousand folders do not each search them all.
     const FolderIds& FoldersById() {
-        const std::vector<store::FolderEntry>& folders = model().folders;
-        if (indexedFolders_ != folders.data() || indexedCount_ != folders.size()) {
-            foldersById_.clear();
-            for (const store::FolderEntry& f : folders) {
-                foldersById_[f.id].push_back(&f);
+        if (!foldersById_) {
+            foldersById_.emplace();
+            for (const store::FolderEntry& f : model().folders) {
+                (*foldersById_)[f.id].push_back(&f);
             }
-            indexedFolders_ = folders.data();
-            indexedCount_ = folders.size();
         }
-        return foldersById_;
+        return *foldersById_;
     }
 
     platform::WorkFolder work_ = MakeWorkFolder();
     CliFrontEnd front_;
     app::Controller controller_;
     std::vector<std::string> warnings_;
-    FolderIds foldersById_;
-    const store::FolderEntry* indexedFolders_ = nullptr;
-    std::size_t indexedCount_ = 0;
+    std::optional<FolderIds> foldersById_;
 
   public:
     // What went wrong along the way goes to standard error, after the output.

@@ -277,6 +277,8 @@ std::optional<Text> StoredValueToText(const ese::StoredValue& value, const Text&
 
 bool StoredValueInto(const ese::StoredValue& value, std::u16string& text) {
     text.clear();
+    // Binary values, as attachment keys are, written straight in as the hex digits that
+    // StoredValueToText would give in a string of their own; the rest through it.
     if (IsPlainValue(value.flags) &&
         (value.type == ese::kBinary || value.type == ese::kLargeBinary)) {
         AppendHex(value.bytes, text);
